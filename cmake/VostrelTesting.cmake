@@ -1,0 +1,48 @@
+# GoogleTest, cross-built from Debian's sources, and the helpers that declare
+# test and benchmark executables. Tests run under Wine through the wrapper
+# configured below (prefix and environment of this build tree).
+
+set(VOSTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of this build tree")
+set(VOSTREL_DISPLAY ":97" CACHE STRING "X display (Xvfb) that tests with windows use")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-exec.sh.in ${CMAKE_BINARY_DIR}/wine-exec.sh
+               @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+               WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-exec.sh)
+
+set(VOSTREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VOSTREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+enable_testing()
+
+# vostrel_add_test(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...])
+# One executable, one ctest entry, run under Wine from the output folder.
+function(vostrel_add_test name)
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    if(T_DEPENDS)
+        add_dependencies(${name} ${T_DEPENDS})
+    endif()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1
+             WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(T_SERIAL)
+        set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()
+
+# vostrel_add_bench(<name> SOURCES ... [LIBS ...]): built with `all`, never run by ctest.
+function(vostrel_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE ${B_LIBS})
+endfunction()
