@@ -1,4 +1,3 @@
-// >>> Every developer working in this tree right now: read /work/DEVELOPER-RULES.md first. <<<
 // The one place that includes the Windows SDK headers, with the settings every
 // translation unit of both deliverables shares.
 #pragma once

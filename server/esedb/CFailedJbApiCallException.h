@@ -1,4 +1,3 @@
-// >>> Every developer working in this tree right now: read /work/DEVELOPER-RULES.md first. <<<
 #pragma once
 // A failed ESE call: the server's exception with the engine's error number
 // and the index of the function (in the table of EseFunctionName) that failed.

@@ -1,0 +1,23 @@
+#include "Platform.h"
+#include "esedb/CColumnInfo.h"
+
+#include <cstring>
+
+namespace NJbFramework {
+
+CColumnInfo::CColumnInfo()
+{
+    memset(&m_list, 0, sizeof(m_list));
+}
+
+CSharedRef<CTable> CColumnInfo::ListColumns(const CTable& table)
+{
+    static_assert(sizeof(JET_COLUMNLIST) == 68, "JET_COLUMNLIST is 68 bytes");
+    memset(&m_list, 0, sizeof(m_list));
+    m_list.cbStruct = sizeof(m_list);
+    CheckJbResult(kJetGetTableColumnInfo, JetGetTableColumnInfoA(table.SessionHandle(), table.Handle(), nullptr,
+                                                                 &m_list, sizeof(m_list), JET_ColInfoList));
+    return CSharedRef<CTable>(new CTable(table.Session(), m_list.tableid));
+}
+
+} // namespace NJbFramework
