@@ -3,7 +3,7 @@
 // every type through the proxy/stub library.
 #include "Platform.h"
 #include "CErrorInfoChannel.h"
-#include "CRegistrar.h"
+#include "ContractSamples.h"
 #include "ContractTestIds.h"
 #include "EseValueMemory.h"
 #include "Vostrel2007.h"
@@ -42,19 +42,6 @@ void WaitUntilNoServer()
     }
 }
 
-std::wstring BesideThisProgram(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring result = path;
-    return result.erase(result.find_last_of(L'\\') + 1) + name;
-}
-
-const common::RegistryRow kTestServerRows[] = {
-    {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID, nullptr, L"contract test server", common::RegistryRow::ForceRemove},
-    {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID L"\\LocalServer32", nullptr, L"%MODULE%", 0},
-};
-
 } // namespace
 
 int wmain()
@@ -88,9 +75,7 @@ int wmain()
                 call);
     first.Reset();
 
-    common::CRegistrar registrar(kTestServerRows, 2);
-    registrar.AddReplacement(L"%MODULE%", BesideThisProgram(L"VostrelContractTestServer.exe"));
-    registrar.Register(false);
+    contract_samples::RegisterTestServer(false);
     ComPtr<IEseInstance> instance;
     ComPtr<IEseStore> store;
     ComPtr<IEseTable> table;
@@ -102,7 +87,7 @@ int wmain()
         hr = store->GetFoldersTable(&table);
     if (FAILED(hr)) {
         std::printf("contract test server unavailable: 0x%08lX\n", static_cast<unsigned long>(hr));
-        registrar.Unregister(false);
+        contract_samples::RegisterTestServer(true);
         return 1;
     }
     const int calls = 300;
@@ -123,7 +108,7 @@ int wmain()
     table.Reset();
     store.Reset();
     instance.Reset();
-    registrar.Unregister(false);
+    contract_samples::RegisterTestServer(true);
     CoUninitialize();
     return 0;
 }

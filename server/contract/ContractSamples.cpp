@@ -1,5 +1,7 @@
 #include "Platform.h"
 #include "ContractSamples.h"
+#include "CRegistrar.h"
+#include "ContractTestIds.h"
 
 #include <cstring>
 #include <cwchar>
@@ -114,6 +116,25 @@ bool SameBinary(const _SEseBinary& a, const _SEseBinary& b)
 }
 
 } // namespace
+
+std::wstring BesideThisProgram(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring result = path;
+    return result.erase(result.find_last_of(L'\\') + 1) + name;
+}
+
+HRESULT RegisterTestServer(bool unregister)
+{
+    static const common::RegistryRow rows[] = {
+        {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID, nullptr, L"contract test server", common::RegistryRow::ForceRemove},
+        {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID L"\\LocalServer32", nullptr, L"%MODULE%", 0},
+    };
+    common::CRegistrar registrar(rows, 2);
+    registrar.AddReplacement(L"%MODULE%", BesideThisProgram(L"VostrelContractTestServer.exe"));
+    return unregister ? registrar.Unregister(false) : registrar.Register(false);
+}
 
 BYTE LargeStreamByte(ULONG offset) { return static_cast<BYTE>(offset * 131 + (offset >> 12)); }
 

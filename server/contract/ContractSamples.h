@@ -30,6 +30,12 @@ std::string CompareNamedId(const _SEseNamedPropertyId& expected, const _SEseName
 ULONG TagForNamedId(const _SEseNamedPropertyId* id);
 
 extern const char kStreamText[];
+
+// The path of a file beside the running program.
+std::wstring BesideThisProgram(const wchar_t* name);
+// Registers (or removes) the contract test server beside the running program
+// as the local server of CLSID_ContractTestServer.
+HRESULT RegisterTestServer(bool unregister);
 // Large-stream pattern used by OpenProperty tests.
 constexpr ULONG kLargeStreamBytes = 300000;
 BYTE LargeStreamByte(ULONG offset);

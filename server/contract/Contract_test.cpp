@@ -3,7 +3,6 @@
 // error reporting.
 #include "Platform.h"
 #include "CErrorInfoChannel.h"
-#include "CRegistrar.h"
 #include "ContractSamples.h"
 #include "ContractTestIds.h"
 #include "EseValueMemory.h"
@@ -18,20 +17,6 @@
 using namespace contract_samples;
 
 namespace {
-
-const common::RegistryRow kTestServerRows[] = {
-    {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID, nullptr, L"contract test server", common::RegistryRow::ForceRemove},
-    {L"CLSID\\" CONTRACT_TEST_SERVER_CLSID L"\\LocalServer32", nullptr, L"%MODULE%", 0},
-};
-
-std::wstring BesideThisProgram(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring result = path;
-    result.erase(result.find_last_of(L'\\') + 1);
-    return result + name;
-}
 
 struct ErrorObject {
     bool present = false;
@@ -64,14 +49,11 @@ protected:
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
-        s_registrar = new common::CRegistrar(kTestServerRows, 2);
-        s_registrar->AddReplacement(L"%MODULE%", BesideThisProgram(L"VostrelContractTestServer.exe"));
-        ASSERT_EQ(S_OK, s_registrar->Register(false));
+        ASSERT_EQ(S_OK, RegisterTestServer(false));
     }
     static void TearDownTestSuite()
     {
-        s_registrar->Unregister(false);
-        delete s_registrar;
+        RegisterTestServer(true);
         CoUninitialize();
     }
     void SetUp() override
@@ -83,12 +65,10 @@ protected:
         SetErrorInfo(0, nullptr);
     }
 
-    static common::CRegistrar* s_registrar;
     ComPtr<IEseInstance> m_instance;
     ComPtr<IEseStore> m_store;
     ComPtr<IEseFolder> m_folder;
 };
-common::CRegistrar* ContractTest::s_registrar = nullptr;
 
 TEST_F(ContractTest, EveryValueTypeCrossesIntact)
 {

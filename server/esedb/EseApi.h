@@ -9,7 +9,17 @@
 // text-taking names to their W forms. The server passes narrow (CP_ACP) text
 // and so calls the A forms by name; its import library binds those to the
 // undecorated exports that every ese.dll has (server/esedb/ese.def).
+// <esent.h> tests "#if UNICODE", which fails on the empty definition that
+// Platform.h makes; it sees UNICODE as 1 while it is read.
+#ifdef UNICODE
+#pragma push_macro("UNICODE")
+#undef UNICODE
+#define UNICODE 1
 #include <esent.h>
+#pragma pop_macro("UNICODE")
+#else
+#include <esent.h>
+#endif
 
 // JetMakeKey
 #ifndef JET_bitNewKey
