@@ -1,5 +1,5 @@
 #pragma once
-// The process-wide object reference registry (Part 1.104): the one owner
+// The process-wide object reference registry: the one owner
 // count of every shared server object, keyed by the object's address. Holders
 // (CSharedRef) add a reference when they take an object and release it when
 // they let go; the holder that releases the last one destroys the object.

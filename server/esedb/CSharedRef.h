@@ -1,5 +1,5 @@
 #pragma once
-// A shared reference (Part 1.104): a pointer that registers itself in the
+// A shared reference: a pointer that registers itself in the
 // object reference registry while it holds an object. Taking = AddReference;
 // dropping = ReleaseReference, and the holder whose release leaves 0 runs the
 // object's destructor and frees it; assigning drops the old object first,

@@ -1,5 +1,5 @@
 #pragma once
-// What every ESE wrapper of NJbFramework (Part 1.104) shares: the published
+// What every ESE wrapper of NJbFramework shares: the published
 // ESE declarations, the exception and check of failing calls, the shared
 // references, and the value of a handle that is none.
 #include "Platform.h"

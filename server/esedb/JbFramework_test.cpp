@@ -1,4 +1,4 @@
-// The ESE wrappers of Part 1.104 against the stand-in engine.
+// The ESE wrappers against the stand-in engine.
 #include "Platform.h"
 #include "esedb/CColumnInfo.h"
 #include "esedb/CColumnSet.h"
