@@ -45,10 +45,12 @@ SColumnDescriptor* CColumnSet::AddColumn(JET_COLUMNID columnid, JET_GRBIT grbit)
 
 void CColumnSet::Fetch(CTable& table, unsigned long itagSequence)
 {
-    for (unsigned long i = 0; i < m_count; ++i)
-        m_records[i].itagSequence = itagSequence;
     bool grew;
     do {
+        // Set on every pass: a count query (itagSequence 0) comes back with
+        // the counts in place of the sequence numbers.
+        for (unsigned long i = 0; i < m_count; ++i)
+            m_records[i].itagSequence = itagSequence;
         table.RetrieveColumns(m_records, m_count);
         grew = false;
         for (unsigned long i = 0; i < m_count; ++i) {
