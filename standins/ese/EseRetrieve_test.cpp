@@ -256,4 +256,81 @@ TEST(EseWrite, RollbackUndoesAndNestedCommitsJoinTheOuterTransaction)
     writer.Term();
 }
 
+TEST(EseWrite, AddColumnCreateIndexAndLongValueUpdates)
+{
+    esefixture::CTempFolder folder;
+    esefixture::CEseWriter writer("");
+    writer.CreateDatabase(folder.File("w.edb"));
+    JET_SESID session = writer.Session();
+    JET_TABLEID table = JET_tableidNil;
+    ASSERT_EQ(JET_errSuccess, JetCreateTableA(session, writer.Database(), "Parts", 1, 80, &table));
+    EXPECT_EQ(JET_errTableDuplicate, JetCreateTableA(session, writer.Database(), "parts", 1, 80, &table));
+    struct NewColumn {
+        const char* name;
+        JET_COLTYP coltyp;
+        JET_GRBIT grbit;
+        JET_COLUMNID expectedId;
+    } columns[] = {
+        {"Group", JET_coltypLong, 0, 1},
+        {"Name", JET_coltypText, 0, 128},
+        {"Blob", JET_coltypLongBinary, 0, 256},
+        {"Rank", JET_coltypShort, JET_bitColumnTagged, 257},
+    };
+    std::map<std::string, JET_COLUMNID> ids;
+    for (const NewColumn& column : columns) {
+        JET_COLUMNDEF def = {};
+        def.cbStruct = sizeof(def);
+        def.coltyp = column.coltyp;
+        def.grbit = column.grbit;
+        JET_COLUMNID id = 0;
+        ASSERT_EQ(JET_errSuccess, JetAddColumnA(session, table, column.name, &def, nullptr, 0, &id));
+        EXPECT_EQ(column.expectedId, id) << column.name;
+        ids[column.name] = id;
+    }
+    JET_COLUMNDEF def = {sizeof(JET_COLUMNDEF)};
+    def.coltyp = JET_coltypLong;
+    JET_COLUMNID duplicate = 0;
+    EXPECT_EQ(JET_errColumnDuplicate, JetAddColumnA(session, table, "group", &def, nullptr, 0, &duplicate));
+    const char key[] = "+Group\0-Name\0";
+    ASSERT_EQ(JET_errSuccess, JetCreateIndexA(session, table, "GroupName", 0, key, sizeof(key), 80));
+    EXPECT_EQ(JET_errColumnNotFound, JetCreateIndexA(session, table, "Bad", 0, "+Nope\0", 7, 80));
+
+    struct Row {
+        int32_t group;
+        const char* name;
+    } rows[] = {{2, "b"}, {1, "a"}, {2, "c"}, {1, "d"}};
+    for (const Row& row : rows) {
+        ASSERT_EQ(JET_errSuccess, JetPrepareUpdate(session, table, JET_prepInsert));
+        ASSERT_EQ(JET_errSuccess, JetSetColumn(session, table, ids["Group"], &row.group, 4, 0, nullptr));
+        ASSERT_EQ(JET_errSuccess, JetSetColumn(session, table, ids["Name"], row.name, 1, 0, nullptr));
+        EXPECT_EQ(JET_errInvalidBufferSize, JetSetColumn(session, table, ids["Group"], &row.group, 2, 0, nullptr));
+        ASSERT_EQ(JET_errSuccess, JetUpdate(session, table, nullptr, 0, nullptr));
+    }
+    ASSERT_EQ(JET_errSuccess, JetSetCurrentIndexA(session, table, "GroupName"));
+    std::string order;
+    for (JET_ERR err = JetMove(session, table, JET_MoveFirst, 0); err == JET_errSuccess;
+         err = JetMove(session, table, JET_MoveNext, 0))
+        order += esetest::RetrieveBytes(session, table, ids["Name"]);
+    EXPECT_EQ("dacb", order);  // group ascending, then name descending
+
+    // Long values: set, append, overwrite inside, then read at an offset.
+    ASSERT_EQ(JET_errSuccess, JetMove(session, table, JET_MoveFirst, 0));
+    ASSERT_EQ(JET_errSuccess, JetPrepareUpdate(session, table, JET_prepReplace));
+    ASSERT_EQ(JET_errSuccess, JetSetColumn(session, table, ids["Blob"], "hello", 5, 0, nullptr));
+    ASSERT_EQ(JET_errSuccess, JetSetColumn(session, table, ids["Blob"], " world", 6, JET_bitSetAppendLV, nullptr));
+    JET_SETINFO at = {sizeof(JET_SETINFO), 1, 1};
+    ASSERT_EQ(JET_errSuccess, JetSetColumn(session, table, ids["Blob"], "E", 1, JET_bitSetOverwriteLV, &at));
+    char copy[32] = {};
+    unsigned long actual = 0;
+    EXPECT_EQ(JET_errSuccess,
+              JetRetrieveColumn(session, table, ids["Blob"], copy, sizeof(copy), &actual, JET_bitRetrieveCopy, nullptr));
+    EXPECT_EQ("hEllo world", std::string(copy, actual));
+    ASSERT_EQ(JET_errSuccess, JetUpdate(session, table, nullptr, 0, nullptr));
+    char tail[32] = {};
+    JET_RETINFO from = {sizeof(JET_RETINFO), 6, 1, 0};
+    EXPECT_EQ(JET_errSuccess, JetRetrieveColumn(session, table, ids["Blob"], tail, sizeof(tail), &actual, 0, &from));
+    EXPECT_EQ("world", std::string(tail, actual));
+    writer.Term();
+}
+
 } // namespace
