@@ -1,10 +1,16 @@
 #pragma once
 // The object behind X2007EseInstance: one database engine instance of the
-// client's, from which it opens stores.
+// client's, from which it opens stores. Opened databases are shared: one
+// store context per path serves every store of that path, whichever
+// instance opened it; the transaction logs are replayed on the first open of
+// a path in the process.
 #include "Platform.h"
 #include "CSupportErrorInfoFor.h"
 #include "CUnknownImpl.h"
 #include "Vostrel2007.h"
+#include "esedb/CInstance.h"
+
+#include <string>
 
 class CEseInstance final
     : public common::CUnknownImpl<CEseInstance, IEseInstance, common::CSupportErrorInfoFor<IEseInstance>> {
@@ -17,6 +23,14 @@ public:
 
 private:
     friend class common::CUnknownImpl<CEseInstance, IEseInstance, common::CSupportErrorInfoFor<IEseInstance>>;
-    CEseInstance() = default;
-    ~CEseInstance() override = default;
+    CEseInstance();
+    ~CEseInstance() override;
+
+    // Where replayed copies go: the system path given to Init, else the
+    // temporary folder.
+    std::wstring WorkRoot() const;
+
+    CRITICAL_SECTION m_lock;
+    NJbFramework::CSharedRef<NJbFramework::CInstance> m_instance;
+    std::wstring m_systemPath;
 };

@@ -1,0 +1,61 @@
+#include "Platform.h"
+#include "objects/CEseStoreContext.h"
+#include "objects/LogReplay.h"
+
+#include <map>
+
+using NJbFramework::CDatabase;
+using NJbFramework::CInstance;
+using NJbFramework::CSession;
+using NJbFramework::CSharedRef;
+
+namespace {
+
+// Read-only attach and open.
+constexpr JET_GRBIT kReadOnly = 0x1;
+
+std::map<std::string, CEseStoreContext*>& StoreMap()
+{
+    static std::map<std::string, CEseStoreContext*> map;
+    return map;
+}
+
+struct MapLockHolder {
+    MapLockHolder() { InitializeCriticalSection(&lock); }
+    CRITICAL_SECTION lock;
+};
+
+} // namespace
+
+CRITICAL_SECTION& CEseStoreContext::MapLock()
+{
+    static MapLockHolder holder;
+    return holder.lock;
+}
+
+CEseStoreContext* CEseStoreContext::Find(const std::string& path)
+{
+    auto found = StoreMap().find(path);
+    return found == StoreMap().end() ? nullptr : found->second;
+}
+
+CEseStoreContext::CEseStoreContext(const CSharedRef<CInstance>& instance, const std::string& path,
+                                   const std::string& attachPath, const std::wstring& workFolder)
+    : m_path(path), m_workFolder(workFolder)
+{
+    const std::string& file = attachPath.empty() ? path : attachPath;
+    CSharedRef<CSession> session = NJbFramework::MakeShared<CSession>(instance);
+    session->AttachDatabase(file.c_str(), kReadOnly);
+    m_database = NJbFramework::MakeShared<CDatabase>(session, file.c_str(), kReadOnly);
+    StoreMap()[m_path] = this;
+}
+
+CEseStoreContext::~CEseStoreContext()
+{
+    auto found = StoreMap().find(m_path);
+    if (found != StoreMap().end() && found->second == this)
+        StoreMap().erase(found);
+    m_database.Reset();
+    if (!m_workFolder.empty())
+        RemoveFolderTree(m_workFolder);
+}

@@ -1,0 +1,55 @@
+#pragma once
+// One opened database, shared by every store object of its path: the path
+// (narrow, the key of the store map), the opened database (which holds its
+// session, which holds its engine instance), and caches that the store and
+// folder objects fill on first use.
+//
+// The store map is process-wide and guarded by its own lock, which is taken
+// before the reference registry's. A context enters the map when it is built
+// and leaves it when it is destroyed (its last holder let go).
+#include "Platform.h"
+#include "esedb/CDatabase.h"
+
+#include <string>
+
+class CEseStoreContext {
+public:
+    // Begins a session on the instance, attaches the database file read-only
+    // and opens it, and enters the context into the map under `path`. The
+    // file opened is `attachPath` (the replayed copy) when given, else `path`.
+    // `workFolder` (may be empty) is removed when the context goes.
+    CEseStoreContext(const NJbFramework::CSharedRef<NJbFramework::CInstance>& instance, const std::string& path,
+                     const std::string& attachPath, const std::wstring& workFolder);
+    ~CEseStoreContext();
+    CEseStoreContext(const CEseStoreContext&) = delete;
+    CEseStoreContext& operator=(const CEseStoreContext&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    const NJbFramework::CSharedRef<NJbFramework::CDatabase>& Database() const { return m_database; }
+
+    // The caches the object Parts fill: the message-table name of the
+    // attachments folder, and the name of the discovered folder index.
+    std::wstring& AttachmentsTableCache() { return m_attachmentsTable; }
+    std::wstring& FolderIndexCache() { return m_folderIndex; }
+
+    // The store map: the context of a path (exact, case-sensitive), or none.
+    // Call with the map lock held.
+    static CEseStoreContext* Find(const std::string& path);
+    static CRITICAL_SECTION& MapLock();
+
+private:
+    std::string m_path;
+    std::wstring m_attachmentsTable;
+    std::wstring m_folderIndex;
+    NJbFramework::CSharedRef<NJbFramework::CDatabase> m_database;
+    std::wstring m_workFolder;
+};
+
+// Holds the store-map lock for a scope.
+class CStoreMapLock {
+public:
+    CStoreMapLock() { EnterCriticalSection(&CEseStoreContext::MapLock()); }
+    ~CStoreMapLock() { LeaveCriticalSection(&CEseStoreContext::MapLock()); }
+    CStoreMapLock(const CStoreMapLock&) = delete;
+    CStoreMapLock& operator=(const CStoreMapLock&) = delete;
+};
