@@ -4,6 +4,7 @@
 
 #include "ArchiveStatus.h"
 #include "CHDArchive.h"
+#include "COldArchive.h"
 #include "rwbuf.h"
 
 #include <new>
@@ -38,6 +39,17 @@ int OpenArchive(const ArchiveOpenParams* params, HdArchiveHeader** header, CBase
         return 0;
     }
     delete newer;
+    if (rc != ARCERR_FORMAT)
+        return rc;
+    COldArchive* older = new (std::nothrow) COldArchive();
+    if (!older)
+        return ARCERR_NO_MEMORY;
+    rc = older->Open(params, header, nullptr, forbiddenId);
+    if (rc == 0) {
+        *archive = older;
+        return 0;
+    }
+    delete older;
     return rc;
 }
 
