@@ -37,6 +37,7 @@ CEseInstance::~CEseInstance()
     {
         CStoreMapLock mapLock;
         m_instance.Reset();
+        CEseStoreContext::RemoveLeftWorkFolders();
     }
     DeleteCriticalSection(&m_lock);
 }
@@ -89,7 +90,7 @@ STDMETHODIMP CEseInstance::OpenStore(LPWSTR pEdbPath, LPWSTR pLogPath, IEseStore
         return hr;
     }
     ComPtr<CEseStore> store;
-    store.Attach(created);
+    *store.GetAddressOf() = created; // takes the creation's reference
 
     CStoreMapLock mapLock;
     hr = ServeComCall(IID_IEseInstance, [&]() -> HRESULT {

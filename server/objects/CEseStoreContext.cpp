@@ -3,6 +3,7 @@
 #include "objects/LogReplay.h"
 
 #include <map>
+#include <vector>
 
 using NJbFramework::CDatabase;
 using NJbFramework::CInstance;
@@ -19,6 +20,14 @@ std::map<std::string, CEseStoreContext*>& StoreMap()
     static std::map<std::string, CEseStoreContext*> map;
     return map;
 }
+
+std::vector<std::wstring>& LeftWorkFolders()
+{
+    static std::vector<std::wstring> folders;
+    return folders;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 struct MapLockHolder {
     MapLockHolder() { InitializeCriticalSection(&lock); }
@@ -56,6 +65,19 @@ CEseStoreContext::~CEseStoreContext()
     if (found != StoreMap().end() && found->second == this)
         StoreMap().erase(found);
     m_database.Reset();
-    if (!m_workFolder.empty())
+    if (!m_workFolder.empty()) {
         RemoveFolderTree(m_workFolder);
+        if (Exists(m_workFolder))
+            LeftWorkFolders().push_back(m_workFolder);
+    }
+}
+
+void CEseStoreContext::RemoveLeftWorkFolders()
+{
+    std::vector<std::wstring>& folders = LeftWorkFolders();
+    for (size_t i = folders.size(); i-- > 0;) {
+        RemoveFolderTree(folders[i]);
+        if (!Exists(folders[i]))
+            folders.erase(folders.begin() + static_cast<long>(i));
+    }
 }

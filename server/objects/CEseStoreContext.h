@@ -37,6 +37,11 @@ public:
     static CEseStoreContext* Find(const std::string& path);
     static CRITICAL_SECTION& MapLock();
 
+    // Working copies the engine still held when their context went (an
+    // attached file stays open until its instance ends): removed again when
+    // an instance is let go. Call with the map lock held.
+    static void RemoveLeftWorkFolders();
+
 private:
     std::string m_path;
     std::wstring m_attachmentsTable;
