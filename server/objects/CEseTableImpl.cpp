@@ -450,12 +450,20 @@ void CEseTableImpl::AddLinkedTable(unsigned short linkPropId, const CSharedRef<C
                          linkPropId);
     // A join is a tree: a table that is already part of it (this one
     // included) would make the walks below endless.
-    if (!table || table.Get() == this || table->FindColumnThroughLinks(0) == nullptr && false)
-        ThrowServerError(kErrBadParameter, L"table=%hs cannot be linked to itself", m_tableName.c_str());
+    if (!table || table->IsInJoin(this))
+        ThrowServerError(kErrBadParameter, L"table=%hs cannot be linked into its own join", m_tableName.c_str());
     SColumnDescriptor* column = m_linkSet->AddColumn(record->columnId);
     m_linked.push_back({column, table});
     table->m_computed = m_computed;
     SetKindMaskDown(m_kindMask | table->m_kindMask);
+}
+
+bool CEseTableImpl::IsInJoin(const CEseTableImpl* table) const
+{
+    if (table == this)
+        return true;
+    return std::any_of(m_linked.begin(), m_linked.end(),
+                       [table](const SLinked& linked) { return linked.table->IsInJoin(table); });
 }
 
 void CEseTableImpl::SetKindMaskDown(unsigned long mask)

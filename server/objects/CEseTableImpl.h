@@ -149,6 +149,8 @@ private:
     };
 
     void SetKindMaskDown(unsigned long mask);
+    // True when `table` is this table or one joined below it.
+    bool IsInJoin(const CEseTableImpl* table) const;
     void AppendSelected(unsigned long tag);
     bool SeekKeys(bool first);
     bool KeyIsListed(int64_t key) const;

@@ -1,0 +1,57 @@
+#include "Platform.h"
+#include "objects/CEseTable.h"
+#include "ComErrors.h"
+
+#include <new>
+
+namespace {
+
+// The engine's failures are CException (reported by ServeComCall); running
+// out of memory is answered as such and never escapes the COM method.
+template <typename Body>
+HRESULT ServeTableCall(Body&& body)
+{
+    return ServeComCall(IID_IEseTable, [&]() -> HRESULT {
+        try {
+            return body();
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    });
+}
+
+} // namespace
+
+HRESULT CEseTable::Create(const NJbFramework::CSharedRef<CEseTableImpl>& engine, IEseTable** ppTable)
+{
+    if (!ppTable)
+        return E_POINTER;
+    *ppTable = nullptr;
+    if (!engine)
+        return E_INVALIDARG;
+    return CreateInstance(IID_IEseTable, reinterpret_cast<void**>(ppTable), engine);
+}
+
+STDMETHODIMP CEseTable::GetColumns(signed char all, ULONG* pTagCount, ULONG** ppTags)
+{
+    return ServeTableCall([&] {
+        m_engine->GetColumns(all != 0, pTagCount, ppTags);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CEseTable::SetColumns(ULONG tagCount, ULONG* pTags)
+{
+    return ServeTableCall([&] {
+        m_engine->SetColumns(tagCount, pTags);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CEseTable::GetRows(ULONG maxRowCount, signed char noAdvance, ULONG* pActualRowCount, _SEseRow** ppRows)
+{
+    return ServeTableCall([&] {
+        m_engine->GetRows(maxRowCount, noAdvance != 0, pActualRowCount, ppRows);
+        return S_OK;
+    });
+}
