@@ -1,0 +1,146 @@
+#include "MapiStandin.h"
+#include "CAttachOnStorage.h"
+#include "CMsgOnStorage.h"
+#include "CPropertyStream.h"
+
+#include <vector>
+
+namespace {
+
+const std::vector<ULONG> kComputed = {PROP_ID(PR_ATTACH_NUM)};
+
+} // namespace
+
+HRESULT CAttachOnStorage::Create(CMsgOnStorage* parent, ULONG number, std::shared_ptr<CAttachContent> working,
+                                 IAttach** out)
+{
+    return mapistub::Guarded([&]() -> HRESULT {
+        SPropValue num{};
+        num.ulPropTag = PR_ATTACH_NUM;
+        num.Value.l = static_cast<LONG>(number);
+        HRESULT hr = working->props.Set(num);
+        if (FAILED(hr))
+            return hr;
+        return CreateInstance(IID_IAttachment, reinterpret_cast<void**>(out), parent, number, working);
+    });
+}
+
+CAttachOnStorage::CAttachOnStorage(CMsgOnStorage* parent, ULONG number, std::shared_ptr<CAttachContent> working)
+    : m_parentRef(parent), m_parent(parent), m_number(number), m_working(std::move(working))
+{
+}
+
+void CAttachOnStorage::StoreEmbedded(std::shared_ptr<CMsgContent> content)
+{
+    m_working->embedded = std::move(content);
+}
+
+STDMETHODIMP CAttachOnStorage::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError)
+{
+    if (!lppMAPIError)
+        return MAPI_E_INVALID_PARAMETER;
+    *lppMAPIError = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP CAttachOnStorage::SaveChanges(ULONG ulFlags)
+{
+    return mapistub::Guarded([&]() -> HRESULT {
+        m_parent->StoreAttachment(m_number, m_working->Clone());
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                                        LPSPropValue* lppPropArray)
+{
+    return mapistub::Guarded([&]() {
+        return m_parent->Helper().GetProps(m_working->props, lpPropTagArray, ulFlags, lpcValues, lppPropArray);
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
+{
+    return mapistub::Guarded([&]() { return m_parent->Helper().GetPropList(m_working->props, ulFlags, lppPropTagArray); });
+}
+
+STDMETHODIMP CAttachOnStorage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
+                                            LPUNKNOWN* lppUnk)
+{
+    if (!lppUnk || !lpiid)
+        return MAPI_E_INVALID_PARAMETER;
+    *lppUnk = nullptr;
+    return mapistub::Guarded([&]() -> HRESULT {
+        if (PROP_ID(ulPropTag) == PROP_ID(PR_ATTACH_DATA_OBJ) && IsEqualIID(*lpiid, IID_IMessage)) {
+            std::shared_ptr<CMsgContent> content;
+            if (ulFlags & MAPI_CREATE)
+                content = std::make_shared<CMsgContent>();
+            else if (m_working->embedded)
+                content = m_working->embedded->Clone();
+            else
+                return MAPI_E_NOT_FOUND;
+            return CMsgOnStorage::OpenEmbedded(this, content, m_parent->Helper(),
+                                               reinterpret_cast<IMessage**>(lppUnk));
+        }
+        if (!IsEqualIID(*lpiid, IID_IStream))
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        std::string bytes;
+        if (!(ulFlags & MAPI_CREATE)) {
+            const SPropValue* value = m_working->props.Find(PROP_ID(ulPropTag));
+            if (!value || PROP_TYPE(value->ulPropTag) != PROP_TYPE(ulPropTag))
+                return MAPI_E_NOT_FOUND;
+            if (!CPropertyStream::BytesOf(*value, bytes))
+                return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        } else if (!(ulFlags & MAPI_MODIFY)) {
+            return MAPI_E_INVALID_PARAMETER;
+        }
+        if (!CPropertyStream::IsStreamType(PROP_TYPE(ulPropTag)))
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        return CPropertyStream::Create(static_cast<IAttach*>(this), &m_working->props, ulPropTag, bytes,
+                                       (ulFlags & MAPI_MODIFY) != 0, reinterpret_cast<IStream**>(lppUnk));
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems)
+{
+    return mapistub::Guarded([&]() {
+        return m_parent->Helper().SetProps(m_working->props, cValues, lpPropArray, lppProblems, kComputed);
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::DeleteProps(LPSPropTagArray lpPropTagArray, LPSPropProblemArray* lppProblems)
+{
+    return mapistub::Guarded([&]() {
+        return m_parent->Helper().DeleteProps(m_working->props, lpPropTagArray, lppProblems, kComputed);
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps,
+                                      ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface,
+                                      LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems)
+{
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAttachOnStorage::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
+                                         LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                                         LPSPropProblemArray* lppProblems)
+{
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CAttachOnStorage::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG ulFlags,
+                                               ULONG* lpcPropNames, LPMAPINAMEID** lpppPropNames)
+{
+    return mapistub::Guarded([&]() {
+        return m_parent->Helper().GetNamesFromIDs(lppPropTags, lpPropSetGuid, ulFlags, lpcPropNames, lpppPropNames);
+    });
+}
+
+STDMETHODIMP CAttachOnStorage::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
+                                               LPSPropTagArray* lppPropTags)
+{
+    return mapistub::Guarded([&]() {
+        return m_parent->Helper().GetIDsFromNames(cPropNames, lppPropNames, ulFlags, lppPropTags);
+    });
+}
