@@ -535,6 +535,10 @@ TEST(HdArchive, HeaderEdgeCases)
         {"header longer than the volume", patched(12, {0xFF, 0xFF, 0xFF, 0xFF}), ARCERR_READ},
         {"header shorter than its fixed part", patched(12, {0x10, 0, 0, 0}), ARCERR_READ},
         {"partition area past the header", patched(48, {0xFF, 0xFF, 0xFF, 0x7F}), ARCERR_FORMAT},
+        {"tail past the header", patched(236, {0xFF, 0xFF, 0xFF, 0xFF}), ARCERR_FORMAT},
+        // 255 records claimed over an empty record area, one of them the
+        // base reference the header says it has.
+        {"absurd record count", patched(37, {0xFF, static_cast<uint8_t>(good[38] | kHdHasBase)}), ARCERR_FORMAT},
     };
     for (const Case& c : cases) {
         std::string p = folder / "case.kzf";
@@ -542,6 +546,22 @@ TEST(HdArchive, HeaderEdgeCases)
         ArchivePtr a;
         EXPECT_EQ(c.status, Open(p, a, &log, "right")) << c.what;
         EXPECT_EQ(nullptr, a.get()) << c.what;
+    }
+
+    {
+        // Records that claim more than the area holds are never walked past it.
+        std::vector<uint8_t> bytes = patched(37, {0xFF});
+        std::string p = folder / "records.kzf";
+        WriteWholeFile(p, bytes);
+        ArchivePtr a;
+        HeaderPtr h;
+        ASSERT_EQ(0, Open(p, a, &log, "right", &h));
+        EXPECT_EQ(nullptr, FindHeaderRecord(h.get(), kRecordBaseArchive));
+        unsigned walked = 0;
+        for (ArchiveRecord* r = GetFirstHeaderRecord(h.get()); !EndOfHeaderRecords(h.get(), r);
+             r = GetNextHeaderRecord(h.get(), r))
+            ++walked;
+        EXPECT_EQ(0u, walked);
     }
 
     // Password callback: asked once when no key is given.
