@@ -294,6 +294,7 @@ protected:
         baseData = SectorPattern(160, 1);
         WriteSpec spec;
         spec.options.archiveId = 100;
+        spec.options.major = baseMajor;
         spec.options.label = "base";
         spec.password = password;
         ASSERT_EQ(0, WriteArchive(basePath, spec, baseData));
@@ -341,6 +342,7 @@ protected:
     std::string password;
     std::vector<uint8_t> baseData, expected;
     uint64_t childId = 200;
+    uint16_t baseMajor = 2;
 };
 
 TEST_F(DifferentialArchive, ReadsThroughTheBase)
@@ -415,6 +417,24 @@ TEST_F(DifferentialWithOwnId, BaseCarryingTheChildsIdIsRefused)
     params.eventCallback = nullptr;
     CHDArchive child;
     EXPECT_EQ(ARCERR_OWN_ID, child.Open(&params, nullptr, nullptr, nullptr));
+}
+
+class DifferentialOverOldRevision : public DifferentialArchive {
+protected:
+    DifferentialOverOldRevision() { baseMajor = 1; }
+};
+
+TEST_F(DifferentialOverOldRevision, BaseReadsNeedTheNewerRevision)
+{
+    CallbackLog log;
+    ArchivePtr child;
+    ASSERT_EQ(0, Open(childPath, child, &log));
+    ASSERT_EQ(0, child->BuildIndex()) << "an older base needs no index of its own first";
+    std::vector<uint8_t> got(8 * 512);
+    EXPECT_EQ(ARCERR_BASE_REVISION, child->Read(0, 0, 8, got.data(), nullptr));
+    EXPECT_EQ(ARCERR_BASE_REVISION, child->Read(1, 0, 8, got.data(), nullptr));
+    ASSERT_EQ(0, child->Read(0, 160, 8, got.data(), nullptr)) << "its own sectors still read";
+    EXPECT_EQ(0, memcmp(got.data(), &expected[160 * 512], got.size()));
 }
 
 class PasswordedDifferential : public DifferentialArchive {
