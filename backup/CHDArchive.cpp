@@ -1260,7 +1260,8 @@ int CHDArchive::Create(const ArchiveOpenParams* params, const SHdCreateOptions& 
         if (length > 0x7FFFFFFF)
             return ARCERR_BAD_ARGUMENT;
         const uint64_t limit = VolumeLimitBytes();
-        if (limit < length + kVolumeReserve + kHdEntryHeaderLength + options.unitSize)
+        // Room for at least one unit with its block headers in every volume.
+        if (limit < length + kVolumeReserve + kHdEntryHeaderLength + options.unitSize + 64)
             return ARCERR_BAD_ARGUMENT;
 
         m_headerTemplate.assign(static_cast<size_t>(length), 0);
@@ -1424,6 +1425,11 @@ int CHDArchive::WriteEntry(const HdEntryHeader* entry, const uint8_t* bitmap, co
     const uint64_t unitBytes = static_cast<uint64_t>(spu) * kSectorSize;
     const bool hasBitmap = (entry->flags & kEntryBitmap) != 0;
     if (hasBitmap && !bitmap)
+        return ARCERR_BAD_ARGUMENT;
+    // A flat archive's sectors lie at fixed places inside their entries,
+    // which a bitmap would shift.
+    const uint8_t headerFlags = m_headerTemplate[38];
+    if (hasBitmap && (headerFlags & kHdFlat) && !(headerFlags & (kHdPacked | kHdHasBase)))
         return ARCERR_BAD_ARGUMENT;
     if (static_cast<uint64_t>(entry->firstSector) + static_cast<uint64_t>(entry->units) * spu > 0x100000000ull)
         return ARCERR_BAD_ARGUMENT;

@@ -708,6 +708,23 @@ TEST_F(VolumeChain, MissingVolumeAsksOnceAndGivesUp)
     EXPECT_EQ(data, got);
 }
 
+TEST_F(VolumeChain, MovedChainIsFoundBesideItsVolumes)
+{
+    CTempFolder other;
+    std::vector<std::string> moved;
+    for (const std::string& v : volumes) {
+        moved.push_back(other / v.substr(v.find_last_of('\\') + 1));
+        ASSERT_TRUE(MoveFileA(v.c_str(), moved.back().c_str()));
+    }
+    CallbackLog log;
+    ArchivePtr archive;
+    ASSERT_EQ(0, Open(moved[0], archive, &log));
+    int end = 0;
+    EXPECT_EQ(data, StreamData(archive.get(), &end));
+    EXPECT_EQ(ARCERR_END, end);
+    EXPECT_EQ(0, std::count(log.codes.begin(), log.codes.end(), ARCCB_VOLUME_MISSING));
+}
+
 TEST_F(VolumeChain, TruncatedVolumesGiveAStatus)
 {
     const std::vector<uint8_t> last = ReadWholeFile(volumes.back());

@@ -186,6 +186,9 @@ TEST(FileLayer, SetSizeGrowsAndCuts)
     ASSERT_EQ(0, file->Open(path.c_str(), 2, kRead | kWrite, 0));
     std::vector<uint8_t> bytes(3000, 5);
     ASSERT_EQ(0, file->Write(bytes.data(), 3000));
+    // Growth goes through SetFileValidData while the privilege is held,
+    // which it is for the prefix's user.
+    EXPECT_TRUE(file->HoldsManageVolumePrivilege());
     ASSERT_EQ(0, file->SetSize(10 << 20));
     EXPECT_EQ(10u << 20, file->GetSize());
     ASSERT_EQ(0, file->SetSize(1000));
