@@ -891,6 +891,9 @@ TEST(ArchiveRecords, LocationsAndHeaderRecordList)
     RecordPtr ftp(NewArchiveLocation("Ftp:/host/x"));
     EXPECT_TRUE(IsPipeLocation(pipe.get()));
     EXPECT_TRUE(IsFtpLocation(ftp.get()));
+    CTempFolder folder;
+    EXPECT_GT(LocationFreeSpace((folder / "disk.kzf").c_str()), 0);
+    EXPECT_EQ(-1, LocationFreeSpace(std::string(3000, 'a').c_str()));
     RecordPtr broken(CopyArchiveRecord(location.get()));
     memset(reinterpret_cast<char*>(broken.get()) + 164, 'x', broken->length - 164);
     EXPECT_EQ(nullptr, GetRecordPath(broken.get())) << "unterminated strings";

@@ -144,6 +144,8 @@ TEST_F(Catalog, Layout2010)
     EXPECT_TRUE(versions.empty());
     ASSERT_EQ(1, reader.ListDatabaseVersions(L"'", &versions));
     EXPECT_TRUE(versions.empty());
+    ASSERT_EQ(1, reader.ListDatabaseVersions(std::wstring(3000, L'\''), &versions)) << "no query buffer to overrun";
+    EXPECT_TRUE(versions.empty());
 
     SCatalogImagePaths paths;
     ASSERT_EQ(1, reader.GetImagePaths(11, &paths));

@@ -215,6 +215,8 @@ TEST(FileLayer, PathHelpers)
     EXPECT_EQ(0x10, file->GetAttributes((base + "a").c_str()));
     EXPECT_EQ(0x10, file->GetAttributes((base + "a/b").c_str()));
     EXPECT_EQ(-1, file->GetAttributes((base + "a/b/c.txt").c_str()));
+    ASSERT_EQ(0, file->MakePath((folder.Path() + "x\\y\\z").c_str(), false)) << "backslashes too";
+    EXPECT_EQ(0x10, file->GetAttributes((base + "x/y/z").c_str()));
     EXPECT_EQ(0, file->MakeDir("C:"));
     EXPECT_EQ(0, file->MakeDir((base + "a").c_str())) << "an existing folder counts as made";
     WriteWholeFile(folder / "a\\f.txt", {1});
