@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr ULONGLONG kRankGap = 1ull << 20;
+// Room for 32 halvings between neighbours before ranks are spread again.
+constexpr ULONGLONG kRankGap = 1ull << 32;
+// Smallest gap a local spreading leaves between ranks.
+constexpr ULONGLONG kMinSpacing = 1ull << 16;
 
 } // namespace
 
@@ -72,9 +75,11 @@ const SPropValue* CTableData::IndexValue(const SRow& row) const
 
 size_t CTableData::PositionOf(const CTableRow* row) const
 {
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        if (m_rows[i].get() == row)
-            return i;
+    // Ranks increase along m_rows, so the row is found by its rank.
+    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row->rank,
+                               [](const std::shared_ptr<CTableRow>& entry, ULONGLONG rank) { return entry->rank < rank; });
+    if (it != m_rows.end() && it->get() == row)
+        return static_cast<size_t>(it - m_rows.begin());
     return m_rows.size();
 }
 
@@ -82,16 +87,34 @@ void CTableData::AssignRank(size_t position)
 {
     ULONGLONG before = position > 0 ? m_rows[position - 1]->rank : 0;
     ULONGLONG after = position + 1 < m_rows.size() ? m_rows[position + 1]->rank : before + 2 * kRankGap;
-    if (after - before >= 2 && after > before) {
+    if (after > before && after - before >= 2) {
         m_rows[position]->rank = before + (after - before) / 2;
         return;
     }
-    // No room left between the neighbours: spread all ranks out again.
-    // Relative order is unchanged, but views cache ranks and must refresh.
-    for (size_t i = 0; i < m_rows.size(); ++i)
-        m_rows[i]->rank = (i + 1) * kRankGap;
-    for (CTableView* view : m_views)
-        view->OnRanksChanged();
+    // No room between the neighbours: spread the ranks of a window around
+    // the row, doubling it until the ranks just outside leave enough room.
+    // Order is kept, so views stay sorted; inserting many rows at one
+    // place costs O(log n) per row on average instead of a full renumbering.
+    size_t count = m_rows.size();
+    for (size_t width = 1;; width *= 2) {
+        size_t low = position >= width ? position - width : 0;
+        size_t high = std::min(position + width, count - 1);
+        size_t inside = high - low + 1;
+        ULONGLONG floor = low > 0 ? m_rows[low - 1]->rank : 0;
+        bool open = high + 1 >= count;
+        ULONGLONG ceiling = open ? floor + (inside + 1) * kRankGap : m_rows[high + 1]->rank;
+        if (ceiling > floor && (ceiling - floor) / (inside + 1) >= kMinSpacing) {
+            ULONGLONG step = (ceiling - floor) / (inside + 1);
+            for (size_t i = low; i <= high; ++i)
+                m_rows[i]->rank = floor + step * (i - low + 1);
+            return;
+        }
+        if (low == 0 && open) {
+            for (size_t i = 0; i < count; ++i)
+                m_rows[i]->rank = (i + 1) * kRankGap;
+            return;
+        }
+    }
 }
 
 HRESULT CTableData::InsertAt(size_t position, const std::shared_ptr<CTableRow>& row, CNotificationBatch& batch)

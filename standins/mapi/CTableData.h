@@ -13,6 +13,7 @@
 #include "CUnknownImpl.h"
 #include "MapiIids.h"
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -45,7 +46,7 @@ public:
     ULONG TableType() const { return m_tableType; }
     ULONG IndexTag() const { return m_indexTag; }
     const std::vector<ULONG>& Columns() const { return m_columns; }
-    const std::vector<std::shared_ptr<CTableRow>>& Rows() const { return m_rows; }
+    const std::deque<std::shared_ptr<CTableRow>>& Rows() const { return m_rows; }
     void DetachView(CTableView* view);
     // Serialises delivery of notifications across threads.
     CRITICAL_SECTION& DeliveryLock() { return m_deliveryLock; }
@@ -74,7 +75,9 @@ private:
     ULONG m_tableType;
     ULONG m_indexTag;
     std::vector<ULONG> m_columns;
-    std::vector<std::shared_ptr<CTableRow>> m_rows;
+    // A deque: insertions near either end (appends, and the search
+    // engine's inserts at small positions) move only the nearer part.
+    std::deque<std::shared_ptr<CTableRow>> m_rows;
     std::unordered_map<std::string, std::shared_ptr<CTableRow>> m_byKey;
     std::vector<CTableView*> m_views;
 };

@@ -264,10 +264,17 @@ TEST_F(TableTest, PositioningBookmarksAndFindRow)
     EXPECT_EQ(3, sought);
     EXPECT_EQ((RowIds{3, 4}), Next(view, 2));
     EXPECT_EQ((RowIds{5}), Next(view, 1, TBL_NOADVANCE));
-    EXPECT_EQ((RowIds{3, 4}), Next(view, -2)); // backwards, in table order
+    // Backwards: the start moves back, rows come in table order and the
+    // cursor ends after them.
+    EXPECT_EQ((RowIds{3, 4}), Next(view, -2));
     ULONG row = 0, num = 0, den = 0;
     ASSERT_EQ(S_OK, view->QueryPosition(&row, &num, &den));
+    EXPECT_EQ(5u, row);
+    EXPECT_EQ((RowIds{3, 4}), Next(view, -2, TBL_NOADVANCE));
+    ASSERT_EQ(S_OK, view->QueryPosition(&row, &num, &den));
     EXPECT_EQ(3u, row);
+    LPSRowSet noRows = nullptr;
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, view->QueryRows(0, 0, &noRows));
     EXPECT_EQ(10u, den);
     ASSERT_EQ(S_OK, view->SeekRow(BOOKMARK_END, -20, &sought));
     EXPECT_EQ(-10, sought);
@@ -294,6 +301,9 @@ TEST_F(TableTest, PositioningBookmarksAndFindRow)
     ASSERT_EQ(S_OK, view->SeekRow(BOOKMARK_BEGINNING, 0, nullptr));
     ASSERT_EQ(S_OK, view->FindRow(&isEven, mark, 0));
     EXPECT_EQ((RowIds{6}), Next(view, 1, TBL_NOADVANCE));
+    // Backwards the search starts at the row before the bookmark.
+    ASSERT_EQ(S_OK, view->FindRow(&isEven, mark, DIR_BACKWARD));
+    EXPECT_EQ((RowIds{4}), Next(view, 1, TBL_NOADVANCE));
     std::wstring odd = L"odd";
     value.Value.lpszW = &odd[0];
     ASSERT_EQ(S_OK, view->FindRow(&isEven, mark, DIR_BACKWARD));

@@ -8,6 +8,7 @@
 #include "CTableRow.h"
 
 #include <algorithm>
+#include <iterator>
 
 HRESULT CTableView::Create(CTableData* data, const SSortOrderSet* sortOrder, CALLERRELEASE* callerRelease,
                            ULONG callerData, IMAPITable** out)
@@ -61,11 +62,15 @@ CTableView::~CTableView()
     m_data->Release();
 }
 
-bool CTableView::Less(const Entry& a, const Entry& b)
+bool CTableView::Less(const Entry& a, const Entry& b) const
 {
     int c = a.sortKey.compare(b.sortKey);
     if (c != 0)
         return c < 0;
+    // A dynamic view orders by the data's current ranks (the data may
+    // spread them out again); a snapshot keeps the ranks it captured.
+    if (m_dynamic)
+        return a.row->rank < b.row->rank;
     return a.rank < b.rank;
 }
 
@@ -104,8 +109,8 @@ void CTableView::Rebuild()
             add(item.first, item.second);
     }
     if (m_sortKey)
-        std::sort(entries.begin(), entries.end(), &CTableView::Less);
-    m_entries.swap(entries);
+        std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) { return Less(a, b); });
+    m_entries.assign(std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
     m_cursor = 0;
     // Bookmarks keep their rows; their keys follow the new sort order.
     for (auto& bookmark : m_bookmarks)
@@ -115,14 +120,16 @@ void CTableView::Rebuild()
 
 size_t CTableView::Locate(const Entry& entry, bool* found) const
 {
-    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), entry, &CTableView::Less);
+    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), entry,
+                               [this](const Entry& a, const Entry& b) { return Less(a, b); });
     *found = it != m_entries.end() && it->row == entry.row;
     return static_cast<size_t>(it - m_entries.begin());
 }
 
 size_t CTableView::InsertEntry(Entry entry)
 {
-    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), entry, &CTableView::Less);
+    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), entry,
+                               [this](const Entry& a, const Entry& b) { return Less(a, b); });
     size_t position = static_cast<size_t>(it - m_entries.begin());
     m_entries.insert(it, std::move(entry));
     if (position < m_cursor)
@@ -316,17 +323,6 @@ void CTableView::OnAllRowsDeleted(CNotificationBatch& batch)
         Notify(TABLE_RELOAD, nullptr, nullptr, nullptr, batch);
 }
 
-void CTableView::OnRanksChanged()
-{
-    if (!m_dynamic)
-        return;
-    for (Entry& entry : m_entries)
-        entry.rank = entry.row->rank;
-    for (auto& bookmark : m_bookmarks)
-        if (!bookmark.second.atEnd)
-            bookmark.second.entry.rank = bookmark.second.entry.row->rank;
-}
-
 STDMETHODIMP CTableView::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError)
 {
     if (!lppMAPIError)
@@ -495,11 +491,8 @@ STDMETHODIMP CTableView::FindRow(LPSRestriction lpRestriction, BOOKMARK bkOrigin
         if (FAILED(result))
             return result;
         if (ulFlags & DIR_BACKWARD) {
-            if (origin >= m_entries.size())
-                origin = m_entries.size();
-            else
-                ++origin; // the origin row itself is searched first
-            for (size_t i = origin; i > 0; --i) {
+            // A backward search starts at the row before the origin.
+            for (size_t i = std::min(origin, m_entries.size()); i > 0; --i) {
                 if (restriction->Evaluate(*m_entries[i - 1].row)) {
                     m_cursor = i - 1;
                     return moved ? MAPI_W_POSITION_CHANGED : S_OK;
@@ -609,6 +602,8 @@ STDMETHODIMP CTableView::QueryRows(LONG lRowCount, ULONG ulFlags, LPSRowSet* lpp
     if (!lppRows)
         return MAPI_E_INVALID_PARAMETER;
     *lppRows = nullptr;
+    if (lRowCount == 0)
+        return MAPI_E_INVALID_PARAMETER;
     return mapistub::Guarded([&]() -> HRESULT {
         CLockGuard guard(m_data->Lock());
         const mapistub::Allocators& allocators = m_data->Allocators();
@@ -639,8 +634,10 @@ STDMETHODIMP CTableView::QueryRows(LONG lRowCount, ULONG ulFlags, LPSRowSet* lpp
             }
             ++rows->cRows;
         }
-        if (!(ulFlags & TBL_NOADVANCE))
-            m_cursor = lRowCount >= 0 ? last : first;
+        // A negative count moves the start back, then reads forwards; the
+        // cursor ends after the last row read, or on the first with
+        // TBL_NOADVANCE.
+        m_cursor = (ulFlags & TBL_NOADVANCE) ? first : last;
         *lppRows = rows;
         return S_OK;
     });

@@ -13,6 +13,7 @@
 #include "CUnknownImpl.h"
 #include "MapiIids.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -63,7 +64,6 @@ public:
                        CNotificationBatch& batch);
     void OnRowNotified(const std::shared_ptr<CTableRow>& row, CNotificationBatch& batch);
     void OnAllRowsDeleted(CNotificationBatch& batch);
-    void OnRanksChanged();
 
 private:
     friend class common::CUnknownImpl<CTableView, IMAPITable>;
@@ -80,7 +80,7 @@ private:
     CTableView(CTableData* data, CALLERRELEASE* callerRelease, ULONG callerData);
     ~CTableView() override;
 
-    static bool Less(const Entry& a, const Entry& b);
+    bool Less(const Entry& a, const Entry& b) const;
     Entry MakeEntry(const std::shared_ptr<CTableRow>& row) const;
     bool Passes(const CTableRow& row) const;
     void Rebuild();
@@ -104,7 +104,7 @@ private:
     std::vector<ULONG> m_columns;
     std::unique_ptr<CRestriction> m_restriction;
     std::unique_ptr<CSortKey> m_sortKey;
-    std::vector<Entry> m_entries;
+    std::deque<Entry> m_entries;
     // Rows captured at creation: what a snapshot view restricts and sorts.
     std::vector<std::pair<std::shared_ptr<CTableRow>, ULONGLONG>> m_snapshot;
     size_t m_cursor = 0;

@@ -131,6 +131,22 @@ int main()
     data->HrDeleteRows(TAD_ALL_ROWS, nullptr, &deleted);
     Report("delete all rows", deleted, Seconds(start));
 
+    // The search engine's result table: each batch of 1000 matches is
+    // inserted at positions 0..999 while a view is open.
+    start = std::chrono::steady_clock::now();
+    for (ULONG i = 0; i < kRows; ++i) {
+        ULONG key = i;
+        SPropValue props[2] = {};
+        props[0].ulPropTag = PR_INSTANCE_KEY;
+        props[0].Value.bin.cb = sizeof(key);
+        props[0].Value.bin.lpb = reinterpret_cast<LPBYTE>(&key);
+        props[1].ulPropTag = kNumber;
+        props[1].Value.l = static_cast<LONG>(i);
+        SRow row{0, 2, props};
+        data->HrInsertRow(i % 1000, &row);
+    }
+    Report("insert at batch positions", kRows, Seconds(start));
+
     view->Release();
     data->Release();
     return 0;
