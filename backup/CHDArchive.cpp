@@ -762,9 +762,8 @@ int CHDArchive::ReadEntry(HdEntryHeader* entry, std::vector<uint8_t>* bitmap, st
     }
 }
 
-int CHDArchive::WalkVolumes(bool fromCompanion)
+int CHDArchive::WalkVolumes()
 {
-    (void)fromCompanion;
     size_t index = 0;
     uint64_t offset = m_volumes[0]->Header()->length;
     for (auto& volume : m_volumes)
@@ -813,7 +812,7 @@ int CHDArchive::BuildIndex()
             return ARCERR_BASE_INDEX;
     }
     try {
-        int rc = WalkVolumes(false);
+        int rc = WalkVolumes();
         if (rc == 0 || rc == ARCERR_ABORT_MARKER)
             m_indexBuilt = true;
         m_cache.reset();

@@ -100,7 +100,7 @@ private:
     int ReadFromEntry(size_t volume, const SExtent& extent, uint32_t first, uint32_t count, uint8_t* buffer);
     int ReadFromBase(uint32_t first, uint32_t count, uint8_t* buffer);
     int TransferFlat(bool write, uint32_t first, uint32_t count, uint8_t* buffer);
-    int WalkVolumes(bool loadFromCompanion);
+    int WalkVolumes();
 
     // Writing.
     int WritePiece(const HdEntryHeader& entry, const uint8_t* bitmap, const uint8_t* data, uint32_t unitStart,

@@ -794,10 +794,11 @@ TEST(HdArchive, DamageAlwaysGivesAStatus)
                 std::vector<uint8_t> got(data.size());
                 if (rc == 0)
                     rc = archive.Read(0, 0, 96, got.data(), nullptr);
-                if (rc != 0)
+                if (rc != 0) {
                     ++failures;
-                else if (got != data)
+                } else if (got != data) {
                     EXPECT_FALSE(sign) << "a signed archive hands out no damaged data";
+                }
             }
             EXPECT_GT(failures, 0);
         }

@@ -414,10 +414,8 @@ int COldArchive::UnpackBlock(const SBlock& block, std::vector<uint8_t>& out)
     return 0;
 }
 
-int COldArchive::MapPartition(CStream& stream, uint8_t listId, bool hasDescriptor)
+int COldArchive::MapPartition(CStream& stream)
 {
-    (void)listId;
-    (void)hasDescriptor;
     std::vector<uint8_t> descriptor;
     if (int rc = stream.ReadItem(descriptor, 512, true))
         return rc;
@@ -539,9 +537,9 @@ int COldArchive::MapStream()
                 if ((rc = stream.ReadItem(list, 512, true)))
                     return rc;
                 for (size_t i = 0; i < kMaxLogicalPartitions && Get32(&list[i * 4]) != 0xFFFFFFFFu; ++i)
-                    if ((rc = MapPartition(stream, id, false)))
+                    if ((rc = MapPartition(stream)))
                         return rc;
-            } else if ((rc = MapPartition(stream, id, true))) {
+            } else if ((rc = MapPartition(stream))) {
                 return rc;
             }
         }
@@ -552,11 +550,11 @@ int COldArchive::MapStream()
             if ((rc = stream.ReadItem(list, 512, true)))
                 return rc;
             for (size_t i = 0; i < kMaxLogicalPartitions && Get32(&list[i * 4]) != 0xFFFFFFFFu; ++i)
-                if ((rc = MapPartition(stream, first[0], false)))
+                if ((rc = MapPartition(stream)))
                     return rc;
         } else {
             m_kind = kSinglePartition;
-            if ((rc = MapPartition(stream, 0, true)))
+            if ((rc = MapPartition(stream)))
                 return rc;
         }
     } else {

@@ -72,7 +72,7 @@ private:
     int OpenVolume(const std::string& path, std::unique_ptr<SVolume>& volume);
     int WalkChain();
     int MapStream();
-    int MapPartition(CStream& stream, uint8_t descriptorId, bool fromDescriptor);
+    int MapPartition(CStream& stream);
     int ReadPartitionData(size_t index, uint32_t first, uint32_t count, uint8_t* buffer);
     int ReadStreamBytes(uint64_t offset, void* buffer, uint32_t n);
     int UnpackBlock(const SBlock& block, std::vector<uint8_t>& out);
