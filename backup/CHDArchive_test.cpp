@@ -365,6 +365,31 @@ TEST_F(DifferentialArchive, ReadsThroughTheBase)
     EXPECT_EQ(ARCERR_NOT_IN_ARCHIVE, child->Read(0, 200, 1, past.data(), nullptr));
 }
 
+TEST_F(DifferentialArchive, SecondBitmapIsSkipped)
+{
+    // Give the first entry a second bitmap: a copy of its first bitmap block.
+    std::vector<uint8_t> bytes = archivetest::ReadWholeFile(childPath);
+    const uint32_t entry = reinterpret_cast<const HdArchiveHeader*>(bytes.data())->length;
+    ASSERT_EQ(kEntryBitmap | kEntryPacked, bytes[entry + 2] & 0x0F);
+    bytes[entry + 2] |= kEntrySecondBitmap;
+    const size_t block = entry + kHdEntryHeaderLength;
+    uint32_t stored;
+    memcpy(&stored, &bytes[block], 4);
+    std::vector<uint8_t> copy(bytes.begin() + block, bytes.begin() + block + 8 + stored);
+    copy[8] ^= 0xFF;  // whatever it says, the reader does not use it
+    bytes.insert(bytes.begin() + block + 8 + stored, copy.begin(), copy.end());
+    archivetest::WriteWholeFile(childPath, bytes);
+
+    CallbackLog log;
+    ArchivePtr child;
+    ASSERT_EQ(0, Open(childPath, child, &log));
+    ASSERT_EQ(0, child->GetBaseArchive()->BuildIndex());
+    ASSERT_EQ(0, child->BuildIndex());
+    std::vector<uint8_t> got(200 * 512);
+    ASSERT_EQ(0, child->Read(0, 0, 200, got.data(), nullptr));
+    EXPECT_EQ(expected, got);
+}
+
 TEST_F(DifferentialArchive, FindsAMovedBaseBesideItself)
 {
     std::string moved = folder / "sub";
