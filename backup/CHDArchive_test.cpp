@@ -74,7 +74,7 @@ int TestCallback(uint8_t code, void* arg, void* context, void* out)
     return 0;
 }
 
-struct WriteSpec {
+struct WriteSettings {
     uint8_t compression = 6;
     uint32_t volumeLimit = kNoVolumeLimit;  // sectors
     std::string password;
@@ -97,31 +97,31 @@ ArchiveOpenParams Params(ArchiveRecord* location, CallbackLog* log, const std::s
 }
 
 // Writes `data` (whole units) as sector entries starting at sector 0.
-int WriteArchive(const std::string& path, const WriteSpec& spec, const std::vector<uint8_t>& data,
+int WriteArchive(const std::string& path, const WriteSettings& settings, const std::vector<uint8_t>& data,
                  CallbackLog* log = nullptr, std::vector<std::string>* volumes = nullptr)
 {
     CallbackLog local;
     RecordPtr location(NewArchiveLocation(path.c_str()));
-    ArchiveOpenParams params = Params(location.get(), log ? log : &local, spec.password);
-    params.volumeLimit = spec.volumeLimit;
-    params.compression = spec.compression;
+    ArchiveOpenParams params = Params(location.get(), log ? log : &local, settings.password);
+    params.volumeLimit = settings.volumeLimit;
+    params.compression = settings.compression;
     params.readOnly = 0;
     CHDArchive writer;
-    if (int rc = writer.Create(&params, spec.options))
+    if (int rc = writer.Create(&params, settings.options))
         return rc;
-    const uint32_t spu = spec.options.unitSize / 512;
-    const uint32_t unitBytes = spec.options.unitSize;
+    const uint32_t spu = settings.options.unitSize / 512;
+    const uint32_t unitBytes = settings.options.unitSize;
     const uint32_t units = static_cast<uint32_t>(data.size() / unitBytes);
-    for (uint32_t u = 0; u < units; u += spec.unitsPerEntry) {
+    for (uint32_t u = 0; u < units; u += settings.unitsPerEntry) {
         HdEntryHeader entry{};
-        entry.units = std::min(spec.unitsPerEntry, units - u);
+        entry.units = std::min(settings.unitsPerEntry, units - u);
         entry.firstSector = u * spu;
         entry.sectorsPerUnit = static_cast<uint8_t>(spu);
         if (int rc = writer.WriteEntry(&entry, nullptr, &data[static_cast<size_t>(u) * unitBytes],
                                        entry.units * unitBytes))
             return rc;
     }
-    if (spec.abort)
+    if (settings.abort)
         writer.Abort();
     int rc = writer.Finish();
     if (volumes) {
@@ -191,19 +191,19 @@ TEST(HdArchive, RoundTripsEveryChoice)
     for (const Case& c : cases) {
         SCOPED_TRACE(n);
         std::string path = folder / ("rt" + std::to_string(n++) + ".kzf");
-        WriteSpec spec;
-        spec.compression = c.compression;
-        spec.password = c.password;
-        spec.volumeLimit = c.volumeLimit;
-        spec.options.major = c.major;
-        spec.options.signEntries = c.sign;
-        spec.options.flags = c.flags;
-        spec.options.label = "Round trip";
-        spec.options.archiveId = 0x1122334455667788ull + n;
-        spec.options.partitionArea = std::vector<uint8_t>(64, 0x5C);
-        spec.unitsPerEntry = 7;
+        WriteSettings settings;
+        settings.compression = c.compression;
+        settings.password = c.password;
+        settings.volumeLimit = c.volumeLimit;
+        settings.options.major = c.major;
+        settings.options.signEntries = c.sign;
+        settings.options.flags = c.flags;
+        settings.options.label = "Round trip";
+        settings.options.archiveId = 0x1122334455667788ull + n;
+        settings.options.partitionArea = std::vector<uint8_t>(64, 0x5C);
+        settings.unitsPerEntry = 7;
         std::vector<std::string> volumes;
-        ASSERT_EQ(0, WriteArchive(path, spec, data, nullptr, &volumes));
+        ASSERT_EQ(0, WriteArchive(path, settings, data, nullptr, &volumes));
         if (c.volumeLimit != kNoVolumeLimit) {
             EXPECT_GT(volumes.size(), 1u);
             for (const std::string& v : volumes)
@@ -254,11 +254,11 @@ TEST(HdArchive, FlatArchiveReadsAndWritesInPlace)
     const std::vector<uint8_t> data = SectorPattern(8 * 12, 5);
     for (const char* password : {"", "flat key"}) {
         std::string path = folder / (std::string("flat") + (password[0] ? "p" : "") + ".kzf");
-        WriteSpec spec;
-        spec.password = password;
-        spec.options.flags = kHdFlat;
-        spec.unitsPerEntry = 5;
-        ASSERT_EQ(0, WriteArchive(path, spec, data));
+        WriteSettings settings;
+        settings.password = password;
+        settings.options.flags = kHdFlat;
+        settings.unitsPerEntry = 5;
+        ASSERT_EQ(0, WriteArchive(path, settings, data));
 
         CallbackLog log;
         RecordPtr location(NewArchiveLocation(path.c_str()));
@@ -292,12 +292,12 @@ protected:
         basePath = folder / "base.kzf";
         childPath = folder / "child.kzf";
         baseData = SectorPattern(160, 1);
-        WriteSpec spec;
-        spec.options.archiveId = 100;
-        spec.options.major = baseMajor;
-        spec.options.label = "base";
-        spec.password = password;
-        ASSERT_EQ(0, WriteArchive(basePath, spec, baseData));
+        WriteSettings settings;
+        settings.options.archiveId = 100;
+        settings.options.major = baseMajor;
+        settings.options.label = "base";
+        settings.password = password;
+        ASSERT_EQ(0, WriteArchive(basePath, settings, baseData));
 
         CallbackLog log;
         RecordPtr location(NewArchiveLocation(basePath.c_str()));
@@ -484,11 +484,11 @@ TEST(HdArchive, CompanionSavesAndLoads)
     CTempFolder folder;
     std::string path = folder / "comp.kzf";
     const std::vector<uint8_t> data = SectorPattern(8 * 30, 2);
-    WriteSpec spec;
-    spec.volumeLimit = 100;
-    spec.compression = 0;
-    spec.options.archiveId = 0xABCDEF;
-    ASSERT_EQ(0, WriteArchive(path, spec, data));
+    WriteSettings settings;
+    settings.volumeLimit = 100;
+    settings.compression = 0;
+    settings.options.archiveId = 0xABCDEF;
+    ASSERT_EQ(0, WriteArchive(path, settings, data));
     std::string companion = folder / "comp.kfm";
     {
         CallbackLog log;
@@ -552,9 +552,9 @@ TEST(HdArchive, HeaderEdgeCases)
     CTempFolder folder;
     std::string path = folder / "edge.kzf";
     const std::vector<uint8_t> data = SectorPattern(8 * 4, 3);
-    WriteSpec spec;
-    spec.password = "right";
-    ASSERT_EQ(0, WriteArchive(path, spec, data));
+    WriteSettings settings;
+    settings.password = "right";
+    ASSERT_EQ(0, WriteArchive(path, settings, data));
     const std::vector<uint8_t> good = ReadWholeFile(path);
 
     CallbackLog log;
@@ -632,9 +632,9 @@ TEST(HdArchive, AbortMarkerEndsTheStream)
     CTempFolder folder;
     std::string path = folder / "aborted.kzf";
     const std::vector<uint8_t> data = SectorPattern(8 * 6, 3);
-    WriteSpec spec;
-    spec.abort = true;
-    ASSERT_EQ(0, WriteArchive(path, spec, data));
+    WriteSettings settings;
+    settings.abort = true;
+    ASSERT_EQ(0, WriteArchive(path, settings, data));
     CallbackLog log;
     ArchivePtr archive;
     ASSERT_EQ(0, Open(path, archive, &log));
@@ -650,14 +650,14 @@ protected:
     void SetUp() override
     {
         data = SectorPattern(8 * 30, 8);
-        WriteSpec spec;
-        spec.volumeLimit = 100;
-        spec.compression = 0;  // stored: the data fills several volumes
-        spec.options.label = "chain";
+        WriteSettings settings;
+        settings.volumeLimit = 100;
+        settings.compression = 0;  // stored: the data fills several volumes
+        settings.options.label = "chain";
         CallbackLog log;
         for (int i = 2; i < 10; ++i)
             log.volumeNames.push_back(folder / ("v" + std::to_string(i) + ".kzf"));
-        ASSERT_EQ(0, WriteArchive(folder / "v1.kzf", spec, data, &log, &volumes));
+        ASSERT_EQ(0, WriteArchive(folder / "v1.kzf", settings, data, &log, &volumes));
         ASSERT_GE(volumes.size(), 3u);
     }
 
@@ -700,14 +700,14 @@ TEST_F(VolumeChain, LoopBackToItselfIsRefused)
 TEST_F(VolumeChain, VolumeOfAnotherArchiveIsRefused)
 {
     CTempFolder other;
-    WriteSpec spec;
-    spec.volumeLimit = 100;
-    spec.compression = 0;
-    spec.options.label = "other";
+    WriteSettings settings;
+    settings.volumeLimit = 100;
+    settings.compression = 0;
+    settings.options.label = "other";
     CallbackLog writeLog;
     writeLog.volumeNames = {other / "v2.kzf"};
     std::vector<std::string> otherVolumes;
-    ASSERT_EQ(0, WriteArchive(other / "v1.kzf", spec, SectorPattern(8 * 14, 1), &writeLog, &otherVolumes));
+    ASSERT_EQ(0, WriteArchive(other / "v1.kzf", settings, SectorPattern(8 * 14, 1), &writeLog, &otherVolumes));
     ASSERT_GE(otherVolumes.size(), 2u);
     WriteWholeFile(volumes[1], ReadWholeFile(otherVolumes[1]));
     CallbackLog log;
@@ -791,11 +791,11 @@ TEST(HdArchive, DamageAlwaysGivesAStatus)
     for (uint8_t compression : {uint8_t(kChoiceRunLength), uint8_t(kChoiceLzrw3), uint8_t(6)}) {
         for (bool sign : {false, true}) {
             std::string path = folder / ("d" + std::to_string(n++) + ".kzf");
-            WriteSpec spec;
-            spec.compression = compression;
-            spec.options.signEntries = sign;
-            spec.unitsPerEntry = 4;
-            ASSERT_EQ(0, WriteArchive(path, spec, data));
+            WriteSettings settings;
+            settings.compression = compression;
+            settings.options.signEntries = sign;
+            settings.unitsPerEntry = 4;
+            ASSERT_EQ(0, WriteArchive(path, settings, data));
             const std::vector<uint8_t> good = ReadWholeFile(path);
             const uint32_t headerLength = reinterpret_cast<const HdArchiveHeader*>(good.data())->length;
             std::mt19937 random(n);
@@ -835,10 +835,10 @@ TEST(HdArchive, SignatureMismatchGoesToTheCallback)
     CTempFolder folder;
     std::string path = folder / "signed.kzf";
     std::vector<uint8_t> data = SectorPattern(8 * 2, 1);
-    WriteSpec spec;
-    spec.options.flags = 0;  // stored, so one flipped byte changes the data only
-    spec.options.signEntries = true;
-    ASSERT_EQ(0, WriteArchive(path, spec, data));
+    WriteSettings settings;
+    settings.options.flags = 0;  // stored, so one flipped byte changes the data only
+    settings.options.signEntries = true;
+    ASSERT_EQ(0, WriteArchive(path, settings, data));
     std::vector<uint8_t> bytes = ReadWholeFile(path);
     const uint32_t headerLength = reinterpret_cast<const HdArchiveHeader*>(bytes.data())->length;
     bytes[headerLength + 95 + 700] ^= 1;
@@ -866,9 +866,9 @@ TEST(HdArchive, AbsurdEntryFieldsGiveAStatus)
     CTempFolder folder;
     std::string path = folder / "absurd.kzf";
     std::vector<uint8_t> data = SectorPattern(8 * 2, 1);
-    WriteSpec spec;
-    spec.options.flags = 0;
-    ASSERT_EQ(0, WriteArchive(path, spec, data));
+    WriteSettings settings;
+    settings.options.flags = 0;
+    ASSERT_EQ(0, WriteArchive(path, settings, data));
     const std::vector<uint8_t> good = ReadWholeFile(path);
     const uint32_t at = reinterpret_cast<const HdArchiveHeader*>(good.data())->length;
     struct Case {
