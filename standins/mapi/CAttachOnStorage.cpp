@@ -1,6 +1,7 @@
 #include "MapiStandin.h"
 #include "CAttachOnStorage.h"
 #include "CMsgOnStorage.h"
+#include "CMsgCopier.h"
 #include "CPropertyStream.h"
 
 #include <vector>
@@ -116,17 +117,54 @@ STDMETHODIMP CAttachOnStorage::DeleteProps(LPSPropTagArray lpPropTagArray, LPSPr
 }
 
 STDMETHODIMP CAttachOnStorage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps,
-                                      ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface,
-                                      LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems)
+                                   ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
+                                   ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
-    return MAPI_E_NO_SUPPORT;
+    if (lppProblems)
+        *lppProblems = nullptr;
+    CMsgCopier::Selection selection;
+    HRESULT hr = CMsgCopier::Selected(lpExcludeProps, false, selection);
+    if (FAILED(hr))
+        return hr;
+    return CopyInto(selection, lpInterface, lpDestObj, ulFlags, lppProblems);
 }
 
 STDMETHODIMP CAttachOnStorage::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
-                                         LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
-                                         LPSPropProblemArray* lppProblems)
+                                      LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                                      LPSPropProblemArray* lppProblems)
 {
-    return MAPI_E_NO_SUPPORT;
+    if (lppProblems)
+        *lppProblems = nullptr;
+    CMsgCopier::Selection selection;
+    HRESULT hr = CMsgCopier::Selected(lpIncludeProps, true, selection);
+    if (FAILED(hr))
+        return hr;
+    return CopyInto(selection, lpInterface, lpDestObj, ulFlags, lppProblems);
+}
+
+HRESULT CAttachOnStorage::CopyInto(const CMsgCopier::Selection& selection, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                               LPSPropProblemArray* lppProblems)
+{
+    if (!lpDestObj)
+        return MAPI_E_INVALID_PARAMETER;
+    // Moving would delete from this object, which only copies.
+    if (ulFlags & MAPI_MOVE)
+        return MAPI_E_NO_SUPPORT;
+    return mapistub::Guarded([&]() -> HRESULT {
+        ComPtr<IMAPIProp> destination;
+        if (!lpInterface || IsEqualIID(*lpInterface, IID_IMAPIProp) || IsEqualIID(*lpInterface, IID_IMessage) ||
+            IsEqualIID(*lpInterface, IID_IAttachment)) {
+            destination = static_cast<IMAPIProp*>(lpDestObj);
+        } else {
+            HRESULT hr = static_cast<IUnknown*>(lpDestObj)->QueryInterface(
+                IID_IMAPIProp, reinterpret_cast<void**>(destination.GetAddressOf()));
+            if (FAILED(hr))
+                return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        }
+        if (destination.Get() == static_cast<IMAPIProp*>(this))
+            return MAPI_E_NO_ACCESS;
+        return CMsgCopier::CopyAttachment(*m_working, selection, ulFlags, destination.Get(), m_parent->Helper(), lppProblems);
+    });
 }
 
 STDMETHODIMP CAttachOnStorage::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG ulFlags,

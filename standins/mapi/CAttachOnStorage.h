@@ -6,6 +6,7 @@
 #include "MapiStandin.h"
 #include "CUnknownImpl.h"
 #include "CMsgContent.h"
+#include "CMsgCopier.h"
 #include "MapiIids.h"
 
 #include <memory>
@@ -41,6 +42,8 @@ public:
     void StoreEmbedded(std::shared_ptr<CMsgContent> content);
 
 private:
+    HRESULT CopyInto(const CMsgCopier::Selection& selection, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                     LPSPropProblemArray* lppProblems);
     friend class common::CUnknownImpl<CAttachOnStorage, IAttach>;
     CAttachOnStorage(CMsgOnStorage* parent, ULONG number, std::shared_ptr<CAttachContent> working);
     ~CAttachOnStorage() override = default;

@@ -4,6 +4,7 @@
 #include "CMsgSession.h"
 #include "CMsgStorageFormat.h"
 #include "CNamedProps.h"
+#include "CMsgCopier.h"
 #include "CPropertyStream.h"
 
 #include <algorithm>
@@ -155,14 +156,51 @@ STDMETHODIMP CMsgOnStorage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPr
                                    ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
                                    ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
-    return MAPI_E_NO_SUPPORT;
+    if (lppProblems)
+        *lppProblems = nullptr;
+    CMsgCopier::Selection selection;
+    HRESULT hr = CMsgCopier::Selected(lpExcludeProps, false, selection);
+    if (FAILED(hr))
+        return hr;
+    return CopyInto(selection, lpInterface, lpDestObj, ulFlags, lppProblems);
 }
 
 STDMETHODIMP CMsgOnStorage::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
                                       LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                                       LPSPropProblemArray* lppProblems)
 {
-    return MAPI_E_NO_SUPPORT;
+    if (lppProblems)
+        *lppProblems = nullptr;
+    CMsgCopier::Selection selection;
+    HRESULT hr = CMsgCopier::Selected(lpIncludeProps, true, selection);
+    if (FAILED(hr))
+        return hr;
+    return CopyInto(selection, lpInterface, lpDestObj, ulFlags, lppProblems);
+}
+
+HRESULT CMsgOnStorage::CopyInto(const CMsgCopier::Selection& selection, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                               LPSPropProblemArray* lppProblems)
+{
+    if (!lpDestObj)
+        return MAPI_E_INVALID_PARAMETER;
+    // Moving would delete from this object, which only copies.
+    if (ulFlags & MAPI_MOVE)
+        return MAPI_E_NO_SUPPORT;
+    return mapistub::Guarded([&]() -> HRESULT {
+        ComPtr<IMAPIProp> destination;
+        if (!lpInterface || IsEqualIID(*lpInterface, IID_IMAPIProp) || IsEqualIID(*lpInterface, IID_IMessage) ||
+            IsEqualIID(*lpInterface, IID_IAttachment)) {
+            destination = static_cast<IMAPIProp*>(lpDestObj);
+        } else {
+            HRESULT hr = static_cast<IUnknown*>(lpDestObj)->QueryInterface(
+                IID_IMAPIProp, reinterpret_cast<void**>(destination.GetAddressOf()));
+            if (FAILED(hr))
+                return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        }
+        if (destination.Get() == static_cast<IMAPIProp*>(this))
+            return MAPI_E_NO_ACCESS;
+        return CMsgCopier::CopyMessage(*m_content, selection, ulFlags, destination.Get(), m_helper, lppProblems);
+    });
 }
 
 STDMETHODIMP CMsgOnStorage::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG ulFlags,

@@ -7,6 +7,7 @@
 #include "MapiStandin.h"
 #include "CUnknownImpl.h"
 #include "CMsgContent.h"
+#include "CMsgCopier.h"
 #include "CPropObject.h"
 #include "MapiIids.h"
 
@@ -60,6 +61,8 @@ public:
     void DetachSession() { m_session = nullptr; }
 
 private:
+    HRESULT CopyInto(const CMsgCopier::Selection& selection, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                     LPSPropProblemArray* lppProblems);
     friend class common::CUnknownImpl<CMsgOnStorage, IMessage>;
     CMsgOnStorage(const CPropObject& helper, std::shared_ptr<CMsgContent> content);
     ~CMsgOnStorage() override;

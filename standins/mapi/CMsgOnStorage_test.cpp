@@ -229,6 +229,90 @@ TEST_F(MsgOnStorageTest, RecipientsAndNestedAttachmentsSurviveSaveAndReopen)
     EXPECT_EQ((std::vector<LONG>{1}), Column(after.Get(), PR_ATTACH_NUM));
 }
 
+TEST_F(MsgOnStorageTest, CopyToWritesEverythingThroughTheDestinationsInterface)
+{
+    CValueStore v;
+    ComPtr<IMessage> source = Open();
+    SPropValue props[3] = {v.Wide(PR_SUBJECT_W, L"copied"), v.Long(PR_IMPORTANCE, 2), v.Wide(PR_BODY_W, L"body")};
+    ASSERT_EQ(S_OK, source->SetProps(3, props, nullptr));
+    LPADRLIST list = nullptr;
+    ASSERT_EQ(S_OK, MAPIAllocateBuffer(CbNewADRLIST(1), reinterpret_cast<void**>(&list)));
+    list->cEntries = 1;
+    ASSERT_EQ(S_OK, MAPIAllocateBuffer(sizeof(SPropValue), reinterpret_cast<void**>(&list->aEntries[0].rgPropVals)));
+    list->aEntries[0].cValues = 1;
+    list->aEntries[0].rgPropVals[0] = v.Wide(PR_DISPLAY_NAME_W, L"Ann");
+    ASSERT_EQ(S_OK, source->ModifyRecipients(0, list));
+    FreePadrlist(list);
+    ULONG number = 0;
+    ComPtr<IAttach> outer;
+    ASSERT_EQ(S_OK, source->CreateAttach(nullptr, 0, &number, &outer));
+    ComPtr<IMessage> embedded;
+    ASSERT_EQ(S_OK, outer->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, MAPI_CREATE | MAPI_MODIFY,
+                                        reinterpret_cast<LPUNKNOWN*>(embedded.GetAddressOf())));
+    ComPtr<IAttach> inner;
+    ASSERT_EQ(S_OK, embedded->CreateAttach(nullptr, 0, &number, &inner));
+    WriteStream(inner.Get(), PR_ATTACH_DATA_BIN, "nested data");
+    ASSERT_EQ(S_OK, inner->SaveChanges(0));
+    ASSERT_EQ(S_OK, embedded->SaveChanges(0));
+    ASSERT_EQ(S_OK, outer->SaveChanges(0));
+
+    // Into a second message on its own storage, leaving out PR_IMPORTANCE.
+    ComPtr<ILockBytes> bytes;
+    ASSERT_EQ(S_OK, CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes));
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(S_OK, StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE, 0,
+                                                 &storage));
+    ComPtr<IMessage> target;
+    ASSERT_EQ(S_OK, OpenIMsgOnIStg(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, m_malloc, nullptr,
+                                   storage.Get(), nullptr, 0, 0, &target));
+    SPropValue existing = v.Wide(PR_BODY_W, L"kept");
+    ASSERT_EQ(S_OK, HrSetOneProp(target.Get(), &existing));
+    SizedSPropTagArray(1, exclude) = {1, {PR_IMPORTANCE}};
+    LPSPropProblemArray problems = nullptr;
+    ASSERT_EQ(S_OK, source->CopyTo(0, nullptr, reinterpret_cast<LPSPropTagArray>(&exclude), 0, nullptr, &IID_IMessage,
+                                   target.Get(), MAPI_NOREPLACE, &problems));
+    EXPECT_EQ(nullptr, problems);
+    ASSERT_EQ(S_OK, target->SaveChanges(0));
+    target.Reset();
+    ASSERT_EQ(S_OK, OpenIMsgOnIStg(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, m_malloc, nullptr,
+                                   storage.Get(), nullptr, 0, 0, &target));
+
+    LPSPropValue value = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(target.Get(), PR_SUBJECT_W, &value));
+    EXPECT_STREQ(L"copied", value->Value.lpszW);
+    MAPIFreeBuffer(value);
+    ASSERT_EQ(S_OK, HrGetOneProp(target.Get(), PR_BODY_W, &value));
+    EXPECT_STREQ(L"kept", value->Value.lpszW); // MAPI_NOREPLACE
+    MAPIFreeBuffer(value);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(target.Get(), PR_IMPORTANCE, &value));
+    ComPtr<IMAPITable> recipients;
+    ASSERT_EQ(S_OK, target->GetRecipientTable(0, &recipients));
+    EXPECT_EQ(1u, Column(recipients.Get(), PR_ROWID).size());
+    ComPtr<IAttach> copiedOuter;
+    ASSERT_EQ(S_OK, target->OpenAttach(0, nullptr, 0, &copiedOuter));
+    ComPtr<IMessage> copiedEmbedded;
+    ASSERT_EQ(S_OK, copiedOuter->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0,
+                                              reinterpret_cast<LPUNKNOWN*>(copiedEmbedded.GetAddressOf())));
+    ComPtr<IAttach> copiedInner;
+    ASSERT_EQ(S_OK, copiedEmbedded->OpenAttach(0, nullptr, 0, &copiedInner));
+    EXPECT_EQ("nested data", ReadStream(copiedInner.Get(), PR_ATTACH_DATA_BIN));
+
+    // CopyProps takes only what it is given; moving and copying into itself are refused.
+    ComPtr<IMessage> other;
+    ASSERT_EQ(S_OK, OpenIMsgOnIStg(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, m_malloc, nullptr,
+                                   storage.Get(), nullptr, 0, 0, &other));
+    SizedSPropTagArray(1, include) = {1, {PR_IMPORTANCE}};
+    ASSERT_EQ(S_OK, source->CopyProps(reinterpret_cast<LPSPropTagArray>(&include), 0, nullptr, &IID_IMessage,
+                                      other.Get(), 0, nullptr));
+    ASSERT_EQ(S_OK, HrGetOneProp(other.Get(), PR_IMPORTANCE, &value));
+    EXPECT_EQ(2, value->Value.l);
+    MAPIFreeBuffer(value);
+    EXPECT_EQ(MAPI_E_NO_SUPPORT, source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, other.Get(), MAPI_MOVE,
+                                                nullptr));
+    EXPECT_EQ(MAPI_E_NO_ACCESS, source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, source.Get(), 0, nullptr));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, nullptr, 0, nullptr));
+}
+
 TEST_F(MsgOnStorageTest, NamedPropertiesKeepTheirIds)
 {
     ULONG stringId = 0, numberId = 0;
