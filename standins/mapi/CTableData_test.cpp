@@ -400,6 +400,32 @@ TEST_F(TableTest, NotificationsReachTheSinkInOrder)
     EXPECT_EQ(1, sink.m_refs);
 }
 
+LONG STDAPICALLTYPE CountRowsAdded(LPVOID lpvContext, ULONG cNotification, LPNOTIFICATION lpNotifications)
+{
+    for (ULONG i = 0; i < cNotification; ++i)
+        if (lpNotifications[i].ulEventType == fnevTableModified &&
+            lpNotifications[i].info.tab.ulTableEvent == TABLE_ROW_ADDED)
+            ++*static_cast<ULONG*>(lpvContext);
+    return 0;
+}
+
+TEST_F(TableTest, ASinkFromHrAllocAdviseSinkCallsItsFunction)
+{
+    Make(TBLTYPE_DYNAMIC);
+    IMAPITable* view = View();
+    ULONG added = 0;
+    LPMAPIADVISESINK sink = nullptr;
+    ASSERT_EQ(S_OK, HrAllocAdviseSink(&CountRowsAdded, &added, &sink));
+    ULONG connection = 0;
+    ASSERT_EQ(S_OK, view->Advise(fnevTableModified, sink, &connection));
+    ASSERT_EQ(S_OK, Insert(0, 0));
+    ASSERT_EQ(S_OK, Insert(1, 1));
+    EXPECT_EQ(2u, added);
+    ASSERT_EQ(S_OK, view->Unadvise(connection));
+    sink->Release();
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, HrAllocAdviseSink(nullptr, nullptr, &sink));
+}
+
 TEST_F(TableTest, ASinkMayReadTheTableWhileBeingNotified)
 {
     Make(TBLTYPE_DYNAMIC);
