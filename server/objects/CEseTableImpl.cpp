@@ -435,6 +435,7 @@ const SEseColumnRecord* CEseTableImpl::FindColumnThroughLinks(unsigned long tag,
 void CEseTableImpl::SetKeyValues(unsigned long count, const int64_t* values, bool match)
 {
     m_positioned = false;
+    m_inRange = false;
     m_match = match;
     if (count != 0 && values)
         m_keys.assign(values, values + count);
@@ -620,12 +621,19 @@ bool CEseTableImpl::Move(bool first)
         if (m_keyPosition < m_keys.size()) {
             int64_t key = m_keys[m_keyPosition++];
             m_positioned = m_cursor->SeekExact(&key, sizeof(key));
+            // An absent key ends the sequence for later moves too.
+            if (!m_positioned)
+                m_keyPosition = m_keys.size();
         }
     } else if (m_rangeIndex && keyed) {
+        // Moving on is only allowed inside a range that was set: after a
+        // failed seek or the range's end the cursor stands outside it, where
+        // the next row belongs to another key.
         if (first)
-            m_positioned = m_cursor->SeekRange(&m_keys[0], sizeof(int64_t));
-        else
-            m_positioned = m_cursor->Move(JET_MoveNext, 0);
+            m_inRange = m_cursor->SeekRange(&m_keys[0], sizeof(int64_t));
+        else if (m_inRange)
+            m_inRange = m_cursor->Move(JET_MoveNext, 0);
+        m_positioned = m_inRange;
     } else {
         bool ok = m_cursor->Move(first ? JET_MoveFirst : JET_MoveNext, 0);
         while (ok && m_keyColumn && !m_keys.empty()) {

@@ -171,6 +171,7 @@ private:
     unsigned long m_requestedCount = 0;
     bool m_exactIndex = false;
     bool m_rangeIndex = false;
+    bool m_inRange = false; // the cursor moves inside the range the last range seek set
     std::unique_ptr<NJbFramework::CColumnSet> m_keySet;
     std::unique_ptr<NJbFramework::CColumnSet> m_linkSet;
     std::unique_ptr<NJbFramework::CColumnSet> m_selectedSet;

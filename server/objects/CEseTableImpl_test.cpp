@@ -398,6 +398,11 @@ TEST(Move, TheThreeModesSelectRows)
         CRows rows;
         ReadRows(*engine, {c.column}, rows);
         std::vector<std::string> got = rows.Column(0);
+        // Once the selection has ended, continuing finds nothing more (no
+        // rows of other keys beyond a range or after an absent key).
+        CRows more;
+        engine->GetRows(10, false, &more.count, &more.rows);
+        EXPECT_EQ(0u, more.count);
         if (std::string(c.what) == "match false leaves the listed keys out") {
             // Left: the entry rows of the inbox's two child folders.
             EXPECT_EQ(2u, got.size());
