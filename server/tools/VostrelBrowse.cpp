@@ -1,16 +1,31 @@
-// The main job: starts the database server through COM as a local server and
-// prints what its instance answers.
+// The main job: opens a mailbox database through the database server (started
+// by COM as a local server) and prints its mailboxes, their folder trees and
+// the subjects and senders of the messages in each folder.
+//
+//   VostrelBrowse <database.edb> [log folder]
 #include "Platform.h"
 #include "CErrorInfoChannel.h"
+#include "EseValueMemory.h"
 #include "Vostrel2007.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
-void PrintError(const char* call, HRESULT hr)
+constexpr ULONG kTagFolderId = 0x67480014;
+constexpr ULONG kTagMailboxRoot = 0x67640014;
+constexpr ULONG kTagDisplayName = 0x3001001F;
+constexpr ULONG kTagContentCount = 0x36020003;
+constexpr ULONG kTagMessageId = 0x674A0014;
+constexpr ULONG kTagSubject = 0x0037001F;
+constexpr ULONG kTagSenderName = 0x0C1A001F;
+constexpr int kMaxDepth = 16;
+
+void PrintFailure(int depth, const char* call, HRESULT hr)
 {
-    std::printf("%s -> 0x%08lX", call, static_cast<unsigned long>(hr));
+    std::printf("%*s%s failed: 0x%08lX", depth * 2, "", call, static_cast<unsigned long>(hr));
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) == S_OK && info) {
         BSTR text = nullptr;
@@ -21,33 +36,167 @@ void PrintError(const char* call, HRESULT hr)
     std::printf("\n");
 }
 
+// The rows of a table with the given columns; empty on failure (printed).
+class CRows {
+public:
+    CRows(IEseTable* table, std::vector<ULONG> columns, int depth)
+    {
+        HRESULT hr = table->SetColumns(static_cast<ULONG>(columns.size()), columns.data());
+        if (SUCCEEDED(hr))
+            hr = table->GetRows(0x7FFFFFFF, 1, &m_count, &m_rows);
+        if (FAILED(hr))
+            PrintFailure(depth, "IEseTable::GetRows", hr);
+    }
+    ~CRows() { FreeEseRows(m_rows, m_count); }
+    CRows(const CRows&) = delete;
+    CRows& operator=(const CRows&) = delete;
+
+    ULONG Count() const { return m_count; }
+    const _SEsePropertyValue* Find(ULONG row, ULONG tag) const
+    {
+        for (ULONG i = 0; i < m_rows[row].m_valueCount; ++i) {
+            if (m_rows[row].m_p_values[i].m_tag == tag)
+                return &m_rows[row].m_p_values[i];
+        }
+        return nullptr;
+    }
+    long long Id(ULONG row, ULONG tag) const
+    {
+        const _SEsePropertyValue* value = Find(row, tag);
+        return value && value->m_type == ESE_PT_INT64 ? value->m_value.m_i64 : 0;
+    }
+    std::wstring Text(ULONG row, ULONG tag) const
+    {
+        const _SEsePropertyValue* value = Find(row, tag);
+        if (value && value->m_type == ESE_PT_STRING16 && value->m_value.m_p_ws)
+            return value->m_value.m_p_ws;
+        return L"";
+    }
+    long Number(ULONG row, ULONG tag) const
+    {
+        const _SEsePropertyValue* value = Find(row, tag);
+        return value && value->m_type == ESE_PT_INT32 ? value->m_value.m_i32 : 0;
+    }
+
+private:
+    ULONG m_count = 0;
+    _SEseRow* m_rows = nullptr;
+};
+
+void PrintMessages(IEseFolder* folder, int depth)
+{
+    ComPtr<IEseTable> table;
+    HRESULT hr = folder->GetMessagesTable(&table);
+    if (FAILED(hr))
+        return; // a folder without a message table holds no messages
+    CRows rows(table.Get(), {kTagMessageId, kTagSubject, kTagSenderName}, depth);
+    for (ULONG i = 0; i < rows.Count(); ++i)
+        std::printf("%*s- \"%ls\" from %ls\n", depth * 2, "", rows.Text(i, kTagSubject).c_str(),
+                    rows.Text(i, kTagSenderName).c_str());
+}
+
+void PrintFolderTree(IEseStore* store, IEseFolder* folder, int depth)
+{
+    PrintMessages(folder, depth);
+    if (depth >= kMaxDepth)
+        return;
+    ComPtr<IEseTable> table;
+    HRESULT hr = folder->GetFoldersTable(&table);
+    if (FAILED(hr)) {
+        PrintFailure(depth, "IEseFolder::GetFoldersTable", hr);
+        return;
+    }
+    CRows rows(table.Get(), {kTagFolderId, kTagDisplayName, kTagContentCount}, depth);
+    for (ULONG i = 0; i < rows.Count(); ++i) {
+        std::printf("%*s%ls (%ld items)\n", depth * 2, "", rows.Text(i, kTagDisplayName).c_str(),
+                    rows.Number(i, kTagContentCount));
+        ComPtr<IEseFolder> child;
+        hr = store->GetFolder(rows.Id(i, kTagFolderId), 0, &child);
+        if (FAILED(hr))
+            PrintFailure(depth + 1, "IEseStore::GetFolder", hr);
+        else
+            PrintFolderTree(store, child.Get(), depth + 1);
+    }
+}
+
+int Browse(const std::wstring& database, const std::wstring& logs)
+{
+    ComPtr<IEseInstance> instance;
+    HRESULT hr = CoCreateInstance(CLSID_X2007EseInstance, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
+                                  reinterpret_cast<void**>(instance.GetAddressOf()));
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "X2007EseInstance could not be created: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring work = std::wstring(temp) + L"VostrelBrowse\\";
+    CreateDirectoryW(work.c_str(), nullptr);
+    hr = instance->Init(4096, &work[0], &work[0]);
+    if (FAILED(hr)) {
+        PrintFailure(0, "IEseInstance::Init", hr);
+        return 1;
+    }
+    std::wstring path = database, logPath = logs;
+    ComPtr<IEseStore> store;
+    hr = instance->OpenStore(&path[0], logPath.empty() ? nullptr : &logPath[0], &store);
+    if (FAILED(hr)) {
+        PrintFailure(0, "IEseInstance::OpenStore", hr);
+        return 1;
+    }
+    std::printf("%ls\n", database.c_str());
+
+    ComPtr<IEseTable> mailboxes;
+    hr = store->GetMailboxesTable(0, nullptr, 0, &mailboxes);
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+        std::printf("public folders\n");
+        ComPtr<IEseTable> top;
+        if (FAILED(hr = store->GetFoldersTable(&top))) {
+            PrintFailure(1, "IEseStore::GetFoldersTable", hr);
+            return 1;
+        }
+        CRows rows(top.Get(), {kTagFolderId, kTagDisplayName, kTagContentCount}, 1);
+        for (ULONG i = 0; i < rows.Count(); ++i) {
+            std::printf("  %ls\n", rows.Text(i, kTagDisplayName).c_str());
+            ComPtr<IEseFolder> folder;
+            if (SUCCEEDED(store->GetFolder(rows.Id(i, kTagFolderId), 0, &folder)))
+                PrintFolderTree(store.Get(), folder.Get(), 2);
+        }
+        return 0;
+    }
+    if (FAILED(hr)) {
+        PrintFailure(0, "IEseStore::GetMailboxesTable", hr);
+        return 1;
+    }
+    CRows rows(mailboxes.Get(), {kTagMailboxRoot, kTagDisplayName}, 0);
+    std::printf("%lu mailboxes\n", static_cast<unsigned long>(rows.Count()));
+    for (ULONG i = 0; i < rows.Count(); ++i) {
+        long long root = rows.Id(i, kTagMailboxRoot);
+        std::printf("mailbox %ls\n", rows.Text(i, kTagDisplayName).c_str());
+        ComPtr<IEseFolder> folder;
+        hr = store->GetFolder(root, root, &folder);
+        if (FAILED(hr))
+            PrintFailure(1, "IEseStore::GetFolder", hr);
+        else
+            PrintFolderTree(store.Get(), folder.Get(), 1);
+    }
+    return 0;
+}
+
 } // namespace
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: VostrelBrowse <database.edb> [log folder]\n");
+        return 2;
+    }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         std::fprintf(stderr, "COM could not be initialised\n");
         return 1;
     }
     common::CErrorInfoChannel::Install();
-    int result = 0;
-    {
-        ComPtr<IEseInstance> instance;
-        HRESULT hr = CoCreateInstance(CLSID_X2007EseInstance, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
-                                      reinterpret_cast<void**>(instance.GetAddressOf()));
-        if (FAILED(hr)) {
-            std::fprintf(stderr, "X2007EseInstance could not be created: 0x%08lX\n", static_cast<unsigned long>(hr));
-            result = 1;
-        } else {
-            std::printf("X2007EseInstance created in the Vostrel2003 server\n");
-            PrintError("IEseInstance::PlayLogFiles", instance->PlayLogFiles(nullptr, 0, nullptr));
-            PrintError("IEseInstance::Init(4096)", instance->Init(4096, nullptr, nullptr));
-            ComPtr<ISupportErrorInfo> support;
-            if (SUCCEEDED(instance.As(&support)))
-                std::printf("ISupportErrorInfo for IEseInstance -> 0x%08lX\n",
-                            static_cast<unsigned long>(support->InterfaceSupportsErrorInfo(IID_IEseInstance)));
-        }
-    }
+    int result = Browse(argv[1], argc == 3 ? argv[2] : L"");
     CoUninitialize();
     return result;
 }
