@@ -68,7 +68,10 @@ protected:
                    v.Short(kShort, 0), v.Float(kReal, -1.0f), v.Guid(kGuid, kGuid1)});
         AddRow(3, {v.Error(PROP_ID(kSubject), MAPI_E_NOT_FOUND), v.Long(kImportance, 2), v.Long(kFlags, 0x04),
                    v.Error(PROP_ID(kScore), MAPI_E_NOT_ENOUGH_MEMORY)});
-        AddRow(4, {v.Wide(kSubject, L"Zebra"), v.Double(kScore, 1e10)});
+        // Row 4 holds a null importance: it behaves as a missing one.
+        SPropValue nullImportance{};
+        nullImportance.ulPropTag = PROP_TAG(PT_NULL, PROP_ID(kImportance));
+        AddRow(4, {v.Wide(kSubject, L"Zebra"), v.Double(kScore, 1e10), nullImportance});
         AddRow(5, {v.Wide(kSubject, L"r\u00E9sum\u00E9"), v.Long(kImportance, -5), v.Double(kScore, -0.5)});
         ASSERT_EQ(S_OK, m_data->HrGetView(nullptr, nullptr, 0, &m_view));
     }
@@ -185,6 +188,7 @@ TEST_F(RestrictionTest, EachCaseSelectsTheExpectedRows)
         {"size le", [](auto& b, auto&) { return b.Size(RELOP_LE, kSubject, 12); }, {1, 4}},
         {"size gt", [](auto& b, auto&) { return b.Size(RELOP_GT, kData, 2); }, {2}},
         {"exist skips errors", [](auto& b, auto&) { return b.Exist(kSubject); }, {0, 1, 2, 4, 5}},
+        {"exist skips nulls", [](auto& b, auto&) { return b.Exist(kImportance); }, {0, 1, 2, 3, 5}},
         {"exist any type", [](auto& b, auto&) { return b.Exist(PROP_TAG(PT_UNSPECIFIED, PROP_ID(kFlag))); }, {0, 1}},
         {"compare props ge", [](auto& b, auto&) { return b.CompareProps(RELOP_GE, kImportance, kLimit); }, {0, 2}},
         {"compare props lt", [](auto& b, auto&) { return b.CompareProps(RELOP_LT, kImportance, kLimit); }, {1}},
