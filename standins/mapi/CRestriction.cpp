@@ -56,7 +56,7 @@ int CompareSingle(const SPropValue& a, const SPropValue& b, bool* comparable)
     ULONG typeB = PROP_TYPE(b.ulPropTag);
     *comparable = true;
     if (typeA == typeB)
-        return mapistub::CompareValues(a, b, mapistub::StringCompare::kIgnoreCase);
+        return mapistub::CompareValues(a, b, mapistub::StringCompare::kExact);
     if (IsString(typeA) && IsString(typeB)) {
         std::wstring wa = typeA == PT_UNICODE ? std::wstring(a.Value.lpszW ? a.Value.lpszW : L"")
                                               : mapistub::WideFromAnsi(a.Value.lpszA);
@@ -67,7 +67,7 @@ int CompareSingle(const SPropValue& a, const SPropValue& b, bool* comparable)
         va.ulPropTag = vb.ulPropTag = PT_UNICODE;
         va.Value.lpszW = &wa[0];
         vb.Value.lpszW = &wb[0];
-        return mapistub::CompareValues(va, vb, mapistub::StringCompare::kIgnoreCase);
+        return mapistub::CompareValues(va, vb, mapistub::StringCompare::kExact);
     }
     *comparable = false;
     return 0;
@@ -95,7 +95,7 @@ bool TestValues(ULONG relop, const SPropValue& rowValue, const SPropValue& value
     if (rowMulti) {
         if (PROP_TYPE(rowValue.ulPropTag) != PROP_TYPE(value.ulPropTag))
             return false;
-        c = mapistub::CompareValues(rowValue, value, mapistub::StringCompare::kIgnoreCase);
+        c = mapistub::CompareValues(rowValue, value, mapistub::StringCompare::kExact);
         comparable = true;
     }
     return comparable && ApplyRelop(relop, c);
@@ -273,7 +273,7 @@ bool CRestriction::EvaluateCompareProps(const CTableRow& row) const
     if (mapistub::IsMultiValued(first->ulPropTag) || mapistub::IsMultiValued(second->ulPropTag)) {
         if (first->ulPropTag != second->ulPropTag && PROP_TYPE(first->ulPropTag) != PROP_TYPE(second->ulPropTag))
             return false;
-        return ApplyRelop(m_relop, mapistub::CompareValues(*first, *second, mapistub::StringCompare::kIgnoreCase));
+        return ApplyRelop(m_relop, mapistub::CompareValues(*first, *second, mapistub::StringCompare::kExact));
     }
     bool comparable = false;
     int c = CompareSingle(*first, *second, &comparable);

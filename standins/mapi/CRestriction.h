@@ -10,8 +10,10 @@
 // - a multi-valued row property tested against a single value satisfies the
 //   test when any of its values does; against a multi-valued value the
 //   arrays are compared as wholes;
-// - strings compare in locale order ignoring case; 8-bit and Unicode strings
-//   compare with each other;
+// - strings compare as FPropCompareProp compares them: locale order with
+//   case counting (so an equality test on a name is exact); 8-bit and
+//   Unicode strings compare with each other. Case-insensitive matching is
+//   what RES_CONTENT with FL_IGNORECASE is for;
 // - RES_SUBRESTRICTION has no sub-objects to look at in a single table and
 //   never holds; RES_COMMENT holds when its inner restriction does (or has
 //   none).
