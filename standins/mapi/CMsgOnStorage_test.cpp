@@ -313,6 +313,45 @@ TEST_F(MsgOnStorageTest, CopyToWritesEverythingThroughTheDestinationsInterface)
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, nullptr, 0, nullptr));
 }
 
+TEST_F(MsgOnStorageTest, ReadsAStorageLaidOutAsTheMsgFormatDescribesIt)
+{
+    // Written by hand, not by this library: a 32-byte header, a long held
+    // inline, a Unicode subject in its own stream, one recipient storage.
+    auto writeStream = [](IStorage* storage, const wchar_t* name, const std::string& data) {
+        ComPtr<IStream> stream;
+        ASSERT_EQ(S_OK, storage->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream));
+        ULONG written = 0;
+        ASSERT_EQ(S_OK, stream->Write(data.data(), static_cast<ULONG>(data.size()), &written));
+    };
+    auto le32 = [](ULONG value) { return std::string(reinterpret_cast<const char*>(&value), 4); };
+    std::wstring subject = L"Hand made";
+    std::string subjectBytes(reinterpret_cast<const char*>(subject.c_str()), (subject.size() + 1) * 2);
+    std::string props = std::string(8, '\0') + le32(1) + le32(0) + le32(1) + le32(0) + std::string(8, '\0');
+    props += le32(PR_IMPORTANCE) + le32(6) + le32(2) + le32(0);
+    props += le32(PR_SUBJECT_W) + le32(6) + le32(static_cast<ULONG>(subjectBytes.size())) + le32(0);
+    writeStream(m_storage.Get(), L"__properties_version1.0", props);
+    writeStream(m_storage.Get(), L"__substg1.0_0037001F", subjectBytes);
+    ComPtr<IStorage> recipient;
+    ASSERT_EQ(S_OK, m_storage->CreateStorage(L"__recip_version1.0_#00000000",
+                                             STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &recipient));
+    writeStream(recipient.Get(), L"__properties_version1.0",
+                std::string(8, '\0') + le32(PR_RECIPIENT_TYPE) + le32(6) + le32(MAPI_BCC) + le32(0));
+    recipient.Reset();
+
+    ComPtr<IMessage> message = Open();
+    ASSERT_TRUE(message);
+    LPSPropValue value = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(message.Get(), PR_SUBJECT_W, &value));
+    EXPECT_STREQ(L"Hand made", value->Value.lpszW);
+    MAPIFreeBuffer(value);
+    ASSERT_EQ(S_OK, HrGetOneProp(message.Get(), PR_IMPORTANCE, &value));
+    EXPECT_EQ(2, value->Value.l);
+    MAPIFreeBuffer(value);
+    ComPtr<IMAPITable> recipients;
+    ASSERT_EQ(S_OK, message->GetRecipientTable(0, &recipients));
+    EXPECT_EQ((std::vector<LONG>{MAPI_BCC}), Column(recipients.Get(), PR_RECIPIENT_TYPE));
+}
+
 TEST_F(MsgOnStorageTest, NamedPropertiesKeepTheirIds)
 {
     ULONG stringId = 0, numberId = 0;
