@@ -426,6 +426,44 @@ TEST_F(TableTest, ASinkFromHrAllocAdviseSinkCallsItsFunction)
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, HrAllocAdviseSink(nullptr, nullptr, &sink));
 }
 
+TEST_F(TableTest, ThisThreadSinkDeliversOnTheThreadThatMadeIt)
+{
+    Make(TBLTYPE_DYNAMIC);
+    IMAPITable* view = View();
+    CRecordingSink sink;
+    std::vector<DWORD> threads;
+    sink.onNotify = [&]() { threads.push_back(GetCurrentThreadId()); };
+    LPMAPIADVISESINK wrapped = nullptr;
+    ASSERT_EQ(S_OK, HrThisThreadAdviseSink(&sink, &wrapped));
+    ULONG connection = 0;
+    ASSERT_EQ(S_OK, view->Advise(fnevTableModified, wrapped, &connection));
+
+    std::vector<SRow> rows = {Row(0, L"a", 0), Row(1, L"b", 0)};
+    std::thread writer([&]() {
+        m_data->HrInsertRow(0, &rows[0]);
+        m_data->HrInsertRow(1, &rows[1]);
+    });
+    writer.join();
+    EXPECT_TRUE(sink.events.empty()); // waiting in this thread's queue
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+    ASSERT_EQ(2u, sink.events.size());
+    EXPECT_EQ(TABLE_ROW_ADDED, sink.events[1].tableEvent);
+    EXPECT_EQ(1, sink.events[1].index);
+    EXPECT_EQ(0, sink.events[1].prior);
+    EXPECT_EQ(3u, sink.events[1].columns);
+    for (DWORD thread : threads)
+        EXPECT_EQ(GetCurrentThreadId(), thread);
+
+    // On its own thread the notification goes straight through.
+    ASSERT_EQ(S_OK, Insert(2, 2));
+    EXPECT_EQ(3u, sink.events.size());
+    ASSERT_EQ(S_OK, view->Unadvise(connection));
+    wrapped->Release();
+    EXPECT_EQ(1, sink.m_refs);
+}
+
 TEST_F(TableTest, ASinkMayReadTheTableWhileBeingNotified)
 {
     Make(TBLTYPE_DYNAMIC);

@@ -240,6 +240,47 @@ TEST(PropUtilities, QueryAllRowsAppliesColumnsRestrictionSortAndLimit)
     data->Release();
 }
 
+TEST(PropUtilities, NotificationsCopyIntoOneBlock)
+{
+    CValueStore v;
+    BYTE entryId[6] = {1, 2, 3, 4, 5, 6};
+    SPropValue rowValues[2] = {v.Wide(PR_SUBJECT_W, L"subject"), v.Binary(PR_INSTANCE_KEY, {9, 8, 7, 6})};
+    NOTIFICATION notifications[2] = {};
+    notifications[0].ulEventType = fnevTableModified;
+    notifications[0].info.tab.ulTableEvent = TABLE_ROW_ADDED;
+    notifications[0].info.tab.propIndex = rowValues[1];
+    notifications[0].info.tab.propPrior.ulPropTag = PR_NULL;
+    notifications[0].info.tab.row.cValues = 2;
+    notifications[0].info.tab.row.lpProps = rowValues;
+    notifications[1].ulEventType = fnevObjectModified;
+    notifications[1].info.obj.cbEntryID = sizeof(entryId);
+    notifications[1].info.obj.lpEntryID = reinterpret_cast<LPENTRYID>(entryId);
+    notifications[1].info.obj.ulObjType = MAPI_MESSAGE;
+
+    ULONG size = 0;
+    ASSERT_EQ(S_OK, ScCountNotifications(2, notifications, &size));
+    std::vector<ULONGLONG> block(size / 8 + 1);
+    ULONG used = 0;
+    ASSERT_EQ(S_OK, ScCopyNotifications(2, notifications, block.data(), &used));
+    EXPECT_EQ(size, used);
+    auto* copy = reinterpret_cast<NOTIFICATION*>(block.data());
+    const BYTE* begin = reinterpret_cast<const BYTE*>(block.data());
+    auto inside = [&](const void* p) { return p >= begin && p < begin + size; };
+    EXPECT_TRUE(inside(copy[0].info.tab.row.lpProps));
+    EXPECT_TRUE(inside(copy[0].info.tab.row.lpProps[0].Value.lpszW));
+    EXPECT_STREQ(L"subject", copy[0].info.tab.row.lpProps[0].Value.lpszW);
+    EXPECT_TRUE(inside(copy[0].info.tab.propIndex.Value.bin.lpb));
+    EXPECT_EQ(0, LPropCompareProp(&rowValues[1], &copy[0].info.tab.propIndex));
+    EXPECT_TRUE(inside(copy[1].info.obj.lpEntryID));
+    EXPECT_EQ(0, memcmp(copy[1].info.obj.lpEntryID, entryId, sizeof(entryId)));
+    // The source is left as it was.
+    EXPECT_EQ(rowValues, notifications[0].info.tab.row.lpProps);
+
+    NOTIFICATION unknown = {};
+    unknown.ulEventType = 0x40000000;
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, ScCountNotifications(1, &unknown, &size));
+}
+
 TEST(PropUtilities, FreeingRowSetsAndAddressListsAcceptsNull)
 {
     FreeProws(nullptr);
