@@ -29,14 +29,16 @@ vostrel_start_session() {
         [ -L "$link" ] && [ "$(basename "$link")" != "z:" ] && rm -f "$link"
     done
 
+    trap vostrel_end_session EXIT
     local n=97
     while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
     Xvfb :$n -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$n
 
-    wineserver -p
-    trap vostrel_end_session EXIT
+    # One persistent wineserver for the run (one left running for this prefix
+    # serves as well).
+    wineserver -p 2>/dev/null || true
 
     # The proxy/stub library and the server are registered in the prefix once per run.
     (cd "$build/bin" && wine regsvr32 /s Vostrel2007PS.dll && wine Vostrel2003.exe /RegServer) \
