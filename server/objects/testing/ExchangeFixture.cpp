@@ -417,8 +417,17 @@ void CExchangeDatabase::Write(const std::string& path) const
             }
         }
         writer.CreateTable(name, columns, table.indexes);
-        for (const std::vector<Prop>& row : table.rows)
-            writer.Insert(name, row);
+        // One outer transaction per table: the row inserts nest inside it,
+        // so the engine makes a table's rows durable once, not row by row.
+        esefixture::Check(JetBeginTransaction(writer.Session()), "JetBeginTransaction");
+        try {
+            for (const std::vector<Prop>& row : table.rows)
+                writer.Insert(name, row);
+            esefixture::Check(JetCommitTransaction(writer.Session(), 0), "JetCommitTransaction");
+        } catch (...) {
+            JetRollback(writer.Session(), 0);
+            throw;
+        }
     }
     writer.Term();
 }
