@@ -15,7 +15,9 @@ public:
     void SetContext(const NJbFramework::CSharedRef<CEseStoreContext>& context) { m_context = context; }
     const NJbFramework::CSharedRef<CEseStoreContext>& Context() const { return m_context; }
 
-    // Folder, mailbox and table objects come with the object layer.
+    // Every method clears its out-pointer first; a database without a
+    // "Mailbox" table holds public folders, whose folders table lists the
+    // children of "IPM_SUBTREE".
     STDMETHODIMP GetFolder(hyper fid, hyper idRoot, IEseFolder** ppFolder) override;
     STDMETHODIMP GetFoldersTable(IEseTable** ppTable) override;
     STDMETHODIMP GetMailbox(hyper idRoot, IEseMailbox** ppMailbox) override;
