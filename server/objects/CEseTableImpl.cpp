@@ -455,8 +455,15 @@ void CEseTableImpl::AddLinkedTable(unsigned short linkPropId, const CSharedRef<C
         ThrowServerError(kErrBadParameter, L"table=%hs cannot be linked into its own join", m_tableName.c_str());
     SColumnDescriptor* column = m_linkSet->AddColumn(record->columnId);
     m_linked.push_back({column, table});
-    table->m_computed = m_computed;
+    table->UseComputedProperties(m_computed);
     SetKindMaskDown(m_kindMask | table->m_kindMask);
+}
+
+void CEseTableImpl::UseComputedProperties(const SComputedProperty* rules)
+{
+    m_computed = rules;
+    for (SLinked& linked : m_linked)
+        linked.table->UseComputedProperties(rules);
 }
 
 bool CEseTableImpl::IsInJoin(const CEseTableImpl* table) const

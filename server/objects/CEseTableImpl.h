@@ -130,10 +130,10 @@ public:
     const NJbFramework::CSharedRef<CEseStoreContext>& Context() const { return m_context; }
     NJbFramework::CTable& Cursor() const { return *m_cursor; }
 
-    // The computed-property rules this engine runs (g_eseComputedProps unless
-    // replaced; ends at a row without handler). Linked tables added later
-    // keep their own.
-    void UseComputedProperties(const SComputedProperty* rules) { m_computed = rules; }
+    // The computed-property rules this engine and every table joined below it
+    // run (g_eseComputedProps unless replaced; ends at a row without handler).
+    // A table joined later takes the rules of the table it is joined to.
+    void UseComputedProperties(const SComputedProperty* rules);
 
     CEseTableImpl(const CEseTableImpl&) = delete;
     CEseTableImpl& operator=(const CEseTableImpl&) = delete;
