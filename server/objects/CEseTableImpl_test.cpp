@@ -73,6 +73,32 @@ std::string Describe(const _SEsePropertyValue& value)
             out += (i ? "," : "") + std::to_string(v.m_mv_i64.m_p_i64[i]);
         return out;
     }
+    case ESE_PT_MV_INT16: {
+        std::string out = "mv16:";
+        for (ULONG i = 0; i < v.m_mv_i16.m_count; ++i)
+            out += (i ? "," : "") + std::to_string(v.m_mv_i16.m_p_i16[i]);
+        return out;
+    }
+    case ESE_PT_MV_DOUBLE: {
+        std::string out = "mvdbl:";
+        for (ULONG i = 0; i < v.m_mv_d.m_count; ++i) {
+            snprintf(text, sizeof(text), "%s%g", i ? "," : "", v.m_mv_d.m_p_d[i]);
+            out += text;
+        }
+        return out;
+    }
+    case ESE_PT_MV_FILETIME: {
+        std::string out = "mvft:";
+        for (ULONG i = 0; i < v.m_mv_ft.m_count; ++i)
+            out += (i ? "," : "") + Hex(v.m_mv_ft.m_p_ft[i].dwLowDateTime);
+        return out;
+    }
+    case ESE_PT_MV_GUID: {
+        std::string out = "mvguid:";
+        for (ULONG i = 0; i < v.m_mv_g.m_count; ++i)
+            out += (i ? "," : "") + Hex(v.m_mv_g.m_p_g[i].Data1);
+        return out;
+    }
     case ESE_PT_MV_STRING16: {
         std::string out = "mvstr:";
         for (ULONG i = 0; i < v.m_mv_ws.m_count; ++i)
@@ -178,7 +204,13 @@ struct SShop {
                         Multi("MQ7F22", {esefixture::I64(10), esefixture::I64(20), esefixture::I64(30)}),
                         Multi("MF7F23", {"x", "yy", "zzz"}),
                         Multi("ML7F24", {esefixture::I32(9)}),
-                        Multi("MF7F25", {"small", std::string(9000, 'L')})};
+                        Multi("MF7F25", {"small", std::string(9000, 'L')}),
+                        Multi("MI7F26", {esefixture::I16(-1), esefixture::I16(2)}),
+                        Multi("MD7F27", {Double("", 0.5).values[0], Double("", 1.5).values[0]}),
+                        Multi("MT7F28", {esefixture::I64(0x10), esefixture::I64(0x20)}),
+                        Multi("MG7F29", {GuidBytes(kGuid), GuidBytes(GUID{0xABCD, 0, 0, {0}})}),
+                        // Multi-valued booleans are not in the conversion table: binary.
+                        Multi("MB7F2A", {Bytes(1, '\x01'), Bytes(1, '\x00')})};
         this->large = database.AddMessage(inbox, large);
 
         SMessage exact;
@@ -547,6 +579,11 @@ TEST(RowValues, MultiValuedAndLargeValues)
         {0x7F221014, "mv64:10,20,30", Null(0x7F221014)},
         {0x7F231102, "mvbin:x,yy,zzz", Null(0x7F231102)},
         {0x7F241003, "mv32:9", Null(0x7F241003)},
+        {0x7F261002, "mv16:-1,2", Null(0x7F261002)},
+        {0x7F271005, "mvdbl:0.5,1.5", Null(0x7F271005)},
+        {0x7F281040, "mvft:00000010,00000020", Null(0x7F281040)},
+        {0x7F291048, "mvguid:12345678,0000ABCD", Null(0x7F291048)},
+        {0x7F2A100B, std::string("mvbin:\x01,") + std::string(1, '\0'), Null(0x7F2A100B)},
         // An element longer than a row holds makes the whole value a stream
         // value instead of a truncated element.
         {0x7F251102, TooLarge(0x7F251102), Null(0x7F251102)},
