@@ -40,7 +40,7 @@ STDMETHODIMP CEseMessage::GetAttachment(hyper idAttach, signed char brief, IEseM
     return HandOutObject<CEseMessage>(IID_IEseMessage, L"cannot create instance of the ese attachment class",
                                       ppAttachment, [&](CEseMessage& attachment) {
                                           attachment.Construct(idAttach, m_context,
-                                                               AttachmentsFolderTable(m_context).c_str(),
+                                                               m_context->AttachmentsFolderTable().c_str(),
                                                                kKindAttachments, brief != 0);
                                       });
 }
@@ -89,7 +89,7 @@ HRESULT CEseMessage::AttachmentsEngine(CSharedRef<CEseTableImpl>* engine)
     }
     return ServeComCall(IID_IEseMessage, [&]() -> HRESULT {
         TableRef table(
-            new CEseTableImpl(kIdMessage, m_context, AttachmentsFolderTable(m_context).c_str(), kKindAttachments));
+            new CEseTableImpl(kIdMessage, m_context, m_context->AttachmentsFolderTable().c_str(), kKindAttachments));
         table->SetKeyValues(static_cast<unsigned long>(ids.size()), ids.data(), true);
         *engine = table;
         return S_OK;

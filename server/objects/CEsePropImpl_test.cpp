@@ -43,6 +43,7 @@ protected:
         database.AddNamedProp({0x8001, kSetA, true, 0, L"Keywords"});
         database.AddNamedProp({0x8002, kSetB, false, 0x8510, L""});
         database.AddNamedProp({0x8003, kSetA, false, 7, L""});
+        s_attachments = database.AttachmentsFolderId();
         s_store = new CFixtureStore(database);
     }
     static void TearDownTestSuite()
@@ -63,11 +64,13 @@ protected:
     static CFixtureStore* s_store;
     static int64_t s_folder;
     static int64_t s_message;
+    static int64_t s_attachments;
 };
 
 CFixtureStore* PropertyEngine::s_store = nullptr;
 int64_t PropertyEngine::s_folder = 0;
 int64_t PropertyEngine::s_message = 0;
+int64_t PropertyEngine::s_attachments = 0;
 
 template <typename Call>
 CException Thrown(Call&& call)
@@ -299,4 +302,10 @@ TEST_F(PropertyEngine, TheParentIdIndexWithMoreEntriesIsDiscovered)
     // The fixture's first parent-id index leaves out the roots, the second
     // holds every folder.
     EXPECT_EQ("?T668F+Q6749+S3001+Q6748+2", DiscoveredFolderIndex(s_store->Context()));
+}
+
+TEST_F(PropertyEngine, TheAttachmentsFolderTableIsFoundByTheFolderName)
+{
+    EXPECT_EQ(FormatEseId(s_attachments), s_store->Context()->AttachmentsFolderTable());
+    EXPECT_EQ(FormatEseId(s_attachments), s_store->Context()->AttachmentsFolderTable()) << "cached";
 }

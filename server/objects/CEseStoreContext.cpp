@@ -1,6 +1,8 @@
 #include "Platform.h"
 #include "objects/CEseStoreContext.h"
 #include "objects/LogReplay.h"
+#include "CException.h"
+#include "objects/FolderTables.h"
 
 #include <map>
 #include <vector>
@@ -80,4 +82,19 @@ void CEseStoreContext::RemoveLeftWorkFolders()
         if (!Exists(folders[i]))
             folders.erase(folders.begin() + static_cast<long>(i));
     }
+}
+
+std::string CEseStoreContext::AttachmentsFolderTable()
+{
+    constexpr wchar_t kAttachmentsFolder[] = L"MDB Attachments Folder";
+    if (m_attachmentsTable.empty()) {
+        CSharedRef<CEseStoreContext> self(this);
+        CEseTableImpl folders(0x6748, self, "Folders", kKindFolders);
+        int64_t id = FindFolderIdByName(folders, kAttachmentsFolder);
+        if (!id)
+            ThrowServerError(kErrNotFound, L"cannot find attachment folder by name=%s", kAttachmentsFolder);
+        std::string name = FormatEseId(id);
+        m_attachmentsTable.assign(name.begin(), name.end());
+    }
+    return std::string(m_attachmentsTable.begin(), m_attachmentsTable.end());
 }

@@ -32,6 +32,12 @@ public:
     std::wstring& AttachmentsTableCache() { return m_attachmentsTable; }
     std::wstring& FolderIndexCache() { return m_folderIndex; }
 
+    // The message-table name of the folder "MDB Attachments Folder", found
+    // on first use and cached; a database without that folder throws
+    // CException code 1. The context must be held by a shared reference (the
+    // table engine it opens takes one).
+    std::string AttachmentsFolderTable();
+
     // The store map: the context of a path (exact, case-sensitive), or none.
     // Call with the map lock held.
     static CEseStoreContext* Find(const std::string& path);

@@ -29,7 +29,6 @@ constexpr ULONG kTagDisplayName = 0x3001001F;
 constexpr ULONG kTagSubfolders = 0x360A000B;
 
 constexpr wchar_t kIpmSubtree[] = L"IPM_SUBTREE";
-constexpr wchar_t kAttachmentsFolder[] = L"MDB Attachments Folder";
 
 std::string Narrow(const std::wstring& text)
 {
@@ -165,19 +164,6 @@ int64_t IpmSubtreeId(const ContextRef& context)
         return 0;
     CEseTableImpl folders(kIdFolderId, context, "Folders", kKindFolders);
     return FindFolderIdByName(folders, kIpmSubtree);
-}
-
-std::string AttachmentsFolderTable(const ContextRef& context)
-{
-    std::wstring& cache = context->AttachmentsTableCache();
-    if (cache.empty()) {
-        CEseTableImpl folders(kIdFolderId, context, "Folders", kKindFolders);
-        int64_t id = FindFolderIdByName(folders, kAttachmentsFolder);
-        if (!id)
-            ThrowServerError(kErrNotFound, L"cannot find attachment folder by name=%s", kAttachmentsFolder);
-        cache = Widen(FormatEseId(id));
-    }
-    return Narrow(cache);
 }
 
 void ComputeSubfoldersFlag(ULONG count, _SEsePropertyValue* values, const ContextRef& context)

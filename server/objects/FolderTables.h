@@ -33,10 +33,6 @@ bool IsPublicFolderStore(const ContextRef& context);
 // mailbox store).
 int64_t IpmSubtreeId(const ContextRef& context);
 
-// The message-table name of the "MDB Attachments Folder", cached in the
-// context; a database without that folder throws CException code 1.
-std::string AttachmentsFolderTable(const ContextRef& context);
-
 // Computed property: PR_SUBFOLDERS of a "Folders" row, true when the folder
 // has a child row.
 void ComputeSubfoldersFlag(ULONG count, _SEsePropertyValue* values, const ContextRef& context);
