@@ -1,0 +1,62 @@
+#include "MapiStandin.h"
+#include "SubsystemTables.h"
+#include "MapiSubsystem.h"
+#include "PropValue.h"
+
+#include <deque>
+#include <string>
+
+namespace mapistub {
+
+HRESULT MakeBagTable(const std::vector<ULONG>& columns, ULONG indexTag, const std::vector<CPropBag>& rows,
+                     ULONG flags, LPMAPITABLE* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    bool unicode = (flags & MAPI_UNICODE) != 0;
+    std::vector<ULONG> tags;
+    for (ULONG tag : columns) {
+        if (!unicode && PROP_TYPE(tag) == PT_UNICODE)
+            tag = PROP_TAG(PT_STRING8, PROP_ID(tag));
+        tags.push_back(tag);
+    }
+    std::vector<BYTE> tagBlock(sizeof(ULONG) * (tags.size() + 1));
+    auto* tagArray = reinterpret_cast<LPSPropTagArray>(tagBlock.data());
+    tagArray->cValues = static_cast<ULONG>(tags.size());
+    for (size_t i = 0; i < tags.size(); ++i)
+        tagArray->aulPropTag[i] = tags[i];
+
+    ComPtr<ITableData> data;
+    HRESULT hr = CreateTable(&IID_IMAPITableData, &MAPIAllocateBuffer, &MAPIAllocateMore, &MAPIFreeBuffer, nullptr,
+                             TBLTYPE_DYNAMIC, indexTag, tagArray, data.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    for (const CPropBag& bag : rows) {
+        std::vector<SPropValue> values;
+        std::deque<std::string> ansi;
+        for (ULONG tag : tags) {
+            const SPropValue* value = bag.Find(PROP_ID(tag));
+            if (!value)
+                continue;
+            SPropValue v = *value;
+            if (PROP_TYPE(tag) == PT_STRING8 && PROP_TYPE(v.ulPropTag) == PT_UNICODE) {
+                ansi.push_back(AnsiText(v.Value.lpszW));
+                v.Value.lpszA = &ansi.back()[0];
+            }
+            v.ulPropTag = PROP_TYPE(tag) == PT_STRING8 && PROP_TYPE(value->ulPropTag) == PT_UNICODE
+                              ? tag
+                              : value->ulPropTag;
+            values.push_back(v);
+        }
+        SRow row{};
+        row.cValues = static_cast<ULONG>(values.size());
+        row.lpProps = values.data();
+        hr = data->HrModifyRow(&row);
+        if (FAILED(hr))
+            return hr;
+    }
+    return data->HrGetView(nullptr, nullptr, 0, out);
+}
+
+} // namespace mapistub
