@@ -163,7 +163,7 @@ protected:
     {
         CEseStore* store = nullptr;
         ASSERT_EQ(S_OK, CEseStore::Create(&store));
-        m_store.Attach(store);
+        *m_store.GetAddressOf() = store; // takes the creation's reference
         store->SetContext(s_store->Context());
     }
 
@@ -435,7 +435,7 @@ TEST(PublicStoreObjects, FoldersTableListsTheChildrenOfIpmSubtree)
     CEseStore* created = nullptr;
     ASSERT_EQ(S_OK, CEseStore::Create(&created));
     ComPtr<CEseStore> store;
-    store.Attach(created);
+    *store.GetAddressOf() = created;
     store->SetContext(fixture.Context());
 
     ComPtr<IEseTable> folders;

@@ -22,8 +22,9 @@ HRESULT HandOutObject(REFIID reportIid, const wchar_t* failureText, I** out, Bui
         ReportEseError(reportIid, kErrCreateObject, kSrcHResult, hr, failureText);
         return hr;
     }
+    // mingw's ComPtr::Attach adds a reference: take the creation's one as it is.
     ComPtr<T> object;
-    object.Attach(created);
+    *object.GetAddressOf() = created;
     hr = ServeComCall(reportIid, [&]() -> HRESULT {
         build(*object.Get());
         return S_OK;
