@@ -36,20 +36,24 @@ public:
     {
         return Serve([&] { m_row->GetProperty(tag, pCount, ppValue); });
     }
+    // A stream that cannot be made (the property missing or null included)
+    // is reported as a failed creation, with the failure's HRESULT.
     STDMETHODIMP OpenProperty(ULONG tag, IStream** ppStream) override
     {
         if (!ppStream)
             return E_POINTER;
         *ppStream = nullptr;
-        HRESULT created = S_OK;
-        HRESULT hr = Serve([&] { created = CEseStream::Create(tag, Engine(), ppStream); });
-        if (FAILED(hr))
-            return hr;
-        if (FAILED(created)) {
-            ReportEseError(__uuidof(I), kErrCreateObject, kSrcHResult, created, L"cannot create stream");
-            return created;
+        HRESULT hr = E_UNEXPECTED;
+        if (m_row) {
+            try {
+                hr = CEseStream::Create(tag, Engine(), ppStream);
+            } catch (CException& error) {
+                hr = error.GetHResult();
+            }
         }
-        return S_OK;
+        if (FAILED(hr))
+            ReportEseError(__uuidof(I), kErrCreateObject, kSrcHResult, hr, L"cannot create stream");
+        return hr;
     }
     STDMETHODIMP GetPropNamesFromTags(ULONG* pTagCount, ULONG** ppTags, GUID* pPropSetGuid, ULONG flags,
                                       ULONG* pPropNamesCount, _SEseNamedPropertyId** ppPropNames) override

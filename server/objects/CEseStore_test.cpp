@@ -404,6 +404,7 @@ TEST_F(StoreObjects, LargeBodiesAreStreamed)
     ComPtr<IStream> missing;
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), message->OpenProperty(0x0E1D0102, &missing));
     EXPECT_EQ(nullptr, missing.Get());
+    EXPECT_EQ(L"4 2 80070002 cannot create stream", ErrorDescription());
 }
 
 TEST_F(StoreObjects, MailboxObjectsAndStoreInfo)
