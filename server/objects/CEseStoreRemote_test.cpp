@@ -293,3 +293,13 @@ TEST_F(StoreThroughCom, NamedPropertiesAndMissingObjects)
     ComPtr<IEseProperty> asProperty;
     EXPECT_EQ(S_OK, mailbox.As(&asProperty));
 }
+
+TEST_F(StoreThroughCom, ObjectsKeepTheDatabaseOpenWithoutTheStore)
+{
+    ComPtr<IEseFolder> inbox;
+    ASSERT_EQ(S_OK, m_store->GetFolder(s_inbox, 0, &inbox));
+    m_store.Reset();
+    ComPtr<IEseTable> messages;
+    ASSERT_EQ(S_OK, inbox->GetMessagesTable(&messages)) << TakeDescription(IID_IEseFolder);
+    EXPECT_EQ(2u, Rows(messages.Get(), {0x0037001F}).size());
+}

@@ -139,6 +139,7 @@ protected:
         SMessage ansi;
         ansi.normalizedSubject = L"Plain";
         ansi.senderEntry = SenderEntry(ESenderLayout::Short, ENameEncoding::Ansi, L"Carla");
+        ansi.senderName = L"Stored sender";
         s_ansi = database.AddMessage(s_inbox, ansi);
         database.SetAttachmentList(s_ansi, Bytes(13, '\1'));
 
@@ -290,11 +291,22 @@ TEST_F(StoreObjects, MessageListsComputeSubjectsAndSenders)
     ASSERT_EQ(S_OK, ReadRows(messages.Get(), {0x0037001F, 0x0042001F, 0x0064001F, 0x0C1A001F, 0x674A0014}, rows));
     ASSERT_EQ(3u, rows.rows.size()) << "the entry row of the child folder is left out";
     EXPECT_EQ((std::vector<std::wstring>{L"RE: Hello", L"Plain", L"Short list"}), Column(rows, 0));
-    EXPECT_EQ((std::vector<std::wstring>{L"Bruno", L"Carla", L"<type 0>"}), Column(rows, 1));
+    // A stored sender name wins over the entry's.
+    EXPECT_EQ((std::vector<std::wstring>{L"Bruno", L"Stored sender", L"<type 0>"}), Column(rows, 1));
     EXPECT_EQ((std::vector<std::wstring>{L"SMTP", L"EX", L"<type 0>"}), Column(rows, 2));
-    EXPECT_EQ((std::vector<std::wstring>{L"Bruno", L"Carla", L"<type 0>"}), Column(rows, 3));
+    EXPECT_EQ((std::vector<std::wstring>{L"Bruno", L"Stored sender", L"<type 0>"}), Column(rows, 3));
     for (const auto& row : rows.rows)
         EXPECT_EQ(5u, row.size()) << "no source values in the row";
+
+    // Asked alone, the representing name is a copy of the stored sender
+    // name only: the entry is not read for it.
+    ComPtr<IEseTable> alone;
+    ASSERT_EQ(S_OK, Folder(s_inbox)->GetMessagesTable(&alone));
+    SRows aloneRows;
+    ASSERT_EQ(S_OK, ReadRows(alone.Get(), {0x0C1A001F}, aloneRows));
+    ASSERT_EQ(3u, aloneRows.rows.size());
+    EXPECT_EQ((std::vector<std::wstring>{L"<type 0>", L"Stored sender", L"<type 0>"}), Column(aloneRows, 0));
+    EXPECT_EQ(1u, aloneRows.rows[1].size());
 }
 
 TEST_F(StoreObjects, SubfoldersFlagTellsWhetherAFolderHasChildren)
