@@ -26,6 +26,7 @@ std::wstring CLogTimestamp::Get(DWORD tick, const SYSTEMTIME& localTime)
 
 CLogTimestamp& CLogTimestamp::Process()
 {
-    static CLogTimestamp instance;
-    return instance;
+    // Never destroyed: lines may still be logged while the library unloads.
+    static CLogTimestamp* instance = new CLogTimestamp;
+    return *instance;
 }
