@@ -8,11 +8,31 @@
 #include "EseValueMemory.h"
 #include "Vostrel2007.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Prints as UTF-8, whatever the console's code page: names are Unicode.
+void Print(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list measure;
+    va_copy(measure, args);
+    int length = _vscwprintf(format, measure);
+    va_end(measure);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    _vsnwprintf(&text[0], text.size(), format, args);
+    va_end(args);
+    text.resize(static_cast<size_t>(length > 0 ? length : 0));
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+}
 
 constexpr ULONG kTagFolderId = 0x67480014;
 constexpr ULONG kTagMailboxRoot = 0x67640014;
@@ -21,19 +41,20 @@ constexpr ULONG kTagContentCount = 0x36020003;
 constexpr ULONG kTagMessageId = 0x674A0014;
 constexpr ULONG kTagSubject = 0x0037001F;
 constexpr ULONG kTagSenderName = 0x0C1A001F;
+constexpr ULONG kTagSentRepresentingName = 0x0042001F;
 constexpr int kMaxDepth = 16;
 
 void PrintFailure(int depth, const char* call, HRESULT hr)
 {
-    std::printf("%*s%s failed: 0x%08lX", depth * 2, "", call, static_cast<unsigned long>(hr));
+    Print(L"%*s%S failed: 0x%08lX", depth * 2, L"", call, static_cast<unsigned long>(hr));
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) == S_OK && info) {
         BSTR text = nullptr;
         info->GetDescription(&text);
-        std::printf(" (%ls)", text ? text : L"");
+        Print(L" (%s)", text ? text : L"");
         SysFreeString(text);
     }
-    std::printf("\n");
+    Print(L"\n");
 }
 
 // The rows of a table with the given columns; empty on failure (printed).
@@ -89,10 +110,14 @@ void PrintMessages(IEseFolder* folder, int depth)
     HRESULT hr = folder->GetMessagesTable(&table);
     if (FAILED(hr))
         return; // a folder without a message table holds no messages
-    CRows rows(table.Get(), {kTagMessageId, kTagSubject, kTagSenderName}, depth);
-    for (ULONG i = 0; i < rows.Count(); ++i)
-        std::printf("%*s- \"%ls\" from %ls\n", depth * 2, "", rows.Text(i, kTagSubject).c_str(),
-                    rows.Text(i, kTagSenderName).c_str());
+    CRows rows(table.Get(), {kTagMessageId, kTagSubject, kTagSenderName, kTagSentRepresentingName}, depth);
+    for (ULONG i = 0; i < rows.Count(); ++i) {
+        std::wstring sender = rows.Text(i, kTagSenderName);
+        if (sender.empty())
+            sender = rows.Text(i, kTagSentRepresentingName);
+        Print(L"%*s- \"%s\" from %s\n", depth * 2, L"", rows.Text(i, kTagSubject).c_str(),
+              sender.empty() ? L"(unknown sender)" : sender.c_str());
+    }
 }
 
 void PrintFolderTree(IEseStore* store, IEseFolder* folder, int depth)
@@ -108,8 +133,8 @@ void PrintFolderTree(IEseStore* store, IEseFolder* folder, int depth)
     }
     CRows rows(table.Get(), {kTagFolderId, kTagDisplayName, kTagContentCount}, depth);
     for (ULONG i = 0; i < rows.Count(); ++i) {
-        std::printf("%*s%ls (%ld items)\n", depth * 2, "", rows.Text(i, kTagDisplayName).c_str(),
-                    rows.Number(i, kTagContentCount));
+        Print(L"%*s%s (%ld items)\n", depth * 2, L"", rows.Text(i, kTagDisplayName).c_str(),
+              rows.Number(i, kTagContentCount));
         ComPtr<IEseFolder> child;
         hr = store->GetFolder(rows.Id(i, kTagFolderId), 0, &child);
         if (FAILED(hr))
@@ -144,12 +169,12 @@ int Browse(const std::wstring& database, const std::wstring& logs)
         PrintFailure(0, "IEseInstance::OpenStore", hr);
         return 1;
     }
-    std::printf("%ls\n", database.c_str());
+    Print(L"%s\n", database.c_str());
 
     ComPtr<IEseTable> mailboxes;
     hr = store->GetMailboxesTable(0, nullptr, 0, &mailboxes);
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
-        std::printf("public folders\n");
+        Print(L"public folders\n");
         ComPtr<IEseTable> top;
         if (FAILED(hr = store->GetFoldersTable(&top))) {
             PrintFailure(1, "IEseStore::GetFoldersTable", hr);
@@ -157,7 +182,7 @@ int Browse(const std::wstring& database, const std::wstring& logs)
         }
         CRows rows(top.Get(), {kTagFolderId, kTagDisplayName, kTagContentCount}, 1);
         for (ULONG i = 0; i < rows.Count(); ++i) {
-            std::printf("  %ls\n", rows.Text(i, kTagDisplayName).c_str());
+            Print(L"  %s\n", rows.Text(i, kTagDisplayName).c_str());
             ComPtr<IEseFolder> folder;
             if (SUCCEEDED(store->GetFolder(rows.Id(i, kTagFolderId), 0, &folder)))
                 PrintFolderTree(store.Get(), folder.Get(), 2);
@@ -169,10 +194,10 @@ int Browse(const std::wstring& database, const std::wstring& logs)
         return 1;
     }
     CRows rows(mailboxes.Get(), {kTagMailboxRoot, kTagDisplayName}, 0);
-    std::printf("%lu mailboxes\n", static_cast<unsigned long>(rows.Count()));
+    Print(L"%lu mailboxes\n", static_cast<unsigned long>(rows.Count()));
     for (ULONG i = 0; i < rows.Count(); ++i) {
         long long root = rows.Id(i, kTagMailboxRoot);
-        std::printf("mailbox %ls\n", rows.Text(i, kTagDisplayName).c_str());
+        Print(L"mailbox %s\n", rows.Text(i, kTagDisplayName).c_str());
         ComPtr<IEseFolder> folder;
         hr = store->GetFolder(root, root, &folder);
         if (FAILED(hr))
