@@ -213,11 +213,34 @@ HRESULT CServiceInf::ReadSection(const std::wstring& file, const std::wstring& s
     return S_OK;
 }
 
+// The library's own writable store service, known without MAPISVC.INF.
+static void BuiltInWritableStore(CServiceInf::Service& service)
+{
+    service.name = kWritableStoreService;
+    SetTyped(service.props, PR_DISPLAY_NAME_W, L"Writable Message Store");
+    SetTyped(service.props, PR_SERVICE_DLL_NAME_W, L"MAPI.DLL");
+    SetTyped(service.props, PR_SERVICE_ENTRY_NAME, L"WritableStoreServiceEntry");
+    SetTyped(service.props, PR_RESOURCE_FLAGS, L"SERVICE_NO_PRIMARY_IDENTITY");
+    CServiceInf::Provider provider;
+    provider.section = L"P_WRITABLESTORE";
+    SetTyped(provider.props, PR_RESOURCE_TYPE, L"MAPI_STORE_PROVIDER");
+    SetTyped(provider.props, PR_PROVIDER_DLL_NAME_W, L"MAPI.DLL");
+    SetTyped(provider.props, PR_DISPLAY_NAME_W, L"Writable Message Store");
+    SetTyped(provider.props, PR_PROVIDER_DISPLAY_W, L"Writable Message Store");
+    service.providers.push_back(provider);
+}
+
 HRESULT CServiceInf::Find(const std::wstring& serviceName, Service& service)
 {
     std::wstring file = Path();
-    if (serviceName.empty() || ReadString(file, L"Services", serviceName.c_str()).empty())
+    if (serviceName.empty())
         return MAPI_E_NOT_FOUND;
+    if (ReadString(file, L"Services", serviceName.c_str()).empty()) {
+        if (lstrcmpiW(serviceName.c_str(), kWritableStoreService) != 0)
+            return MAPI_E_NOT_FOUND;
+        BuiltInWritableStore(service);
+        return S_OK;
+    }
     service.name = serviceName;
     HRESULT hr = ReadSection(file, serviceName, service.props);
     if (FAILED(hr))

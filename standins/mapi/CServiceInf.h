@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// The service name of the library's own writable message store.
+constexpr wchar_t kWritableStoreService[] = L"WRITABLESTORE";
+
 class CServiceInf {
 public:
     struct Provider {

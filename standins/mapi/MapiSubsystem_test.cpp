@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -594,6 +596,430 @@ TEST_F(MapiSubsystemTest, SharedSessionIsJoinedWithoutProfileName)
     joined.Reset();
     ComPtr<IMAPISession> none;
     EXPECT_EQ(MAPI_E_LOGON_FAILED, MAPILogonEx(0, nullptr, nullptr, 0, none.GetAddressOf()));
+}
+
+// Copies: every property of a toy folder tree reproduced in the writable
+// store. Values are compared in a canonical form: named properties by name,
+// values the source only hands out as streams by their stream's bytes.
+using PropMap = std::map<std::string, std::string>;
+
+const ULONG kNotCompared[] = {
+    PROP_ID(PR_ENTRYID),       PROP_ID(PR_PARENT_ENTRYID),   PROP_ID(PR_RECORD_KEY),   PROP_ID(PR_INSTANCE_KEY),
+    PROP_ID(PR_STORE_ENTRYID), PROP_ID(PR_STORE_RECORD_KEY), PROP_ID(PR_OBJECT_TYPE),  PROP_ID(PR_CONTENT_COUNT),
+    PROP_ID(PR_CONTENT_UNREAD), PROP_ID(PR_ASSOC_CONTENT_COUNT), PROP_ID(PR_SUBFOLDERS), PROP_ID(PR_ATTACH_NUM),
+    PROP_ID(PR_ROWID),         PROP_ID(PR_DEPTH),            PROP_ID(PR_MDB_PROVIDER),
+};
+
+std::string Hex(ULONG v)
+{
+    char text[16];
+    wsprintfA(text, "%08lx", v);
+    return text;
+}
+
+std::string Canonical(const SPropValue& value)
+{
+    const SPropValue& v = value;
+    switch (PROP_TYPE(v.ulPropTag)) {
+    case PT_UNICODE: return std::string(reinterpret_cast<const char*>(v.Value.lpszW), wcslen(v.Value.lpszW) * 2);
+    case PT_STRING8: return v.Value.lpszA;
+    case PT_BINARY: return std::string(reinterpret_cast<const char*>(v.Value.bin.lpb), v.Value.bin.cb);
+    case PT_CLSID: return std::string(reinterpret_cast<const char*>(v.Value.lpguid), sizeof(GUID));
+    case PT_LONG: return Hex(static_cast<ULONG>(v.Value.l));
+    case PT_I2: return Hex(static_cast<USHORT>(v.Value.i));
+    case PT_BOOLEAN: return v.Value.b ? "true" : "false";
+    case PT_I8: case PT_CURRENCY: case PT_SYSTIME: case PT_DOUBLE: case PT_APPTIME:
+        return std::string(reinterpret_cast<const char*>(&v.Value.li), 8);
+    case PT_MV_UNICODE: {
+        std::string all;
+        for (ULONG i = 0; i < v.Value.MVszW.cValues; ++i)
+            all += std::string(reinterpret_cast<const char*>(v.Value.MVszW.lppszW[i]), wcslen(v.Value.MVszW.lppszW[i]) * 2) + '|';
+        return all;
+    }
+    default: return "type " + Hex(PROP_TYPE(v.ulPropTag));
+    }
+}
+
+std::string StreamBytes(IMAPIProp* object, ULONG tag)
+{
+    ComPtr<IStream> stream;
+    if (FAILED(object->OpenProperty(tag, &IID_IStream, STGM_READ, 0, reinterpret_cast<LPUNKNOWN*>(stream.GetAddressOf()))))
+        return "<no stream>";
+    std::string bytes;
+    char buffer[4096];
+    ULONG got = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof(buffer), &got)) && got)
+        bytes.append(buffer, got);
+    return bytes;
+}
+
+PropMap PropsOf(IMAPIProp* object, const std::vector<ULONG>& skip = {})
+{
+    PropMap map;
+    LPSPropTagArray list = nullptr;
+    EXPECT_EQ(S_OK, object->GetPropList(MAPI_UNICODE, &list));
+    if (!list)
+        return map;
+    for (ULONG i = 0; i < list->cValues; ++i) {
+        ULONG tag = list->aulPropTag[i];
+        ULONG id = PROP_ID(tag);
+        if (PROP_TYPE(tag) == PT_OBJECT || std::find(std::begin(kNotCompared), std::end(kNotCompared), id) != std::end(kNotCompared) ||
+            std::find(skip.begin(), skip.end(), id) != skip.end())
+            continue;
+        std::string key = "tag " + Hex(tag);
+        if (id >= 0x8000) {
+            SizedSPropTagArray(1, one) = {1, {tag}};
+            LPSPropTagArray tags = reinterpret_cast<LPSPropTagArray>(&one);
+            ULONG count = 0;
+            LPMAPINAMEID* names = nullptr;
+            EXPECT_EQ(S_OK, object->GetNamesFromIDs(&tags, nullptr, 0, &count, &names));
+            if (names && names[0] && names[0]->ulKind == MNID_STRING)
+                key = "name " + std::string(reinterpret_cast<const char*>(names[0]->lpguid), 16) +
+                      mapistub::AnsiText(names[0]->Kind.lpwstrName) + " " + Hex(PROP_TYPE(tag));
+            MAPIFreeBuffer(names);
+        }
+        SizedSPropTagArray(1, single) = {1, {tag}};
+        ULONG count = 0;
+        LPSPropValue value = nullptr;
+        object->GetProps(reinterpret_cast<LPSPropTagArray>(&single), MAPI_UNICODE, &count, &value);
+        if (value && PROP_TYPE(value->ulPropTag) == PT_ERROR &&
+            (value->Value.err == E_OUTOFMEMORY || value->Value.err == MAPI_E_NOT_ENOUGH_MEMORY))
+            map[key] = StreamBytes(object, tag);
+        else if (value)
+            map[key] = Canonical(*value);
+        MAPIFreeBuffer(value);
+    }
+    MAPIFreeBuffer(list);
+    return map;
+}
+
+std::vector<PropMap> RowsOf(IMAPITable* table)
+{
+    std::vector<PropMap> result;
+    RowSetPtr rows = AllRows(table);
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        PropMap map;
+        for (ULONG i = 0; i < rows->aRow[r].cValues; ++i) {
+            const SPropValue& v = rows->aRow[r].lpProps[i];
+            ULONG id = PROP_ID(v.ulPropTag);
+            if (PROP_TYPE(v.ulPropTag) != PT_ERROR &&
+                std::find(std::begin(kNotCompared), std::end(kNotCompared), id) == std::end(kNotCompared))
+                map["tag " + Hex(v.ulPropTag)] = Canonical(v);
+        }
+        result.push_back(map);
+    }
+    return result;
+}
+
+void ExpectSameMessage(IMessage* source, IMessage* copy)
+{
+    EXPECT_EQ(PropsOf(source), PropsOf(copy));
+    ComPtr<IMAPITable> a, b;
+    ASSERT_EQ(S_OK, source->GetRecipientTable(MAPI_UNICODE, a.GetAddressOf()));
+    ASSERT_EQ(S_OK, copy->GetRecipientTable(MAPI_UNICODE, b.GetAddressOf()));
+    EXPECT_EQ(RowsOf(a.Get()), RowsOf(b.Get()));
+    a.Reset();
+    b.Reset();
+    ASSERT_EQ(S_OK, source->GetAttachmentTable(0, a.GetAddressOf()));
+    ASSERT_EQ(S_OK, copy->GetAttachmentTable(0, b.GetAddressOf()));
+    RowSetPtr from = AllRows(a.Get());
+    RowSetPtr to = AllRows(b.Get());
+    ASSERT_EQ(from->cRows, to->cRows);
+    for (ULONG r = 0; r < from->cRows; ++r) {
+        ComPtr<IAttach> x, y;
+        ASSERT_EQ(S_OK, source->OpenAttach(Find(from->aRow[r], PR_ATTACH_NUM)->Value.l, nullptr, 0, x.GetAddressOf()));
+        ASSERT_EQ(S_OK, copy->OpenAttach(Find(to->aRow[r], PR_ATTACH_NUM)->Value.l, nullptr, 0, y.GetAddressOf()));
+        EXPECT_EQ(PropsOf(x.Get()), PropsOf(y.Get()));
+        LPSPropValue method = nullptr;
+        ASSERT_EQ(S_OK, HrGetOneProp(x.Get(), PR_ATTACH_METHOD, &method));
+        bool embedded = method->Value.l == ATTACH_EMBEDDED_MSG;
+        MAPIFreeBuffer(method);
+        if (embedded) {
+            ComPtr<IMessage> inner1, inner2;
+            ASSERT_EQ(S_OK, x->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, reinterpret_cast<LPUNKNOWN*>(inner1.GetAddressOf())));
+            ASSERT_EQ(S_OK, y->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, reinterpret_cast<LPUNKNOWN*>(inner2.GetAddressOf())));
+            ExpectSameMessage(inner1.Get(), inner2.Get());
+        }
+    }
+}
+
+// Children of a folder by display name (folders) or subject (messages).
+std::map<std::wstring, std::vector<BYTE>> Children(IMAPIFolder* folder, bool folders)
+{
+    std::map<std::wstring, std::vector<BYTE>> children;
+    ComPtr<IMAPITable> table;
+    EXPECT_EQ(S_OK, folders ? folder->GetHierarchyTable(0, table.GetAddressOf())
+                            : folder->GetContentsTable(0, table.GetAddressOf()));
+    RowSetPtr rows = AllRows(table.Get());
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        std::vector<BYTE> id = Bytes(Find(rows->aRow[r], PR_ENTRYID));
+        ULONG type = 0;
+        ComPtr<IMAPIProp> child;
+        EXPECT_EQ(S_OK, folder->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(id.data()), nullptr, 0,
+                                          &type, reinterpret_cast<LPUNKNOWN*>(child.GetAddressOf())));
+        LPSPropValue name = nullptr;
+        if (child && SUCCEEDED(HrGetOneProp(child.Get(), folders ? PR_DISPLAY_NAME_W : PR_SUBJECT_W, &name))) {
+            children[name->Value.lpszW] = id;
+            MAPIFreeBuffer(name);
+        }
+    }
+    return children;
+}
+
+template <typename T>
+ComPtr<T> OpenChild(IMAPIFolder* folder, const std::vector<BYTE>& id, const IID& iid)
+{
+    ULONG type = 0;
+    ComPtr<T> child;
+    EXPECT_EQ(S_OK, folder->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())),
+                                      &iid, 0, &type, reinterpret_cast<LPUNKNOWN*>(child.GetAddressOf())));
+    return child;
+}
+
+void ExpectSameFolder(IMAPIFolder* source, IMAPIFolder* copy, bool renamed)
+{
+    std::vector<ULONG> skip;
+    if (renamed)
+        skip.push_back(PROP_ID(PR_DISPLAY_NAME));
+    EXPECT_EQ(PropsOf(source, skip), PropsOf(copy, skip));
+    auto sourceMessages = Children(source, false);
+    auto copyMessages = Children(copy, false);
+    ASSERT_EQ(sourceMessages.size(), copyMessages.size());
+    for (const auto& entry : sourceMessages) {
+        SCOPED_TRACE(mapistub::AnsiText(entry.first));
+        ASSERT_EQ(1u, copyMessages.count(entry.first));
+        ComPtr<IMessage> a = OpenChild<IMessage>(source, entry.second, IID_IMessage);
+        ComPtr<IMessage> b = OpenChild<IMessage>(copy, copyMessages[entry.first], IID_IMessage);
+        ExpectSameMessage(a.Get(), b.Get());
+    }
+    auto sourceFolders = Children(source, true);
+    auto copyFolders = Children(copy, true);
+    ASSERT_EQ(sourceFolders.size(), copyFolders.size());
+    for (const auto& entry : sourceFolders) {
+        ASSERT_EQ(1u, copyFolders.count(entry.first));
+        ComPtr<IMAPIFolder> a = OpenChild<IMAPIFolder>(source, entry.second, IID_IMAPIFolder);
+        ComPtr<IMAPIFolder> b = OpenChild<IMAPIFolder>(copy, copyFolders[entry.first], IID_IMAPIFolder);
+        ExpectSameFolder(a.Get(), b.Get(), false);
+    }
+}
+
+class CCountingProgress : public IMAPIProgress {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override { *ppv = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Progress(ULONG ulValue, ULONG ulCount, ULONG ulTotal) override
+    {
+        ++calls;
+        lastValue = ulValue;
+        lastCount = ulCount;
+        lastTotal = ulTotal;
+        return S_OK;
+    }
+    STDMETHODIMP GetFlags(ULONG* lpulFlags) override { *lpulFlags = MAPI_TOP_LEVEL; return S_OK; }
+    STDMETHODIMP GetMax(ULONG* lpulMax) override { *lpulMax = max; return S_OK; }
+    STDMETHODIMP GetMin(ULONG* lpulMin) override { *lpulMin = 0; return S_OK; }
+    STDMETHODIMP SetLimits(LPULONG, LPULONG lpulMax, LPULONG) override
+    {
+        ++limits;
+        if (lpulMax)
+            max = *lpulMax;
+        return S_OK;
+    }
+    int calls = 0;
+    int limits = 0;
+    ULONG lastValue = 0, lastCount = 0, lastTotal = 0, max = 0;
+};
+
+class MapiCopyTest : public MapiSubsystemTest {
+protected:
+    void SetUp() override
+    {
+        MapiSubsystemTest::SetUp();
+        ASSERT_EQ(S_OK, CreateService(L"TOYSTORE", nullptr));
+        ASSERT_EQ(S_OK, CreateService(L"WRITABLESTORE", nullptr));
+        m_session = Logon();
+        ASSERT_TRUE(m_session);
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(MAPI_UNICODE, table.GetAddressOf()));
+        RowSetPtr rows = AllRows(table.Get());
+        ASSERT_EQ(2u, rows->cRows);
+        for (ULONG r = 0; r < rows->cRows; ++r) {
+            std::vector<BYTE> id = Bytes(Find(rows->aRow[r], PR_ENTRYID));
+            std::wstring name = Find(rows->aRow[r], PR_DISPLAY_NAME_W)->Value.lpszW;
+            ASSERT_EQ(S_OK, OpenStore(m_session.Get(), id, name == L"Toy Store" ? m_toyStore.GetAddressOf()
+                                                                                 : m_writable.GetAddressOf()));
+        }
+        ASSERT_TRUE(m_toyStore && m_writable);
+        ULONG type = 0;
+        ASSERT_EQ(S_OK, m_toyStore->OpenEntry(0, nullptr, &IID_IMAPIFolder, 0, &type,
+                                              reinterpret_cast<LPUNKNOWN*>(m_toyRoot.GetAddressOf())));
+        m_inboxId = Children(m_toyRoot.Get(), true)[L"Inbox"];
+        ASSERT_FALSE(m_inboxId.empty());
+        m_inbox = OpenChild<IMAPIFolder>(m_toyRoot.Get(), m_inboxId, IID_IMAPIFolder);
+        LPSPropValue subtree = nullptr;
+        ASSERT_EQ(S_OK, HrGetOneProp(m_writable.Get(), PR_IPM_SUBTREE_ENTRYID, &subtree));
+        ASSERT_EQ(S_OK, m_writable->OpenEntry(subtree->Value.bin.cb, reinterpret_cast<LPENTRYID>(subtree->Value.bin.lpb),
+                                              &IID_IMAPIFolder, MAPI_MODIFY, &type,
+                                              reinterpret_cast<LPUNKNOWN*>(m_top.GetAddressOf())));
+        MAPIFreeBuffer(subtree);
+    }
+    void TearDown() override
+    {
+        m_inbox.Reset();
+        m_toyRoot.Reset();
+        m_top.Reset();
+        m_toyStore.Reset();
+        m_writable.Reset();
+        if (m_session)
+            m_session->Logoff(0, 0, 0);
+        m_session.Reset();
+        MapiSubsystemTest::TearDown();
+    }
+
+    ComPtr<IMAPIFolder> NewFolder(const wchar_t* name)
+    {
+        ComPtr<IMAPIFolder> folder;
+        EXPECT_EQ(S_OK, m_top->CreateFolder(FOLDER_GENERIC, W(name), nullptr, nullptr, MAPI_UNICODE, folder.GetAddressOf()));
+        return folder;
+    }
+
+    ComPtr<IMAPISession> m_session;
+    ComPtr<IMsgStore> m_toyStore, m_writable;
+    ComPtr<IMAPIFolder> m_toyRoot, m_inbox, m_top;
+    std::vector<BYTE> m_inboxId;
+};
+
+TEST_F(MapiCopyTest, CopyFolderReproducesEveryPropertyOfTheTree)
+{
+    CCountingProgress progress;
+    ASSERT_EQ(S_OK, m_toyRoot->CopyFolder(static_cast<ULONG>(m_inboxId.size()), reinterpret_cast<LPENTRYID>(m_inboxId.data()),
+                                          nullptr, m_top.Get(), W(L"Copied Inbox"), 0, &progress,
+                                          COPY_SUBFOLDERS | MAPI_UNICODE));
+    auto folders = Children(m_top.Get(), true);
+    ASSERT_EQ(1u, folders.count(L"Copied Inbox"));
+    ComPtr<IMAPIFolder> copy = OpenChild<IMAPIFolder>(m_top.Get(), folders[L"Copied Inbox"], IID_IMAPIFolder);
+    ExpectSameFolder(m_inbox.Get(), copy.Get(), true);
+    // The source's large values went through streams and arrived whole.
+    auto messages = Children(copy.Get(), false);
+    ComPtr<IMessage> report = OpenChild<IMessage>(copy.Get(), messages[L"Quarterly report"], IID_IMessage);
+    LPSPropValue body = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(report.Get(), PR_BODY_W, &body));
+    EXPECT_LT(4096u, wcslen(body->Value.lpszW) * 2);
+    MAPIFreeBuffer(body);
+    EXPECT_EQ(1, progress.limits);
+    EXPECT_LT(0, progress.calls);
+    EXPECT_EQ(progress.lastCount, progress.lastTotal);
+    EXPECT_EQ(progress.max, progress.lastValue);
+}
+
+TEST_F(MapiCopyTest, CopyMessagesCopyToAndCopyPropsCopyWhatTheyAreAsked)
+{
+    // CopyMessages: the listed messages, whole.
+    auto messages = Children(m_inbox.Get(), false);
+    std::vector<SBinary> ids;
+    for (auto& entry : messages)
+        ids.push_back(SBinary{static_cast<ULONG>(entry.second.size()), entry.second.data()});
+    ENTRYLIST list{static_cast<ULONG>(ids.size()), ids.data()};
+    ComPtr<IMAPIFolder> target = NewFolder(L"Messages");
+    ASSERT_EQ(S_OK, m_inbox->CopyMessages(&list, nullptr, target.Get(), 0, nullptr, 0));
+    auto copied = Children(target.Get(), false);
+    ASSERT_EQ(messages.size(), copied.size());
+    for (auto& entry : messages)
+        ExpectSameMessage(OpenChild<IMessage>(m_inbox.Get(), entry.second, IID_IMessage).Get(),
+                          OpenChild<IMessage>(target.Get(), copied[entry.first], IID_IMessage).Get());
+    EXPECT_EQ(E_ACCESSDENIED, m_inbox->CopyMessages(&list, nullptr, target.Get(), 0, nullptr, MESSAGE_MOVE));
+
+    // CopyTo with an exclusion, CopyProps with an inclusion.
+    ComPtr<IMessage> source = OpenChild<IMessage>(m_inbox.Get(), messages[L"Quarterly report"], IID_IMessage);
+    struct Case {
+        bool include;
+        std::vector<ULONG> tags;
+        bool hasSubject;
+        bool hasBody;
+        ULONG recipients;
+    };
+    const Case cases[] = {
+        {false, {PR_SUBJECT_W, PR_MESSAGE_RECIPIENTS}, false, true, 0},
+        {true, {PR_SUBJECT_W}, true, false, 0},
+        {true, {PR_BODY_W, PR_MESSAGE_RECIPIENTS}, false, true, 2},
+    };
+    for (const Case& c : cases) {
+        ComPtr<IMessage> dest;
+        ASSERT_EQ(S_OK, target->CreateMessage(nullptr, 0, dest.GetAddressOf()));
+        std::vector<ULONG> block(c.tags.size() + 1);
+        block[0] = static_cast<ULONG>(c.tags.size());
+        std::copy(c.tags.begin(), c.tags.end(), block.begin() + 1);
+        auto* tags = reinterpret_cast<LPSPropTagArray>(block.data());
+        LPSPropProblemArray problems = nullptr;
+        if (c.include)
+            ASSERT_EQ(S_OK, source->CopyProps(tags, 0, nullptr, &IID_IMessage, dest.Get(), 0, &problems));
+        else
+            ASSERT_EQ(S_OK, source->CopyTo(0, nullptr, tags, 0, nullptr, &IID_IMessage, dest.Get(), 0, &problems));
+        EXPECT_EQ(nullptr, problems);
+        LPSPropValue value = nullptr;
+        EXPECT_EQ(c.hasSubject, SUCCEEDED(HrGetOneProp(dest.Get(), PR_SUBJECT_W, &value)));
+        MAPIFreeBuffer(value);
+        value = nullptr;
+        EXPECT_EQ(c.hasBody, SUCCEEDED(HrGetOneProp(dest.Get(), PR_BODY_W, &value)));
+        MAPIFreeBuffer(value);
+        ComPtr<IMAPITable> recipients;
+        ASSERT_EQ(S_OK, dest->GetRecipientTable(0, recipients.GetAddressOf()));
+        EXPECT_EQ(c.recipients, AllRows(recipients.Get())->cRows);
+    }
+    // A destination of the wrong kind is refused before anything is copied.
+    EXPECT_EQ(MAPI_E_INTERFACE_NOT_SUPPORTED,
+              source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMAPIFolder, target.Get(), 0, nullptr));
+}
+
+TEST_F(MapiCopyTest, WritableStoreKeepsItsContentAcrossLogons)
+{
+    ComPtr<IMAPIFolder> folder = NewFolder(L"Kept");
+    ComPtr<IMAPIFolder> again;
+    EXPECT_EQ(MAPI_E_COLLISION, m_top->CreateFolder(FOLDER_GENERIC, W(L"Kept"), nullptr, nullptr, MAPI_UNICODE,
+                                                    again.GetAddressOf()));
+    ASSERT_EQ(S_OK, m_top->CreateFolder(FOLDER_GENERIC, W(L"Kept"), nullptr, nullptr, MAPI_UNICODE | OPEN_IF_EXISTS,
+                                        again.GetAddressOf()));
+    ComPtr<IMessage> message;
+    ASSERT_EQ(S_OK, folder->CreateMessage(nullptr, 0, message.GetAddressOf()));
+    SPropValue subject{};
+    subject.ulPropTag = PR_SUBJECT_W;
+    subject.Value.lpszW = const_cast<LPWSTR>(L"Written");
+    ASSERT_EQ(S_OK, message->SetProps(1, &subject, nullptr));
+    ASSERT_EQ(S_OK, message->SaveChanges(0));
+    message.Reset();
+    folder.Reset();
+    again.Reset();
+
+    // A second session on the profile sees the folder and the message.
+    ComPtr<IMAPISession> session = Logon();
+    ComPtr<IMAPITable> table;
+    ASSERT_EQ(S_OK, session->GetMsgStoresTable(MAPI_UNICODE, table.GetAddressOf()));
+    RowSetPtr rows = AllRows(table.Get());
+    ComPtr<IMsgStore> store;
+    for (ULONG r = 0; r < rows->cRows; ++r)
+        if (std::wstring(Find(rows->aRow[r], PR_DISPLAY_NAME_W)->Value.lpszW) != L"Toy Store")
+            ASSERT_EQ(S_OK, OpenStore(session.Get(), Bytes(Find(rows->aRow[r], PR_ENTRYID)), store.GetAddressOf()));
+    ASSERT_TRUE(store);
+    LPSPropValue subtree = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(store.Get(), PR_IPM_SUBTREE_ENTRYID, &subtree));
+    ULONG type = 0;
+    ComPtr<IMAPIFolder> top;
+    ASSERT_EQ(S_OK, session->OpenEntry(subtree->Value.bin.cb, reinterpret_cast<LPENTRYID>(subtree->Value.bin.lpb),
+                                       &IID_IMAPIFolder, 0, &type, reinterpret_cast<LPUNKNOWN*>(top.GetAddressOf())));
+    MAPIFreeBuffer(subtree);
+    auto folders = Children(top.Get(), true);
+    ASSERT_EQ(1u, folders.count(L"Kept"));
+    ComPtr<IMAPIFolder> kept = OpenChild<IMAPIFolder>(top.Get(), folders[L"Kept"], IID_IMAPIFolder);
+    EXPECT_EQ(1u, Children(kept.Get(), false).count(L"Written"));
+    LPSPropValue count = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(kept.Get(), PR_CONTENT_COUNT, &count));
+    EXPECT_EQ(1, count->Value.l);
+    MAPIFreeBuffer(count);
+    kept.Reset();
+    top.Reset();
+    store.Reset();
+    session->Logoff(0, 0, 0);
 }
 
 } // namespace

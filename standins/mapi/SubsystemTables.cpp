@@ -3,6 +3,7 @@
 #include "MapiSubsystem.h"
 #include "PropValue.h"
 
+#include <algorithm>
 #include <deque>
 #include <string>
 
@@ -53,6 +54,40 @@ HRESULT MakeBagTable(const std::vector<ULONG>& columns, ULONG indexTag, const st
         row.cValues = static_cast<ULONG>(values.size());
         row.lpProps = values.data();
         hr = data->HrModifyRow(&row);
+        if (FAILED(hr))
+            return hr;
+    }
+    return data->HrGetView(nullptr, nullptr, 0, out);
+}
+
+HRESULT MakeUnionTable(ULONG indexTag, const std::vector<CPropBag>& rows, LPMAPITABLE* out)
+{
+    if (!out)
+        return MAPI_E_INVALID_PARAMETER;
+    *out = nullptr;
+    std::vector<ULONG> columns = {indexTag};
+    for (const CPropBag& row : rows)
+        for (ULONG tag : row.Tags())
+            if (std::find(columns.begin(), columns.end(), tag) == columns.end())
+                columns.push_back(tag);
+    std::vector<BYTE> tagBlock(sizeof(ULONG) * (columns.size() + 1));
+    auto* tags = reinterpret_cast<LPSPropTagArray>(tagBlock.data());
+    tags->cValues = static_cast<ULONG>(columns.size());
+    std::copy(columns.begin(), columns.end(), tags->aulPropTag);
+    ComPtr<ITableData> data;
+    HRESULT hr = CreateTable(&IID_IMAPITableData, &MAPIAllocateBuffer, &MAPIAllocateMore, &MAPIFreeBuffer, nullptr,
+                             TBLTYPE_SNAPSHOT, indexTag, tags, data.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    ULONG position = 0;
+    for (const CPropBag& row : rows) {
+        if (!row.Find(PROP_ID(indexTag)))
+            continue;
+        std::vector<SPropValue> values;
+        for (ULONG tag : row.Tags())
+            values.push_back(*row.Find(PROP_ID(tag)));
+        SRow srow{0, static_cast<ULONG>(values.size()), values.data()};
+        hr = data->HrInsertRow(position++, &srow);
         if (FAILED(hr))
             return hr;
     }

@@ -13,6 +13,10 @@ namespace mapistub {
 HRESULT MakeBagTable(const std::vector<ULONG>& columns, ULONG indexTag, const std::vector<CPropBag>& rows,
                      ULONG flags, LPMAPITABLE* out);
 
+// A table whose columns are every property any row has (index first);
+// rows without the index are left out. For folder contents and hierarchy.
+HRESULT MakeUnionTable(ULONG indexTag, const std::vector<CPropBag>& rows, LPMAPITABLE* out);
+
 // A binary value whose bytes live in the caller's storage.
 inline SPropValue BinaryValue(ULONG tag, const void* bytes, ULONG cb)
 {

@@ -1,6 +1,8 @@
 #include "MapiSubsystem.h"
 #include "CToyStore.h"
 #include "ToyMessages.h"
+#include "CToyFolder.h"
+#include "ToySample.h"
 
 #include <cstring>
 #include <vector>
@@ -40,7 +42,18 @@ HRESULT CToyStore::Init()
     values[0].Value.lpszW = const_cast<LPWSTR>(L"Toy Store");
     values[1].ulPropTag = PR_STORE_SUPPORT_MASK;
     values[1].Value.l = kStoreUnicodeOk;
-    return m_props->SetProps(2, values, nullptr);
+    hr = m_props->SetProps(2, values, nullptr);
+    if (FAILED(hr))
+        return hr;
+    ToyEntryId rootId = m_id;
+    rootId.kind = 2;
+    rootId.id = 1;
+    CToyFolder* root = nullptr;
+    hr = CToyFolder::Create(m_support.Get(), rootId, rootId, &root);
+    if (FAILED(hr))
+        return hr;
+    *m_root.GetAddressOf() = root;
+    return BuildToySample(root);
 }
 
 STDMETHODIMP CToyStore::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError)
@@ -117,8 +130,14 @@ STDMETHODIMP CToyStore::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID l
     }
     if (!m_root)
         return MAPI_E_NOT_FOUND;
-    *lpulObjType = MAPI_FOLDER;
-    return m_root->QueryInterface(lpInterface ? *lpInterface : IID_IMAPIFolder, reinterpret_cast<void**>(lppUnk));
+    if (!lpEntryID) {
+        *lpulObjType = MAPI_FOLDER;
+        return m_root->QueryInterface(lpInterface ? *lpInterface : IID_IMAPIFolder, reinterpret_cast<void**>(lppUnk));
+    }
+    if (cbEntryID != sizeof(ToyEntryId))
+        return MAPI_E_INVALID_ENTRYID;
+    return static_cast<CToyFolder*>(m_root.Get())
+        ->Open(*reinterpret_cast<ToyEntryId*>(lpEntryID), lpInterface, lpulObjType, lppUnk);
 }
 
 STDMETHODIMP CToyStore::SetReceiveFolder(LPTSTR, ULONG, ULONG, LPENTRYID) { return MAPI_E_NO_SUPPORT; }

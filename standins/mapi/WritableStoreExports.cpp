@@ -1,0 +1,91 @@
+// The writable store service's entry points: its ServiceEntry, which gives
+// the provider section the store's entry identifier, and MSProviderInit.
+// MAPISVC.INF need not list the service: the library knows it by the name
+// "WRITABLESTORE" (see CServiceInf), with "MAPI.DLL" as its DLL, which MAPI
+// loads as this very library.
+#include "MapiSubsystem.h"
+#include "CWritableData.h"
+#include "CWritableProvider.h"
+#include "CWritableStore.h"
+
+#include <cstring>
+
+namespace {
+
+HRESULT CompleteProviderSection(IMAPISupport* support, IProviderAdmin* admin)
+{
+    ComPtr<IProfSect> service;
+    HRESULT hr = support->OpenProfileSection(nullptr, MAPI_MODIFY, service.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    SizedSPropTagArray(2, tags) = {2, {PR_STORE_PROVIDERS, PR_SERVICE_UID}};
+    ULONG count = 0;
+    LPSPropValue values = nullptr;
+    hr = service->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values);
+    if (FAILED(hr))
+        return hr;
+    std::unique_ptr<void, ULONG(WINAPI*)(LPVOID)> owner(values, &MAPIFreeBuffer);
+    if (hr != S_OK || values[0].Value.bin.cb < sizeof(MAPIUID) || values[1].Value.bin.cb != sizeof(MAPIUID))
+        return MAPI_E_UNCONFIGURED;
+    MAPIUID providerSection;
+    std::memcpy(providerSection.ab, values[0].Value.bin.lpb, sizeof(providerSection.ab));
+    WritableEntryId id{};
+    std::memcpy(id.store.ab, values[1].Value.bin.lpb, sizeof(id.store.ab));
+    id.kind = WritableEntryId::kStore;
+    ComPtr<IProfSect> section;
+    hr = admin->OpenProfileSection(&providerSection, nullptr, MAPI_MODIFY, section.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    ULONG cbWrapped = 0;
+    LPENTRYID wrapped = nullptr;
+    hr = WrapStoreEntryID(0, reinterpret_cast<LPTSTR>(const_cast<char*>("MAPI.DLL")), sizeof(id),
+                          reinterpret_cast<LPENTRYID>(&id), &cbWrapped, &wrapped);
+    if (FAILED(hr))
+        return hr;
+    SPropValue props[4]{};
+    props[0].ulPropTag = PR_ENTRYID;
+    props[0].Value.bin.cb = cbWrapped;
+    props[0].Value.bin.lpb = reinterpret_cast<LPBYTE>(wrapped);
+    props[1].ulPropTag = PR_STORE_ENTRYID;
+    props[1].Value.bin = props[0].Value.bin;
+    props[2].ulPropTag = PR_MDB_PROVIDER;
+    props[2].Value.bin.cb = sizeof(kWritableStoreProviderUid.ab);
+    props[2].Value.bin.lpb = const_cast<LPBYTE>(kWritableStoreProviderUid.ab);
+    props[3].ulPropTag = PR_RECORD_KEY;
+    props[3].Value.bin.cb = sizeof(id.store.ab);
+    props[3].Value.bin.lpb = id.store.ab;
+    hr = section->SetProps(4, props, nullptr);
+    MAPIFreeBuffer(wrapped);
+    if (SUCCEEDED(hr))
+        hr = section->SaveChanges(KEEP_OPEN_READWRITE);
+    return hr;
+}
+
+} // namespace
+
+extern "C" HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG,
+                                                    ULONG ulContext, ULONG, LPSPropValue,
+                                                    LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
+{
+    return mapistub::Guarded([&]() -> HRESULT {
+        if (lppMapiError)
+            *lppMapiError = nullptr;
+        if (ulContext != MSG_SERVICE_CREATE && ulContext != MSG_SERVICE_CONFIGURE)
+            return S_OK;
+        if (!lpMAPISup || !lpProviderAdmin)
+            return MAPI_E_INVALID_PARAMETER;
+        return CompleteProviderSection(lpMAPISup, lpProviderAdmin);
+    });
+}
+
+extern "C" HRESULT __cdecl MSProviderInit(HINSTANCE, LPMALLOC, LPALLOCATEBUFFER, LPALLOCATEMORE, LPFREEBUFFER, ULONG,
+                                          ULONG ulMAPIVer, ULONG* lpulProviderVer, LPMSPROVIDER* lppMSProvider)
+{
+    if (!lpulProviderVer || !lppMSProvider)
+        return MAPI_E_INVALID_PARAMETER;
+    *lpulProviderVer = CURRENT_SPI_VERSION;
+    *lppMSProvider = nullptr;
+    if (ulMAPIVer < CURRENT_SPI_VERSION)
+        return MAPI_E_VERSION;
+    return CWritableProvider::Create(lppMSProvider);
+}
