@@ -1,25 +1,38 @@
 #include "MapiStandin.h"
 #include "CNotifyHub.h"
 
-CNotifyHub::CNotifyHub()
+CNotifyHub::Queue::Queue()
+{
+    InitializeCriticalSection(&lock);
+    InitializeConditionVariable(&wake);
+    InitializeConditionVariable(&idle);
+}
+
+CNotifyHub::Queue::~Queue()
+{
+    for (Delivery& d : items)
+        d.sink->Release();
+    DeleteCriticalSection(&lock);
+}
+
+CNotifyHub::CNotifyHub() : m_queue(std::make_shared<Queue>())
 {
     InitializeCriticalSection(&m_lock);
-    InitializeConditionVariable(&m_wake);
-    InitializeConditionVariable(&m_idle);
 }
 
 CNotifyHub::~CNotifyHub()
 {
-    EnterCriticalSection(&m_lock);
-    m_stopping = true;
-    WakeAllConditionVariable(&m_wake);
-    LeaveCriticalSection(&m_lock);
+    EnterCriticalSection(&m_queue->lock);
+    m_queue->stopping = true;
+    WakeAllConditionVariable(&m_queue->wake);
+    LeaveCriticalSection(&m_queue->lock);
     if (m_thread) {
-        WaitForSingleObject(m_thread, INFINITE);
+        // The last reference may go from inside a sink, on the delivery
+        // thread itself: that thread then ends on its own.
+        if (GetThreadId(m_thread) != GetCurrentThreadId())
+            WaitForSingleObject(m_thread, INFINITE);
         CloseHandle(m_thread);
     }
-    for (Delivery& d : m_queue)
-        d.sink->Release();
     for (auto& entry : m_subscriptions)
         entry.second.sink->Release();
     DeleteCriticalSection(&m_lock);
@@ -124,55 +137,63 @@ HRESULT CNotifyHub::Notify(const NOTIFKEY* key, ULONG count, const NOTIFICATION*
             continue;
         }
         EnterCriticalSection(&m_lock);
-        if (!m_thread)
-            m_thread = CreateThread(nullptr, 0, &CNotifyHub::ThreadProc, this, 0, nullptr);
         if (!m_thread) {
-            LeaveCriticalSection(&m_lock);
+            auto* shared = new (std::nothrow) std::shared_ptr<Queue>(m_queue);
+            m_thread = shared ? CreateThread(nullptr, 0, &CNotifyHub::ThreadProc, shared, 0, nullptr) : nullptr;
+            if (!m_thread)
+                delete shared;
+        }
+        bool started = m_thread != nullptr;
+        LeaveCriticalSection(&m_lock);
+        if (!started) {
             target.sink->Release();
             result = MAPI_E_CALL_FAILED;
             continue;
         }
-        m_queue.push_back(std::move(delivery));
-        WakeAllConditionVariable(&m_wake);
-        LeaveCriticalSection(&m_lock);
+        EnterCriticalSection(&m_queue->lock);
+        m_queue->items.push_back(std::move(delivery));
+        WakeAllConditionVariable(&m_queue->wake);
+        LeaveCriticalSection(&m_queue->lock);
     }
     return result;
 }
 
 void CNotifyHub::Flush()
 {
-    EnterCriticalSection(&m_lock);
-    while (!m_queue.empty() || m_delivering)
-        SleepConditionVariableCS(&m_idle, &m_lock, INFINITE);
-    LeaveCriticalSection(&m_lock);
+    Queue& queue = *m_queue;
+    EnterCriticalSection(&queue.lock);
+    while (!queue.items.empty() || queue.delivering)
+        SleepConditionVariableCS(&queue.idle, &queue.lock, INFINITE);
+    LeaveCriticalSection(&queue.lock);
 }
 
-DWORD WINAPI CNotifyHub::ThreadProc(void* self)
+DWORD WINAPI CNotifyHub::ThreadProc(void* shared)
 {
-    static_cast<CNotifyHub*>(self)->Run();
+    std::unique_ptr<std::shared_ptr<Queue>> queue(static_cast<std::shared_ptr<Queue>*>(shared));
+    Run(**queue);
     return 0;
 }
 
-void CNotifyHub::Run()
+void CNotifyHub::Run(Queue& queue)
 {
-    EnterCriticalSection(&m_lock);
+    EnterCriticalSection(&queue.lock);
     for (;;) {
-        while (m_queue.empty() && !m_stopping)
-            SleepConditionVariableCS(&m_wake, &m_lock, INFINITE);
-        if (m_queue.empty())
+        while (queue.items.empty() && !queue.stopping)
+            SleepConditionVariableCS(&queue.wake, &queue.lock, INFINITE);
+        if (queue.items.empty())
             break;
-        Delivery delivery = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_delivering = true;
-        LeaveCriticalSection(&m_lock);
+        Delivery delivery = std::move(queue.items.front());
+        queue.items.pop_front();
+        queue.delivering = true;
+        LeaveCriticalSection(&queue.lock);
         try {
             delivery.sink->OnNotify(delivery.count, reinterpret_cast<LPNOTIFICATION>(delivery.copy.data()));
         } catch (...) {
         }
         delivery.sink->Release();
-        EnterCriticalSection(&m_lock);
-        m_delivering = false;
-        WakeAllConditionVariable(&m_idle);
+        EnterCriticalSection(&queue.lock);
+        queue.delivering = false;
+        WakeAllConditionVariable(&queue.idle);
     }
-    LeaveCriticalSection(&m_lock);
+    LeaveCriticalSection(&queue.lock);
 }

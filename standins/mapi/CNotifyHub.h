@@ -42,19 +42,27 @@ private:
         std::vector<BYTE> copy; // ScCopyNotifications block
         ULONG count;
     };
+    // The asynchronous queue, shared with the delivery thread so that the
+    // hub may go away from inside a sink the thread is calling.
+    struct Queue {
+        Queue();
+        ~Queue();
+        CRITICAL_SECTION lock;
+        CONDITION_VARIABLE wake;
+        CONDITION_VARIABLE idle;
+        std::deque<Delivery> items;
+        bool delivering = false;
+        bool stopping = false;
+    };
 
-    static DWORD WINAPI ThreadProc(void* self);
-    void Run();
+    static DWORD WINAPI ThreadProc(void* queue);
+    static void Run(Queue& queue);
     static std::string KeyText(const NOTIFKEY* key);
     static ULONG EventsOf(ULONG count, const NOTIFICATION* notifications, std::vector<ULONG>& selected, ULONG mask);
 
     CRITICAL_SECTION m_lock;
-    CONDITION_VARIABLE m_wake;
-    CONDITION_VARIABLE m_idle;
     std::map<ULONG, Subscription> m_subscriptions;
-    std::deque<Delivery> m_queue;
-    bool m_delivering = false;
-    bool m_stopping = false;
     ULONG m_nextConnection = 1;
+    std::shared_ptr<Queue> m_queue;
     HANDLE m_thread = nullptr;
 };

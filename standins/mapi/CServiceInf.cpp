@@ -161,7 +161,8 @@ std::wstring CServiceInf::Path()
                 ERROR_SUCCESS &&
             type == REG_SZ && component[0]) {
             char path[MAX_PATH];
-            if (FGetComponentPath(const_cast<LPSTR>("mapi"), nullptr, path, MAX_PATH, TRUE) && path[0]) {
+            std::string id = mapistub::AnsiText(component);
+            if (FGetComponentPath(&id[0], nullptr, path, MAX_PATH, TRUE) && path[0]) {
                 std::wstring wide(path, path + strlen(path));
                 size_t slash = wide.find_last_of(L'\\');
                 directory = slash == std::wstring::npos ? std::wstring() : wide.substr(0, slash);

@@ -1022,4 +1022,48 @@ TEST_F(MapiCopyTest, WritableStoreKeepsItsContentAcrossLogons)
     session->Logoff(0, 0, 0);
 }
 
+TEST_F(MapiCopyTest, RefusedPropertiesComeBackAsProblems)
+{
+    // A source that carries a property the writable store computes itself.
+    const MAPIUID global = {{0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
+    ComPtr<IProfSect> source;
+    ASSERT_EQ(S_OK, m_session->OpenProfileSection(const_cast<LPMAPIUID>(&global), nullptr, MAPI_MODIFY,
+                                                  source.GetAddressOf()));
+    BYTE fake[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    SPropValue values[2]{};
+    values[0].ulPropTag = PR_IPM_SUBTREE_ENTRYID;
+    values[0].Value.bin.cb = sizeof(fake);
+    values[0].Value.bin.lpb = fake;
+    values[1].ulPropTag = PR_COMMENT_W;
+    values[1].Value.lpszW = const_cast<LPWSTR>(L"copied");
+    ASSERT_EQ(S_OK, source->SetProps(2, values, nullptr));
+
+    IMAPISupport* support = m_state->lastSupport;
+    ASSERT_NE(nullptr, support);
+    SizedSPropTagArray(2, include) = {2, {PR_IPM_SUBTREE_ENTRYID, PR_COMMENT_W}};
+    LPSPropProblemArray problems = nullptr;
+    ASSERT_EQ(S_OK, support->DoCopyProps(&IID_IMAPIProp, static_cast<IMAPIProp*>(source.Get()),
+                                         reinterpret_cast<LPSPropTagArray>(&include), 0, nullptr, &IID_IMsgStore,
+                                         m_writable.Get(), 0, &problems));
+    ASSERT_NE(nullptr, problems);
+    ASSERT_EQ(1u, problems->cProblem);
+    EXPECT_EQ(static_cast<ULONG>(PR_IPM_SUBTREE_ENTRYID), problems->aProblem[0].ulPropTag);
+    EXPECT_EQ(MAPI_E_COMPUTED, problems->aProblem[0].scode);
+    MAPIFreeBuffer(problems);
+    LPSPropValue comment = nullptr;
+    ASSERT_EQ(S_OK, HrGetOneProp(m_writable.Get(), PR_COMMENT_W, &comment));
+    EXPECT_STREQ(L"copied", comment->Value.lpszW);
+    MAPIFreeBuffer(comment);
+
+    // The notification registry: strangers are told so.
+    EXPECT_EQ(MAPI_E_NOT_FOUND, support->Unsubscribe(12345));
+    BYTE keyBytes[sizeof(NOTIFKEY) + 4] = {};
+    auto* key = reinterpret_cast<LPNOTIFKEY>(keyBytes);
+    key->cb = 4;
+    NOTIFICATION n{};
+    n.ulEventType = fnevNewMail;
+    ULONG flags = 0;
+    EXPECT_EQ(S_OK, support->Notify(key, 1, &n, &flags));
+}
+
 } // namespace
