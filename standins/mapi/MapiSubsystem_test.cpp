@@ -1066,4 +1066,50 @@ TEST_F(MapiCopyTest, RefusedPropertiesComeBackAsProblems)
     EXPECT_EQ(S_OK, support->Notify(key, 1, &n, &flags));
 }
 
+// With Outlook's mail-client key naming an MSI component, MAPISVC.INF is
+// the one next to the MAPI library the stub names: this library.
+TEST_F(MapiSubsystemTest, MapisvcInfFollowsTheMailClientsComponent)
+{
+    using ComponentPathFn = BOOL(WINAPI*)(LPSTR, LPSTR, LPSTR, DWORD, BOOL);
+    auto componentPath = reinterpret_cast<ComponentPathFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"mapi32.dll"), "FGetComponentPath")));
+    ASSERT_NE(nullptr, componentPath);
+    char path[MAX_PATH] = {};
+    EXPECT_FALSE(componentPath(nullptr, nullptr, path, MAX_PATH, TRUE));
+    ASSERT_TRUE(componentPath(const_cast<LPSTR>("{FF1D0740-D227-11D1-A4B0-006008AF820E}"), nullptr, path, MAX_PATH, TRUE));
+    std::string library = path;
+    ASSERT_NE(std::string::npos, library.find_last_of('\\'));
+    std::string folder = library.substr(0, library.find_last_of('\\'));
+    std::wstring inf = mapistub::TextArg(folder.c_str(), 0) + L"\\MAPISVC.INF";
+
+    const wchar_t clientKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, clientKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                             &disposition));
+    if (disposition != REG_CREATED_NEW_KEY) {
+        RegCloseKey(key);
+        GTEST_SKIP() << "the prefix has a mail client of its own";
+    }
+    const wchar_t component[] = L"{FF1D0740-D227-11D1-A4B0-006008AF820E}";
+    RegSetValueExW(key, L"MSIComponentID", 0, REG_SZ, reinterpret_cast<const BYTE*>(component), sizeof(component));
+    RegCloseKey(key);
+    WritePrivateProfileStringW(L"Services", L"TOYBESIDE", L"Toy beside MAPI", inf.c_str());
+    WritePrivateProfileStringW(L"TOYBESIDE", L"PR_SERVICE_DLL_NAME", L"TOYSTORE.DLL", inf.c_str());
+    WritePrivateProfileStringW(L"TOYBESIDE", L"PR_SERVICE_ENTRY_NAME", L"ServiceEntry", inf.c_str());
+    WritePrivateProfileStringW(L"TOYBESIDE", L"Providers", L"P_TOYBESIDE", inf.c_str());
+    WritePrivateProfileStringW(L"P_TOYBESIDE", L"PR_RESOURCE_TYPE", L"MAPI_STORE_PROVIDER", inf.c_str());
+    WritePrivateProfileStringW(L"P_TOYBESIDE", L"PR_PROVIDER_DLL_NAME", L"TOYSTORE.DLL", inf.c_str());
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, inf.c_str());
+
+    HRESULT beside = CreateService(L"TOYBESIDE", nullptr);
+    HRESULT system = CreateService(L"TOYSTORE", nullptr); // listed only in the system directory's file
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, clientKey);
+    DeleteFileW(inf.c_str());
+    EXPECT_EQ(S_OK, beside);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, system);
+    EXPECT_EQ(1u, ServiceCount());
+}
+
 } // namespace
