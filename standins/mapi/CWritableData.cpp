@@ -1,24 +1,271 @@
 #include "MapiStandin.h"
 #include "CWritableData.h"
 #include "MapiSubsystem.h"
+#include "PropSerial.h"
 #include "SubsystemTables.h"
 
-#include <algorithm>
+#include <shlobj.h>
 
-std::shared_ptr<CWritableData> CWritableData::ForService(const MAPIUID& service)
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+std::mutex g_registryLock;
+std::vector<std::weak_ptr<CWritableData>> g_registry;
+std::vector<MAPIUID> g_deleted;
+
+constexpr ULONG kTreeVersion = 1;
+
+class CWriter {
+public:
+    void Long(ULONG v) { Bytes(&v, sizeof(v)); }
+    void Bytes(const void* p, size_t cb)
+    {
+        const BYTE* b = static_cast<const BYTE*>(p);
+        m_bytes.insert(m_bytes.end(), b, b + cb);
+    }
+    const std::vector<BYTE>& Data() const { return m_bytes; }
+
+private:
+    std::vector<BYTE> m_bytes;
+};
+
+class CReader {
+public:
+    explicit CReader(const std::vector<BYTE>& bytes) : m_bytes(bytes) {}
+    bool Long(ULONG& v) { return Bytes(&v, sizeof(v)); }
+    bool Bytes(void* p, size_t cb)
+    {
+        if (m_bytes.size() - m_at < cb)
+            return false;
+        std::memcpy(p, m_bytes.data() + m_at, cb);
+        m_at += cb;
+        return true;
+    }
+    bool Count(ULONG& v) { return Long(v) && v <= m_bytes.size(); }
+
+private:
+    const std::vector<BYTE>& m_bytes;
+    size_t m_at = 0;
+};
+
+} // namespace
+
+HRESULT CWritableData::ForService(const MAPIUID& service, std::shared_ptr<CWritableData>& out)
 {
-    static std::mutex lock;
-    static std::vector<std::shared_ptr<CWritableData>> stores;
-    std::lock_guard<std::mutex> guard(lock);
-    for (const auto& store : stores)
-        if (mapistub::SameUid(store->m_service, service))
-            return store;
-    std::shared_ptr<CWritableData> created(new CWritableData(service));
-    stores.push_back(created);
-    return created;
+    std::lock_guard<std::mutex> guard(g_registryLock);
+    out.reset();
+    for (auto it = g_registry.begin(); it != g_registry.end();) {
+        std::shared_ptr<CWritableData> store = it->lock();
+        if (!store) {
+            it = g_registry.erase(it);
+            continue;
+        }
+        if (mapistub::SameUid(store->m_service, service)) {
+            out = store;
+            return S_OK;
+        }
+        ++it;
+    }
+    std::shared_ptr<CWritableData> created(new (std::nothrow) CWritableData(service));
+    if (!created)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    HRESULT hr = created->Open();
+    if (FAILED(hr))
+        return hr;
+    g_registry.push_back(created);
+    out = created;
+    return S_OK;
+}
+
+void CWritableData::DeleteService(const MAPIUID& service)
+{
+    std::lock_guard<std::mutex> guard(g_registryLock);
+    for (const auto& weak : g_registry)
+        if (std::shared_ptr<CWritableData> store = weak.lock())
+            if (mapistub::SameUid(store->m_service, service)) {
+                std::lock_guard<std::recursive_mutex> storeGuard(store->m_lock);
+                store->m_deleted = true;
+                return;
+            }
+    DeleteFileW(FileFor(service).c_str());
+}
+
+std::wstring CWritableData::FileFor(const MAPIUID& service)
+{
+    wchar_t base[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base)))
+        return std::wstring();
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring name;
+    for (BYTE b : service.ab) {
+        name += digits[b >> 4];
+        name += digits[b & 15];
+    }
+    return std::wstring(base) + L"\\Vostrel\\Writable Stores\\" + name + L".store";
+}
+
+std::wstring CWritableData::MessageName(ULONG id)
+{
+    wchar_t name[16];
+    wsprintfW(name, L"M%08lx", id);
+    return name;
+}
+
+CWritableData::~CWritableData()
+{
+    m_messages.clear();
+    m_root.Reset();
+    if (m_deleted && !m_file.empty())
+        DeleteFileW(m_file.c_str());
+}
+
+HRESULT CWritableData::Open()
+{
+    std::wstring file = FileFor(m_service);
+    if (!file.empty()) {
+        HRESULT hr = StgOpenStorage(file.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
+                                    nullptr, 0, m_root.GetAddressOf());
+        if (SUCCEEDED(hr)) {
+            m_file = file;
+            return LoadTree();
+        }
+        if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return MAPI_E_CORRUPT_DATA; // there but unreadable: left alone
+        std::wstring folder = file.substr(0, file.find_last_of(L'\\'));
+        CreateDirectoryW(folder.substr(0, folder.find_last_of(L'\\')).c_str(), nullptr);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        hr = StgCreateDocfile(file.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0,
+                              m_root.GetAddressOf());
+        if (SUCCEEDED(hr)) {
+            m_file = file;
+            CreateTree();
+            return SaveTree();
+        }
+    }
+    ComPtr<ILockBytes> bytes;
+    HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.GetAddressOf());
+    if (SUCCEEDED(hr))
+        hr = StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE, 0,
+                                          m_root.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    CreateTree();
+    return SaveTree();
+}
+
+HRESULT CWritableData::SaveTree()
+{
+    CWriter out;
+    out.Long(kTreeVersion);
+    out.Long(m_nextId);
+    out.Long(static_cast<ULONG>(m_folders.size()));
+    for (const auto& entry : m_folders) {
+        const Folder& folder = entry.second;
+        out.Long(folder.id);
+        out.Long(folder.parent);
+        out.Long(static_cast<ULONG>(folder.children.size()));
+        for (ULONG child : folder.children)
+            out.Long(child);
+        out.Long(static_cast<ULONG>(folder.messages.size()));
+        for (ULONG message : folder.messages)
+            out.Long(message);
+        std::vector<ULONG> tags = folder.props.Tags();
+        out.Long(static_cast<ULONG>(tags.size()));
+        for (ULONG tag : tags) {
+            std::vector<BYTE> bytes = mapistub::SerialiseValue(*folder.props.Find(PROP_ID(tag)));
+            out.Long(tag);
+            out.Long(static_cast<ULONG>(bytes.size()));
+            out.Bytes(bytes.data(), bytes.size());
+        }
+    }
+    ComPtr<IStream> stream;
+    HRESULT hr = m_root->CreateStream(L"Folders", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                      stream.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    ULONG written = 0;
+    hr = stream->Write(out.Data().data(), static_cast<ULONG>(out.Data().size()), &written);
+    if (FAILED(hr))
+        return hr;
+    stream.Reset();
+    return m_root->Commit(STGC_DEFAULT);
+}
+
+HRESULT CWritableData::LoadTree()
+{
+    ComPtr<IStream> stream;
+    if (FAILED(m_root->OpenStream(L"Folders", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.GetAddressOf())))
+        return MAPI_E_CORRUPT_DATA;
+    STATSTG stat{};
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || stat.cbSize.QuadPart > 0x10000000)
+        return MAPI_E_CORRUPT_DATA;
+    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+    ULONG got = 0;
+    if (!bytes.empty() && (FAILED(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got)) ||
+                           got != bytes.size()))
+        return MAPI_E_CORRUPT_DATA;
+    CReader in(bytes);
+    ULONG version = 0, count = 0;
+    if (!in.Long(version) || version != kTreeVersion || !in.Long(m_nextId) || !in.Count(count))
+        return MAPI_E_CORRUPT_DATA;
+    for (ULONG f = 0; f < count; ++f) {
+        Folder folder;
+        ULONG n = 0;
+        if (!in.Long(folder.id) || !in.Long(folder.parent) || !in.Count(n))
+            return MAPI_E_CORRUPT_DATA;
+        folder.children.resize(n);
+        for (ULONG& child : folder.children)
+            if (!in.Long(child))
+                return MAPI_E_CORRUPT_DATA;
+        if (!in.Count(n))
+            return MAPI_E_CORRUPT_DATA;
+        folder.messages.resize(n);
+        for (ULONG& message : folder.messages)
+            if (!in.Long(message))
+                return MAPI_E_CORRUPT_DATA;
+        if (!in.Count(n))
+            return MAPI_E_CORRUPT_DATA;
+        for (ULONG p = 0; p < n; ++p) {
+            ULONG tag = 0, cb = 0;
+            if (!in.Long(tag) || !in.Count(cb))
+                return MAPI_E_CORRUPT_DATA;
+            std::vector<BYTE> value(cb);
+            if (!in.Bytes(value.data(), cb))
+                return MAPI_E_CORRUPT_DATA;
+            void* root = nullptr;
+            if (MAPIAllocateBuffer(8, &root) != S_OK)
+                return MAPI_E_NOT_ENOUGH_MEMORY;
+            SPropValue prop{};
+            bool ok = mapistub::DeserialiseValue(tag, value, prop, root);
+            HRESULT hr = ok ? folder.props.Set(prop) : MAPI_E_CORRUPT_DATA;
+            MAPIFreeBuffer(root);
+            if (FAILED(hr))
+                return hr;
+        }
+        m_folders[folder.id] = folder;
+    }
+    if (!FindFolder(kRootFolder) || !FindFolder(kIpmSubtree))
+        return MAPI_E_CORRUPT_DATA;
+    for (auto& entry : m_folders)
+        for (ULONG id : entry.second.messages) {
+            Message message;
+            message.id = id;
+            message.folder = entry.first;
+            if (FAILED(m_root->OpenStorage(MessageName(id).c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                           nullptr, 0, message.storage.GetAddressOf())))
+                return MAPI_E_CORRUPT_DATA;
+            m_messages[id] = message;
+        }
+    return S_OK;
 }
 
 CWritableData::CWritableData(const MAPIUID& service) : m_service(service)
+{
+}
+
+void CWritableData::CreateTree()
 {
     Folder root;
     root.id = kRootFolder;
@@ -88,7 +335,7 @@ HRESULT CWritableData::AddFolder(ULONG parent, const std::wstring& name, const s
     owner->children.push_back(folder.id);
     *id = folder.id;
     m_folders[folder.id] = folder;
-    return S_OK;
+    return SaveTree();
 }
 
 HRESULT CWritableData::AddMessage(ULONG folder, ULONG* id)
@@ -96,21 +343,19 @@ HRESULT CWritableData::AddMessage(ULONG folder, ULONG* id)
     Folder* owner = FindFolder(folder);
     if (!owner)
         return MAPI_E_NOT_FOUND;
-    ComPtr<ILockBytes> bytes;
-    HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.GetAddressOf());
-    if (FAILED(hr))
-        return hr;
     Message message;
-    hr = StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE, 0,
-                                      message.storage.GetAddressOf());
+    message.id = m_nextId;
+    HRESULT hr = m_root->CreateStorage(MessageName(message.id).c_str(),
+                                       STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                       message.storage.GetAddressOf());
     if (FAILED(hr))
         return hr;
-    message.id = m_nextId++;
+    ++m_nextId;
     message.folder = folder;
     owner->messages.push_back(message.id);
     *id = message.id;
     m_messages[message.id] = message;
-    return S_OK;
+    return SaveTree();
 }
 
 void CWritableData::RemoveMessage(ULONG id)
@@ -121,6 +366,8 @@ void CWritableData::RemoveMessage(ULONG id)
     if (Folder* owner = FindFolder(message->folder))
         owner->messages.erase(std::remove(owner->messages.begin(), owner->messages.end(), id), owner->messages.end());
     m_messages.erase(id);
+    m_root->DestroyElement(MessageName(id).c_str());
+    SaveTree();
 }
 
 void CWritableData::RemoveFolder(ULONG id)
@@ -138,4 +385,5 @@ void CWritableData::RemoveFolder(ULONG id)
     if (Folder* owner = FindFolder(folder->parent))
         owner->children.erase(std::remove(owner->children.begin(), owner->children.end(), id), owner->children.end());
     m_folders.erase(id);
+    SaveTree();
 }

@@ -127,7 +127,8 @@ STDMETHODIMP CWritableFolder::SetProps(ULONG cValues, LPSPropValue lpPropArray, 
         CWritableData::Folder* folder = data.FindFolder(m_id);
         if (!folder)
             return MAPI_E_OBJECT_DELETED;
-        return m_store->Helper().SetProps(folder->props, cValues, lpPropArray, lppProblems, kComputedIds);
+        HRESULT hr = m_store->Helper().SetProps(folder->props, cValues, lpPropArray, lppProblems, kComputedIds);
+        return FAILED(hr) ? hr : data.SaveTree();
     });
 }
 
@@ -139,7 +140,8 @@ STDMETHODIMP CWritableFolder::DeleteProps(LPSPropTagArray lpPropTagArray, LPSPro
         CWritableData::Folder* folder = data.FindFolder(m_id);
         if (!folder)
             return MAPI_E_OBJECT_DELETED;
-        return m_store->Helper().DeleteProps(folder->props, lpPropTagArray, lppProblems, kComputedIds);
+        HRESULT hr = m_store->Helper().DeleteProps(folder->props, lpPropTagArray, lppProblems, kComputedIds);
+        return FAILED(hr) ? hr : data.SaveTree();
     });
 }
 

@@ -58,8 +58,12 @@ STDMETHODIMP CWritableProvider::Logon(LPMAPISUP lpMAPISup, ULONG, LPTSTR, ULONG,
         HRESULT hr = lpMAPISup->SetProviderUID(&service, 0);
         if (FAILED(hr))
             return hr;
+        std::shared_ptr<CWritableData> data;
+        hr = CWritableData::ForService(service, data);
+        if (FAILED(hr))
+            return hr;
         CWritableStore* store = nullptr;
-        hr = CWritableStore::Create(lpMAPISup, CWritableData::ForService(service), &store);
+        hr = CWritableStore::Create(lpMAPISup, data, &store);
         if (FAILED(hr))
             return hr;
         *lppMDB = static_cast<IMsgStore*>(store);

@@ -3,6 +3,8 @@
 #include "MapiSubsystem.h"
 #include "ToyState.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -990,6 +992,14 @@ TEST_F(MapiCopyTest, WritableStoreKeepsItsContentAcrossLogons)
     message.Reset();
     folder.Reset();
     again.Reset();
+    // Nothing holds the store now: the next logon reads its file.
+    m_top.Reset();
+    m_writable.Reset();
+    m_inbox.Reset();
+    m_toyRoot.Reset();
+    m_toyStore.Reset();
+    ASSERT_EQ(S_OK, m_session->Logoff(0, 0, 0));
+    m_session.Reset();
 
     // A second session on the profile sees the folder and the message.
     ComPtr<IMAPISession> session = Logon();
@@ -1020,6 +1030,73 @@ TEST_F(MapiCopyTest, WritableStoreKeepsItsContentAcrossLogons)
     top.Reset();
     store.Reset();
     session->Logoff(0, 0, 0);
+    session.Reset();
+
+    // Deleting the service deletes its file.
+    MAPIUID uid;
+    for (ULONG r = 0; r < rows->cRows; ++r)
+        if (std::wstring(Find(rows->aRow[r], PR_DISPLAY_NAME_W)->Value.lpszW) != L"Toy Store")
+            std::memcpy(uid.ab, Find(rows->aRow[r], PR_SERVICE_UID)->Value.bin.lpb, sizeof(uid.ab));
+    wchar_t base[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base));
+    std::wstring file = std::wstring(base) + L"\\Vostrel\\Writable Stores\\";
+    for (BYTE b : uid.ab) {
+        wchar_t hex[3];
+        wsprintfW(hex, L"%02x", b);
+        file += hex;
+    }
+    file += L".store";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
+    ASSERT_EQ(S_OK, m_services->DeleteMsgService(&uid));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
+}
+
+TEST_F(MapiCopyTest, UnreadableStoreFileFailsLogonAndIsLeftAlone)
+{
+    ComPtr<IMAPITable> table;
+    ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(MAPI_UNICODE, table.GetAddressOf()));
+    RowSetPtr rows = AllRows(table.Get());
+    MAPIUID uid{};
+    std::vector<BYTE> id;
+    for (ULONG r = 0; r < rows->cRows; ++r)
+        if (std::wstring(Find(rows->aRow[r], PR_DISPLAY_NAME_W)->Value.lpszW) != L"Toy Store") {
+            std::memcpy(uid.ab, Find(rows->aRow[r], PR_SERVICE_UID)->Value.bin.lpb, sizeof(uid.ab));
+            id = Bytes(Find(rows->aRow[r], PR_ENTRYID));
+        }
+    m_top.Reset();
+    m_writable.Reset();
+    wchar_t base[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base));
+    std::wstring file = std::wstring(base) + L"\\Vostrel\\Writable Stores\\";
+    for (BYTE b : uid.ab) {
+        wchar_t hex[3];
+        wsprintfW(hex, L"%02x", b);
+        file += hex;
+    }
+    file += L".store";
+    ASSERT_EQ(S_OK, m_session->Logoff(0, 0, 0));
+    m_session.Reset();
+    // Something that is not a store file takes its place.
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    const char junk[] = "not a compound file";
+    DWORD written = 0;
+    WriteFile(handle, junk, sizeof(junk), &written, nullptr);
+    CloseHandle(handle);
+
+    ComPtr<IMAPISession> session = Logon();
+    ComPtr<IMsgStore> store;
+    EXPECT_EQ(MAPI_E_CORRUPT_DATA, OpenStore(session.Get(), id, store.GetAddressOf()));
+    session->Logoff(0, 0, 0);
+    handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    char back[64] = {};
+    DWORD got = 0;
+    ReadFile(handle, back, sizeof(back), &got, nullptr);
+    CloseHandle(handle);
+    EXPECT_EQ(sizeof(junk), got);
+    EXPECT_STREQ(junk, back);
+    DeleteFileW(file.c_str());
 }
 
 TEST_F(MapiCopyTest, RefusedPropertiesComeBackAsProblems)

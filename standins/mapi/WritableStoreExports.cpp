@@ -9,6 +9,7 @@
 #include "CWritableStore.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -61,6 +62,23 @@ HRESULT CompleteProviderSection(IMAPISupport* support, IProviderAdmin* admin)
     return hr;
 }
 
+HRESULT ServiceUidOf(IMAPISupport* support, MAPIUID& uid)
+{
+    ComPtr<IProfSect> section;
+    HRESULT hr = support->OpenProfileSection(nullptr, MAPI_MODIFY, section.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    LPSPropValue value = nullptr;
+    hr = HrGetOneProp(section.Get(), PR_SERVICE_UID, &value);
+    if (FAILED(hr))
+        return hr;
+    bool ok = value->Value.bin.cb == sizeof(uid.ab);
+    if (ok)
+        std::memcpy(uid.ab, value->Value.bin.lpb, sizeof(uid.ab));
+    MAPIFreeBuffer(value);
+    return ok ? S_OK : MAPI_E_CORRUPT_DATA;
+}
+
 } // namespace
 
 extern "C" HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG,
@@ -70,10 +88,16 @@ extern "C" HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPIS
     return mapistub::Guarded([&]() -> HRESULT {
         if (lppMapiError)
             *lppMapiError = nullptr;
-        if (ulContext != MSG_SERVICE_CREATE && ulContext != MSG_SERVICE_CONFIGURE)
-            return S_OK;
         if (!lpMAPISup || !lpProviderAdmin)
             return MAPI_E_INVALID_PARAMETER;
+        if (ulContext == MSG_SERVICE_DELETE) {
+            MAPIUID service;
+            if (SUCCEEDED(ServiceUidOf(lpMAPISup, service)))
+                CWritableData::DeleteService(service);
+            return S_OK;
+        }
+        if (ulContext != MSG_SERVICE_CREATE && ulContext != MSG_SERVICE_CONFIGURE)
+            return S_OK;
         return CompleteProviderSection(lpMAPISup, lpProviderAdmin);
     });
 }
