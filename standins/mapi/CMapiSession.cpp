@@ -290,6 +290,9 @@ STDMETHODIMP CMapiSession::OpenMsgStore(ULONG_PTR ulUIParam, ULONG cbEntryID, LP
         for (const StoreLogon& logon : m_logons)
             if (mapistub::SameUid(logon.section, section))
                 return logon.store->QueryInterface(iid, reinterpret_cast<void**>(lppMDB));
+        for (const auto& failed : m_failed)
+            if (mapistub::SameUid(failed.first, section))
+                return failed.second;
 
         CPropBag bag;
         hr = CProfileStore::LoadSection(m_profile, section, bag);
@@ -332,7 +335,10 @@ STDMETHODIMP CMapiSession::OpenMsgStore(ULONG_PTR ulUIParam, ULONG cbEntryID, LP
             MAPIFreeBuffer(error);
         if (FAILED(hr) || !logon.store) {
             logon.support->DetachSession();
-            return FAILED(hr) ? hr : MAPI_E_LOGON_FAILED;
+            hr = FAILED(hr) ? hr : MAPI_E_LOGON_FAILED;
+            if (hr != MAPI_E_FAILONEPROVIDER && hr != MAPI_E_USER_CANCEL)
+                m_failed.emplace_back(section, hr);
+            return hr;
         }
         logon.uids = logon.support->ProviderUids();
         hr = logon.store->QueryInterface(iid, reinterpret_cast<void**>(lppMDB));

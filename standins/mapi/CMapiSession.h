@@ -5,6 +5,9 @@
 // MAPI's allocators and the SPI version, and IMSProvider::Logon gets a
 // support object of its own for each store. Entry identifiers are routed to
 // the store whose provider registered their MAPIUID (SetProviderUID).
+// A provider whose Logon fails with anything but MAPI_E_FAILONEPROVIDER
+// (or a cancel) is failed for the rest of the session, as MAPI does: later
+// opens of that store return the same error without calling it again.
 // Logoff logs the stores off, shuts the providers down and releases them;
 // the DLLs stay loaded, since clients may still hold the providers' objects.
 //
@@ -61,5 +64,6 @@ private:
     ComPtr<ITableData> m_status;
     std::vector<LoadedProvider> m_providers;
     std::vector<StoreLogon> m_logons;
+    std::vector<std::pair<MAPIUID, HRESULT>> m_failed;
     CRITICAL_SECTION m_lock;
 };

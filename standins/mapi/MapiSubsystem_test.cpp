@@ -219,6 +219,12 @@ TEST_F(MapiSubsystemTest, ProfilesAreListedRefusedTwiceAndDeleted)
     }
     EXPECT_TRUE(listed);
     EXPECT_EQ(MAPI_E_NO_ACCESS, m_profAdmin->CreateProfile(W(m_profile.c_str()), nullptr, 0, MAPI_UNICODE));
+    // Names come as 8-bit text unless the flags say MAPI_UNICODE.
+    std::string ansi = mapistub::AnsiText(m_profile);
+    EXPECT_EQ(MAPI_E_NO_ACCESS, m_profAdmin->CreateProfile(reinterpret_cast<LPTSTR>(&ansi[0]), nullptr, 0, 0));
+    for (const char* bad : {"", "back\\slash"})
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER,
+                  m_profAdmin->CreateProfile(reinterpret_cast<LPTSTR>(const_cast<char*>(bad)), nullptr, 0, 0));
     EXPECT_EQ(MAPI_E_NOT_FOUND, m_profAdmin->DeleteProfile(W(L"NoSuchProfile"), MAPI_UNICODE));
     ComPtr<IMsgServiceAdmin> none;
     EXPECT_EQ(MAPI_E_NOT_FOUND,
@@ -275,6 +281,13 @@ TEST_F(MapiSubsystemTest, CreateMsgServiceCallsServiceEntryAndBuildsSections)
     EXPECT_STREQ(L"TOYSTORE", Find(services->aRow[0], PR_SERVICE_NAME_W)->Value.lpszW);
     EXPECT_STREQ(L"My Toy", Find(services->aRow[0], PR_DISPLAY_NAME_W)->Value.lpszW);
     EXPECT_EQ(static_cast<LONG>(SERVICE_NO_PRIMARY_IDENTITY), Find(services->aRow[0], PR_RESOURCE_FLAGS)->Value.l);
+    // Without MAPI_UNICODE the same table answers 8-bit strings.
+    table.Reset();
+    ASSERT_EQ(S_OK, m_services->GetMsgServiceTable(0, table.GetAddressOf()));
+    RowSetPtr ansiRows = AllRows(table.Get());
+    ASSERT_EQ(1u, ansiRows->cRows);
+    ASSERT_NE(nullptr, Find(ansiRows->aRow[0], PR_DISPLAY_NAME_A));
+    EXPECT_STREQ("My Toy", Find(ansiRows->aRow[0], PR_DISPLAY_NAME_A)->Value.lpszA);
     ComPtr<IProfSect> serviceSection;
     ASSERT_EQ(S_OK, m_services->OpenProfileSection(&uid, nullptr, 0, serviceSection.GetAddressOf()));
     LPSPropValue stores = nullptr;
@@ -469,6 +482,7 @@ TEST_F(MapiSubsystemTest, StoresThatCannotOpenGiveMapiErrorsAndChangeNothing)
     const Case cases[] = {
         {L"TOYNOPROV", S_OK, MAPI_E_FAILONEPROVIDER},
         {L"TOYNOINIT", S_OK, MAPI_E_FAILONEPROVIDER},
+        {L"TOYSTORE", MAPI_E_FAILONEPROVIDER, MAPI_E_FAILONEPROVIDER},
         {L"TOYSTORE", MAPI_E_LOGON_FAILED, MAPI_E_LOGON_FAILED},
     };
     for (const Case& c : cases) {
@@ -485,10 +499,23 @@ TEST_F(MapiSubsystemTest, StoresThatCannotOpenGiveMapiErrorsAndChangeNothing)
         EXPECT_FALSE(store);
         EXPECT_EQ(sections, SectionCount(m_profile));
         EXPECT_EQ(1u, ServiceCount());
-        // Once the provider lets it, the same session opens the store.
         if (c.logonResult != S_OK) {
+            // MAPI_E_FAILONEPROVIDER lets the same session try again; any
+            // other failure fails the provider for the session, and only a
+            // new session calls Logon again.
             m_state->logonResult = S_OK;
-            EXPECT_EQ(S_OK, OpenStore(session.Get(), id, store.GetAddressOf()));
+            int logons = m_state->logons;
+            HRESULT again = OpenStore(session.Get(), id, store.GetAddressOf());
+            if (c.logonResult == MAPI_E_FAILONEPROVIDER) {
+                EXPECT_EQ(S_OK, again);
+            } else {
+                EXPECT_EQ(c.logonResult, again);
+                EXPECT_EQ(logons, m_state->logons);
+                store.Reset();
+                session->Logoff(0, 0, 0);
+                session = Logon();
+                EXPECT_EQ(S_OK, OpenStore(session.Get(), id, store.GetAddressOf()));
+            }
         }
         store.Reset();
         session->Logoff(0, 0, 0);
