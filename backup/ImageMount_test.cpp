@@ -1,0 +1,313 @@
+#include "Platform.h"
+
+#include "ImageMount.h"
+
+#include "ProviderFiles.h"
+#include "QorApi.h"
+#include "QorBusTestSupport.h"
+#include "ResourceStrings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using qorbustest::BuildImage;
+using qorbustest::CDriverTest;
+using qorbustest::CMessageBoxCloser;
+using qorbustest::ImageEntry;
+using qorbustest::ReadBytes;
+using qorbustest::ReadProviderLog;
+using qorbustest::ReadText;
+using qorbustest::WriteBytes;
+
+namespace {
+
+// The log lines written after a mark taken before a call. The provider's
+// own table names the data folders with placeholders that are no file
+// names, so the mark takes the folder names from the test resource library
+// while it lives; the messages of the mount come from the own table.
+class CLogMark {
+public:
+    CLogMark() : m_start((SetResourceLibrary(Fixture()), ReadProviderLog().size())) {}
+    ~CLogMark() { SetResourceLibrary(nullptr); }
+    CLogMark(const CLogMark&) = delete;
+    CLogMark& operator=(const CLogMark&) = delete;
+    std::wstring Since() const
+    {
+        const std::wstring log = ReadProviderLog();
+        return log.size() > m_start ? log.substr(m_start) : std::wstring();
+    }
+
+private:
+    static HMODULE Fixture()
+    {
+        static HMODULE library = LoadLibraryW(L"provider_strings_fixture.dll");
+        return library;
+    }
+    size_t m_start;
+};
+
+std::wstring Hex(DWORD value)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"%x", static_cast<unsigned>(value));
+    return text;
+}
+
+std::wstring SummaryLine(const std::wstring& image, const wchar_t* letter, uint32_t index, int result)
+{
+    return image + L", " + letter + L", " + std::to_wstring(index) + L", " +
+           Hex(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(MountEvent()))) + L": " + std::to_wstring(result) + L" ";
+}
+
+TEST(ImageMountNames, ChangeAndCompanionFiles)
+{
+    struct Case {
+        const char* image;
+        const char* companion;
+    } cases[] = {
+        {"D:\\backup\\backup.KZF", "D:\\backup\\backup.KFM"},
+        {"D:\\backup\\image.data", "D:\\backup\\image.data.KFM"},
+        {"D:\\backup\\image", "D:\\backup\\image.KFM"},
+        {"D:\\backup.v1\\image", "D:\\backup.v1\\image.KFM"},  // the folder's dot, 9 characters on
+        {"D:\\b.x\\ab", "D:\\b.x\\ab.KFM"},
+        {"D:\\ab.\\xy", "D:\\ab.KFM"},                         // ".\xy" is 4 characters long
+        {"D:\\volume.k", "D:\\volume.k.KFM"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CompanionFilePath(c.image), c.companion) << c.image;
+        EXPECT_EQ(ChangeFilePath(c.image), std::string(c.image) + ".chunk.dat") << c.image;
+    }
+}
+
+TEST(ImageMountNames, TheMountEventIsManualResetAndShared)
+{
+    HANDLE event = MountEvent();
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(event, MountEvent());
+}
+
+class ImageMountNoDriver : public ::testing::Test {
+public:
+    static void SetUpTestSuite() { qorbustest::RemoveDriver(); }
+};
+
+TEST_F(ImageMountNoDriver, MountForTheLogReportsThereOnly)
+{
+    CMessageBoxCloser boxes;
+    CLogMark mark;
+    uint32_t index = 99;
+    EXPECT_EQ(MountImage(LogOwner(), L"C:\\images\\volume.KZF", L"Q:", &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index), 0);
+    EXPECT_EQ(index, 0u);
+    const std::wstring log = mark.Since();
+    EXPECT_NE(log.find(L"Unable to mount the <VendorShortName> Backup archive. Function QorApiControllerOpen() "
+                       L"failed, error code E0000010."),
+              std::wstring::npos)
+        << log;
+    EXPECT_NE(log.find(SummaryLine(L"C:\\images\\volume.KZF", L"Q:", 0, 0)), std::wstring::npos) << log;
+    Sleep(100);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(ImageMountNoDriver, DismountAndFlushShowOneMessageEach)
+{
+    std::vector<std::wstring> texts;
+    {
+        CMessageBoxCloser boxes;
+        uint32_t index = 5;
+        EXPECT_EQ(DismountImage(nullptr, L"Q:", &index), 0);
+        EXPECT_EQ(index, 5u);
+        EXPECT_EQ(FlushImage(nullptr, 7), 0);
+        texts = boxes.Texts();
+    }
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], L"Unable to dismount the <VendorShortName> Backup archive, image index 0. Function "
+                        L"QorApiControllerOpen() failed, error code E0000010.");
+    EXPECT_EQ(texts[1], L"Unable to flush archive changes caused by log file playing, image index 7. Function "
+                        L"QorApiControllerOpen() failed, error code E0000010.");
+}
+
+// With the stand-in driver: images in its folder-tree format under a
+// temporary folder of drive C:.
+class ImageMountDriver : public CDriverTest {
+protected:
+    void SetUp() override
+    {
+        CDriverTest::SetUp();
+        ASSERT_TRUE(CreateTempDirectory(m_folder));
+        m_letter = qorbustest::FreeDriveLetter();
+        ASSERT_NE(m_letter, 0);
+        m_letterText[0] = m_letter;
+    }
+    void TearDown() override
+    {
+        CDriverTest::TearDown();
+        EXPECT_FALSE(qorbustest::IsDriveShown(m_letter)) << "letter left behind";
+        DeleteDirectoryTree(m_folder.c_str());
+    }
+    std::wstring OnDrive(const wchar_t* name) const { return std::wstring(1, m_letter) + L":\\" + name; }
+
+    std::wstring m_folder;
+    wchar_t m_letter = 0;
+    wchar_t m_letterText[3] = {0, L':', 0};
+};
+
+TEST_F(ImageMountDriver, MountReadFlushDismount)
+{
+    const std::vector<uint8_t> imageBytes = BuildImage({{"hello.txt", "hello from the image"},
+                                                        {"sub", "", true},
+                                                        {"sub\\inner.txt", "inner text"},
+                                                        {"empty.txt", ""}});
+    struct Case {
+        const wchar_t* name;
+        const GUID* type;
+    } cases[] = {{L"backup.KZF", &GUID_QOR_IMAGE_ARCHIVE}, {L"disk.vhd", &GUID_QOR_IMAGE_VHD}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.name, c.name + wcslen(c.name)));
+        const std::wstring image = m_folder + L"\\" + c.name;
+        ASSERT_TRUE(WriteBytes(image, imageBytes));
+
+        CLogMark mark;
+        uint32_t index = 0;
+        ASSERT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, c.type, MountEvent(), &index), 1)
+            << mark.Since();
+        EXPECT_NE(index, 0u);
+        EXPECT_NE(mark.Since().find(SummaryLine(image, m_letterText, index, 1)), std::wstring::npos);
+        EXPECT_TRUE(qorbustest::IsDriveShown(m_letter));
+
+        EXPECT_EQ(ReadText(OnDrive(L"hello.txt")), "hello from the image");
+        EXPECT_EQ(ReadText(OnDrive(L"sub\\inner.txt")), "inner text");
+        EXPECT_NE(GetFileAttributesW(OnDrive(L"empty.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+
+        // A file written through the letter goes to the change file, never to the image.
+        ASSERT_TRUE(WriteBytes(OnDrive(L"written.txt"), {'n', 'e', 'w'}));
+        EXPECT_EQ(ReadText(OnDrive(L"written.txt")), "new");
+        EXPECT_EQ(ReadBytes(image), imageBytes);
+
+        HANDLE controller = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(QorApiControllerOpen(&controller));
+        uint32_t found = 0;
+        EXPECT_TRUE(QorApiGetImageByDriveLetter(controller, m_letter - L'A', &found)) << std::hex << GetLastError();
+        EXPECT_EQ(found, index);
+        std::vector<uint8_t> info(QOR_IMAGE_INFO_LOOKUP_SIZE);
+        const uint32_t size = static_cast<uint32_t>(info.size());
+        memcpy(info.data(), &size, 4);
+        ASSERT_TRUE(QorApiGetImageInfo(controller, index, info.data()));
+        uint32_t mask = 0;
+        memcpy(&mask, &info[QOR_IMAGE_INFO_MASK_OFFSET], 4);
+        EXPECT_EQ(mask, 1u << (m_letter - L'A'));
+        QorApiControllerClose(controller);
+
+        EXPECT_EQ(FlushImage(nullptr, index), 1);
+        uint32_t dismounted = 0;
+        EXPECT_EQ(DismountImage(nullptr, m_letterText, &dismounted), 1);
+        EXPECT_EQ(dismounted, index);
+        EXPECT_FALSE(qorbustest::IsDriveShown(m_letter));
+        EXPECT_EQ(GetFileAttributesW(OnDrive(L"hello.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+
+        // Mounted again, the image shows the changes kept in its change file.
+        ASSERT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, c.type, MountEvent(), &index), 1);
+        EXPECT_EQ(ReadText(OnDrive(L"written.txt")), "new");
+        EXPECT_EQ(ReadText(OnDrive(L"hello.txt")), "hello from the image");
+        EXPECT_EQ(DismountImage(nullptr, m_letterText, &dismounted), 1);
+        EXPECT_EQ(ReadBytes(image), imageBytes);
+    }
+}
+
+TEST_F(ImageMountDriver, BadImagesAreRefusedWhenOpened)
+{
+    std::vector<uint8_t> truncated = BuildImage({{"a.txt", "some text"}});
+    truncated.resize(truncated.size() - 4);
+    std::vector<uint8_t> trailing = BuildImage({{"a.txt", "x"}});
+    trailing.push_back('!');
+    const std::string longName(800, 'n');
+    struct Case {
+        const char* what;
+        std::wstring name;
+        std::vector<uint8_t> bytes;  // not written when empty
+        const wchar_t* code;
+    } cases[] = {
+        {"other magic", L"magic.qim", {'N', 'O', 'T', 'A', 'N', 'I', 'M', 'G', 0}, L"0000000B"},
+        {"empty file", L"empty.qim", {}, L"0000000B"},
+        {"entry past the end", L"truncated.qim", truncated, L"0000000B"},
+        {"bytes after the end entry", L"trailing.qim", trailing, L"0000000B"},
+        {"name leaving the tree", L"parent.qim", BuildImage({{"..\\outside.txt", "x"}}), L"0000000B"},
+        {"name with a drive", L"drive.qim", BuildImage({{"C:x.txt", "x"}}), L"0000000B"},
+        {"missing image", L"missing.qim", {}, L"00000002"},
+        {"path too long for the driver", std::wstring(longName.begin(), longName.end()), {}, L"000000CE"},
+    };
+    for (const Case& c : cases) {
+        const std::wstring image = m_folder + L"\\" + c.name;
+        if (c.name == L"empty.qim") {
+            ASSERT_TRUE(WriteBytes(image, {}));
+        } else if (!c.bytes.empty()) {
+            ASSERT_TRUE(WriteBytes(image, c.bytes));
+        }
+        CLogMark mark;
+        uint32_t index = 7;
+        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index),
+                  0)
+            << c.what;
+        EXPECT_EQ(index, 0u) << c.what;
+        const std::wstring log = mark.Since();
+        EXPECT_NE(log.find(std::wstring(L"Function QorApiImageOpen() failed, error code ") + c.code + L"."),
+                  std::wstring::npos)
+            << c.what << "\n"
+            << std::string(log.begin(), log.end());
+        EXPECT_FALSE(qorbustest::IsDriveShown(m_letter)) << c.what;
+        if (!c.bytes.empty()) {
+            EXPECT_EQ(ReadBytes(image), c.bytes) << c.what;
+        }
+    }
+}
+
+TEST_F(ImageMountDriver, RefusedLettersReleaseTheIndex)
+{
+    const std::wstring image = m_folder + L"\\volume.KZF";
+    ASSERT_TRUE(WriteBytes(image, BuildImage({{"a.txt", "a"}})));
+    struct Case {
+        const wchar_t* letter;
+        const wchar_t* code;
+    } cases[] = {{L"C:", L"E000001A"}, {L"A:", L"E000001B"}};
+    for (const Case& c : cases) {
+        CLogMark mark;
+        uint32_t index = 0;
+        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), c.letter, &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index), 0);
+        const std::wstring log = mark.Since();
+        EXPECT_NE(log.find(std::wstring(L"Function QorApiImageInsert() failed, error code ") + c.code + L"."),
+                  std::wstring::npos)
+            << std::string(log.begin(), log.end());
+        uint32_t indices[4];
+        uint32_t count = 4;
+        ASSERT_TRUE(QorApiEnumImages(m_controller, indices, &count, nullptr));
+        EXPECT_EQ(count, 0u) << "the failed insert left its index open";
+    }
+}
+
+TEST_F(ImageMountDriver, DismountFailuresNameTheLookup)
+{
+    std::vector<std::wstring> texts;
+    {
+        CMessageBoxCloser boxes;
+        uint32_t index = 3;
+        const wchar_t lower[3] = {static_cast<wchar_t>(m_letter | 0x20), L':', 0};
+        EXPECT_EQ(DismountImage(nullptr, lower, &index), 0);
+        EXPECT_EQ(DismountImage(nullptr, m_letterText, &index), 0);
+        EXPECT_EQ(DismountImage(nullptr, L"C:", &index), 0);
+        EXPECT_EQ(index, 3u);
+        EXPECT_EQ(FlushImage(nullptr, 29), 0);
+        texts = boxes.Texts();
+    }
+    const std::wstring lookup = L"Unable to dismount the <VendorShortName> Backup archive. Function "
+                                L"QorApiGetImageByDriveLetter() failed, error code ";
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], lookup + L"E0000017.");
+    EXPECT_EQ(texts[1], lookup + L"E000001F.");
+    EXPECT_EQ(texts[2], lookup + L"E000001F.");
+    EXPECT_EQ(texts[3], L"Unable to flush archive changes caused by log file playing, image index 29. Function "
+                        L"QorApiImageFlush() failed, error code 00000057.");
+}
+
+} // namespace

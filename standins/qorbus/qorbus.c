@@ -1,0 +1,1005 @@
+/*
+ * qorbus.sys: a stand-in for the maker's image-mounting driver, for tests under Wine.
+ *
+ * It answers the driver's I/O-control protocol on the controller device \\.\QorBus and on the
+ * volume devices of the letters it mounts. Every request is METHOD_BUFFERED; the reply's first
+ * dword is its status (0 or a Win32 error code) and the IRP itself fails only when a buffer is
+ * too small for the request's fixed layout.
+ *
+ * Image format ("QORIMG1"): a folder tree in one file, so that a test can write an image, mount
+ * it and read its files through the drive letter.
+ *   8 bytes  "QORIMG1\n"
+ *   entries  u8 kind ('D' folder, 'F' file, 0 = end), u16 name length, name (ASCII, a relative
+ *            path with '\' between its parts, no ".." part, no ':'), and for 'F' a u32 data
+ *            length and the data. A folder comes before the entries inside it.
+ *   Anything else (other magic, an entry past the end, a bad name, bytes after the end entry)
+ *   is a bad image: the open fails with ERROR_BAD_FORMAT.
+ *
+ * The image itself is only ever read. A mounted image is a folder named by the descriptor's
+ * change-file path ("<image>.chunk.dat"): the first insert unpacks the image into it, later
+ * inserts keep what is there (the changes of earlier mounts) and add only missing entries.
+ * Wine's mount manager maps the drive letter to that folder; then the letter's \DosDevices link
+ * is pointed at the driver's own volume device, so that \\.\X: answers the volume query while
+ * file access through X:\ goes to the folder. Writes land in the folder at once, so a flush has
+ * nothing left to write and only checks the index. Paths must be ASCII "X:\..." paths on a drive
+ * that Wine's mount manager knows.
+ *
+ * Wine runs all dispatch on one thread, so dispatch never blocks: requests other than the
+ * version and the volume query are queued and completed in order by one system thread, which
+ * also owns the image table. The ready event handle belongs to the client: it is duplicated
+ * out of the client's process during dispatch (referencing it UserMode is not implemented).
+ *
+ * Image information block (IOCTL_QOR_GET_IMAGE_INFO, s bytes, cut to s):
+ *   0 u32 s, 4 u32 index, 8 u32 state (1 open, 2 inserted), 12 u32 mode, 16 u16 letter,
+ *   18-28 zero, 29 u32 drive mask (unaligned), 33 ANSI image path.
+ */
+#include <ntifs.h>
+
+#define EVENT_TYPE_PTR ((POBJECT_TYPE)ExEventObjectType) /* mingw declares it as a pointer already */
+
+#define IOCTL_QOR_GET_VERSION 0x220400
+#define IOCTL_QOR_IMAGE_INSERT 0x220404
+#define IOCTL_QOR_IMAGE_REMOVE 0x220408
+#define IOCTL_QOR_IMAGE_REMOVE_NOFLAG 0x22040C
+#define IOCTL_QOR_QUERY_VOLUME 0x220410
+#define IOCTL_QOR_IMAGE_OPEN 0x220414
+#define IOCTL_QOR_IMAGE_CLOSE 0x220418
+#define IOCTL_QOR_IMAGE_FLUSH 0x22044C
+#define IOCTL_QOR_ENUM_IMAGES 0x220480
+#define IOCTL_QOR_GET_IMAGE_INFO 0x220484
+
+#define QOR_REQUEST_MAGIC 0x4B514F52
+#define QOR_REPLY_MAGIC 0x524F514B
+#define QOR_DRIVER_VERSION 0x20031104
+
+/* Wine's mount manager: define or remove a drive letter mapped to a Unix folder, and query one. */
+#define WINE_MOUNTMGR_DEFINE_UNIX_DRIVE 0x6DC080
+#define WINE_MOUNTMGR_QUERY_UNIX_DRIVE 0x6D4084
+#define DRIVE_TYPE_REMOVE 1
+#define DRIVE_TYPE_FIXED 3
+
+/* Win32 codes the replies carry. */
+#define W32_FILE_NOT_FOUND 2
+#define W32_INVALID_HANDLE 6
+#define W32_NOT_ENOUGH_MEMORY 8
+#define W32_BAD_FORMAT 11
+#define W32_NOT_READY 21
+#define W32_ALREADY_ASSIGNED 85
+#define W32_INVALID_PARAMETER 87
+#define W32_INVALID_NAME 123
+#define W32_BAD_PATHNAME 161
+#define W32_BUSY 170
+#define W32_TOO_MANY_IMAGES 1450 /* ERROR_NO_SYSTEM_RESOURCES */
+
+#define MAX_IMAGES 32             /* indices 1..MAX_IMAGES; 0 is never an image */
+#define MAX_IMAGE_BYTES (64u << 20)
+#define PATH_FIELD 1024
+#define OPEN_FIXED_SIZE 2089
+#define ENUM_REPLY_SIZE 4108
+#define POOL_TAG 0x62726F51 /* "Qorb" */
+
+static const GUID kArchiveType = {0xC13D5E8A, 0x47F2, 0x4B69, {0x9A, 0x0C, 0xE8, 0xB4, 0x21, 0x6D, 0x7F, 0x35}};
+static const GUID kVhdType = {0x29A7F4D1, 0x8E63, 0x4C0B, {0xB5, 0xD8, 0x71, 0xC0, 0xE3, 0xF9, 0xA2, 0xB6}};
+
+#define STATE_OPEN 1
+#define STATE_INSERTED 2
+
+typedef struct {
+    ULONG state;
+    ULONG mode;
+    ULONG mask;            /* drive mask while inserted */
+    WCHAR letter;          /* upper case while inserted */
+    PKEVENT ready;         /* referenced; may be NULL */
+    PDEVICE_OBJECT volume; /* \Device\QorVolX while inserted */
+    BOOLEAN mountmgrLetter;
+    char image[PATH_FIELD];
+    char change[PATH_FIELD];
+} IMAGE;
+
+typedef struct {
+    ULONG magic;
+    ULONG index;
+} VOLUME_EXTENSION;
+#define VOLUME_MAGIC 0x4C4F5651
+
+/* A queued request: the IRP and, for an open, the event referenced during dispatch. */
+typedef struct {
+    LIST_ENTRY link;
+    PIRP irp;
+    PKEVENT event;
+} WORK_ITEM;
+
+static PDRIVER_OBJECT g_driver;
+static PDEVICE_OBJECT g_controller;
+static UNICODE_STRING g_controllerLink;
+static KSPIN_LOCK g_queueLock;
+static LIST_ENTRY g_queue;
+static KEVENT g_queueSignal;
+static volatile LONG g_stopping;
+static HANDLE g_worker;
+static IMAGE g_images[MAX_IMAGES + 1];
+static volatile LONG g_imageCount;
+
+static NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+static ULONG GetU32(const UCHAR* p) { ULONG v; RtlCopyMemory(&v, p, 4); return v; }
+static void PutU32(UCHAR* p, ULONG v) { RtlCopyMemory(p, &v, 4); }
+
+static ULONG ToWin32(NTSTATUS status)
+{
+    ULONG code = RtlNtStatusToDosError(status);
+    return code ? code : W32_INVALID_PARAMETER;
+}
+
+static void* Allocate(SIZE_T size)
+{
+    void* p = ExAllocatePoolWithTag(NonPagedPool, size, POOL_TAG);
+    if (p)
+        RtlZeroMemory(p, size);
+    return p;
+}
+
+/* ------------------------------------------------------------------ file access */
+
+/* Opens an ANSI Win32 path ("X:\...") through \??\. */
+static NTSTATUS OpenPath(const char* path, ACCESS_MASK access, ULONG disposition, ULONG options, HANDLE* handle,
+                         ULONG_PTR* information)
+{
+    static const char prefix[] = "\\??\\";
+    SIZE_T length = strlen(path);
+    char* full;
+    ANSI_STRING ansi;
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    IO_STATUS_BLOCK io;
+    NTSTATUS status;
+
+    if (length + sizeof prefix > 0xFFF0)
+        return STATUS_NAME_TOO_LONG;
+    full = Allocate(length + sizeof prefix);
+    if (!full)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    RtlCopyMemory(full, prefix, sizeof prefix - 1);
+    RtlCopyMemory(full + sizeof prefix - 1, path, length + 1);
+    RtlInitAnsiString(&ansi, full);
+    status = RtlAnsiStringToUnicodeString(&name, &ansi, TRUE);
+    ExFreePool(full);
+    if (!NT_SUCCESS(status))
+        return status;
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    status = ZwCreateFile(handle, access | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL,
+                          FILE_SHARE_READ, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+    if (information)
+        *information = io.Information;
+    RtlFreeUnicodeString(&name);
+    return status;
+}
+
+/* Reads a whole image into pool memory. */
+static ULONG ReadImage(const char* path, UCHAR** data, ULONG* size)
+{
+    HANDLE file;
+    IO_STATUS_BLOCK io;
+    FILE_STANDARD_INFORMATION info;
+    NTSTATUS status = OpenPath(path, GENERIC_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &file, NULL);
+    ULONG code = 0;
+    if (!NT_SUCCESS(status))
+        return ToWin32(status);
+    status = ZwQueryInformationFile(file, &io, &info, sizeof info, FileStandardInformation);
+    if (!NT_SUCCESS(status)) {
+        code = ToWin32(status);
+    } else if (info.EndOfFile.QuadPart > MAX_IMAGE_BYTES) {
+        code = W32_BAD_FORMAT;
+    } else {
+        *size = (ULONG)info.EndOfFile.QuadPart;
+        *data = Allocate(*size + 1);
+        if (!*data) {
+            code = W32_NOT_ENOUGH_MEMORY;
+        } else if (*size) {
+            LARGE_INTEGER offset;
+            offset.QuadPart = 0;
+            status = ZwReadFile(file, NULL, NULL, NULL, &io, *data, *size, &offset, NULL);
+            if (!NT_SUCCESS(status) || io.Information != *size) {
+                code = NT_SUCCESS(status) ? W32_BAD_FORMAT : ToWin32(status);
+                ExFreePool(*data);
+                *data = NULL;
+            }
+        }
+    }
+    ZwClose(file);
+    return code;
+}
+
+typedef struct {
+    UCHAR kind;
+    const char* name;
+    USHORT nameLength;
+    const UCHAR* data;
+    ULONG dataLength;
+} IMAGE_ENTRY;
+
+static BOOLEAN IsGoodEntryName(const char* name, USHORT length)
+{
+    USHORT i, partStart = 0;
+    if (length == 0 || name[0] == '\\' || name[length - 1] == '\\')
+        return FALSE;
+    for (i = 0; i <= length; i++) {
+        if (i < length) {
+            UCHAR c = (UCHAR)name[i];
+            if (c < 0x20 || c >= 0x7F || c == ':' || c == '/' || c == '*' || c == '?' || c == '"' || c == '<' ||
+                c == '>' || c == '|')
+                return FALSE;
+        }
+        if (i == length || name[i] == '\\') {
+            USHORT partLength = i - partStart;
+            if (partLength == 0 || (partLength == 1 && name[partStart] == '.') ||
+                (partLength == 2 && name[partStart] == '.' && name[partStart + 1] == '.'))
+                return FALSE;
+            partStart = i + 1;
+        }
+    }
+    return TRUE;
+}
+
+/* Walks the entries: with a callback for each, or none only to validate. 0 or a Win32 code. */
+typedef ULONG (*ENTRY_CALLBACK)(const IMAGE_ENTRY* entry, void* context);
+
+static ULONG WalkImage(const UCHAR* data, ULONG size, ENTRY_CALLBACK callback, void* context)
+{
+    static const char magic[8] = {'Q', 'O', 'R', 'I', 'M', 'G', '1', '\n'};
+    ULONG at = sizeof magic;
+    if (size < sizeof magic || RtlCompareMemory(data, magic, sizeof magic) != sizeof magic)
+        return W32_BAD_FORMAT;
+    for (;;) {
+        IMAGE_ENTRY entry;
+        if (at >= size)
+            return W32_BAD_FORMAT;
+        entry.kind = data[at++];
+        if (entry.kind == 0)
+            return at == size ? 0 : W32_BAD_FORMAT;
+        if (entry.kind != 'D' && entry.kind != 'F')
+            return W32_BAD_FORMAT;
+        if (size - at < 2)
+            return W32_BAD_FORMAT;
+        entry.nameLength = (USHORT)(data[at] | (data[at + 1] << 8));
+        at += 2;
+        if (entry.nameLength > size - at || entry.nameLength > 512)
+            return W32_BAD_FORMAT;
+        entry.name = (const char*)data + at;
+        at += entry.nameLength;
+        if (!IsGoodEntryName(entry.name, entry.nameLength))
+            return W32_BAD_FORMAT;
+        entry.data = NULL;
+        entry.dataLength = 0;
+        if (entry.kind == 'F') {
+            if (size - at < 4)
+                return W32_BAD_FORMAT;
+            entry.dataLength = GetU32(data + at);
+            at += 4;
+            if (entry.dataLength > size - at)
+                return W32_BAD_FORMAT;
+            entry.data = data + at;
+            at += entry.dataLength;
+        }
+        if (callback) {
+            ULONG code = callback(&entry, context);
+            if (code)
+                return code;
+        }
+    }
+}
+
+static ULONG UnpackEntry(const IMAGE_ENTRY* entry, void* context)
+{
+    const char* folder = context;
+    SIZE_T folderLength = strlen(folder);
+    char* path = Allocate(folderLength + entry->nameLength + 2);
+    HANDLE handle;
+    ULONG_PTR disposition = 0;
+    NTSTATUS status;
+    ULONG code = 0;
+    if (!path)
+        return W32_NOT_ENOUGH_MEMORY;
+    RtlCopyMemory(path, folder, folderLength);
+    path[folderLength] = '\\';
+    RtlCopyMemory(path + folderLength + 1, entry->name, entry->nameLength);
+    if (entry->kind == 'D') {
+        status = OpenPath(path, FILE_LIST_DIRECTORY, FILE_OPEN_IF, FILE_DIRECTORY_FILE, &handle, NULL);
+        if (NT_SUCCESS(status))
+            ZwClose(handle);
+        else
+            code = ToWin32(status);
+    } else {
+        /* A file that is already there holds the changes of an earlier mount: keep it. */
+        status = OpenPath(path, GENERIC_WRITE, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &handle, &disposition);
+        if (status == STATUS_OBJECT_NAME_COLLISION) {
+            code = 0;
+        } else if (!NT_SUCCESS(status)) {
+            code = ToWin32(status);
+        } else {
+            if (entry->dataLength) {
+                IO_STATUS_BLOCK io;
+                LARGE_INTEGER offset;
+                offset.QuadPart = 0;
+                status = ZwWriteFile(handle, NULL, NULL, NULL, &io, (PVOID)entry->data, entry->dataLength, &offset,
+                                     NULL);
+                if (!NT_SUCCESS(status))
+                    code = ToWin32(status);
+            }
+            ZwClose(handle);
+        }
+    }
+    ExFreePool(path);
+    return code;
+}
+
+/* ------------------------------------------------------------------ drive letters */
+
+static NTSTATUS MountManagerRequest(ULONG code, void* input, ULONG inputSize, void* output, ULONG outputSize)
+{
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    IO_STATUS_BLOCK io;
+    HANDLE manager;
+    NTSTATUS status;
+    RtlInitUnicodeString(&name, L"\\??\\MountPointManager");
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    status = ZwCreateFile(&manager, GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, NULL, 0,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = ZwDeviceIoControlFile(manager, NULL, NULL, NULL, &io, code, input, inputSize, output, outputSize);
+    ZwClose(manager);
+    return status;
+}
+
+/* Request head of the mount manager's Unix-drive controls. */
+#define MM_HEAD 32
+#define MM_SIZE 0
+#define MM_TYPE 4
+#define MM_LETTER 24
+#define MM_MOUNT_POINT 26
+
+/* Maps letter to a Unix folder (unixPath) or, with unixPath NULL, removes it. */
+static NTSTATUS DefineLetter(WCHAR letter, const char* unixPath)
+{
+    SIZE_T length = unixPath ? strlen(unixPath) + 1 : 0;
+    ULONG size = (ULONG)(MM_HEAD + length);
+    UCHAR* request = Allocate(size);
+    NTSTATUS status;
+    if (!request)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    PutU32(request + MM_SIZE, size);
+    PutU32(request + MM_TYPE, unixPath ? DRIVE_TYPE_FIXED : DRIVE_TYPE_REMOVE);
+    *(WCHAR*)(request + MM_LETTER) = letter | 0x20;
+    if (unixPath) {
+        *(USHORT*)(request + MM_MOUNT_POINT) = MM_HEAD;
+        RtlCopyMemory(request + MM_HEAD, unixPath, length);
+    }
+    status = MountManagerRequest(WINE_MOUNTMGR_DEFINE_UNIX_DRIVE, request, size, NULL, 0);
+    ExFreePool(request);
+    return status;
+}
+
+/* The Unix folder of an ASCII "X:\..." path, through the mount point of its drive (which may be
+ * relative to the prefix's dosdevices folder, as Wine's own links are). Pool memory or NULL. */
+static ULONG UnixPathOf(const char* path, char** unixPath)
+{
+    UCHAR query[MM_HEAD];
+    UCHAR* reply;
+    const ULONG replySize = 2048;
+    NTSTATUS status;
+    USHORT offset;
+    SIZE_T mountLength, restLength, i;
+    const char* rest;
+    char* out;
+    char letter = path[0] | 0x20;
+
+    if (letter < 'a' || letter > 'z' || path[1] != ':' || path[2] != '\\')
+        return W32_BAD_PATHNAME;
+    for (i = 0; path[i]; i++)
+        if ((UCHAR)path[i] >= 0x80)
+            return W32_INVALID_NAME;
+    RtlZeroMemory(query, sizeof query);
+    PutU32(query + MM_SIZE, sizeof query);
+    *(WCHAR*)(query + MM_LETTER) = letter;
+    reply = Allocate(replySize);
+    if (!reply)
+        return W32_NOT_ENOUGH_MEMORY;
+    status = MountManagerRequest(WINE_MOUNTMGR_QUERY_UNIX_DRIVE, query, sizeof query, reply, replySize);
+    offset = *(USHORT*)(reply + MM_MOUNT_POINT);
+    if (!NT_SUCCESS(status) || offset < MM_HEAD || offset >= replySize) {
+        ExFreePool(reply);
+        return NT_SUCCESS(status) ? W32_BAD_PATHNAME : ToWin32(status);
+    }
+    reply[replySize - 1] = 0;
+    mountLength = strlen((char*)reply + offset);
+    rest = path + 2;
+    restLength = strlen(rest);
+    out = Allocate(mountLength + restLength + 1);
+    if (!out) {
+        ExFreePool(reply);
+        return W32_NOT_ENOUGH_MEMORY;
+    }
+    RtlCopyMemory(out, reply + offset, mountLength);
+    for (i = 0; i < restLength; i++)
+        out[mountLength + i] = rest[i] == '\\' ? '/' : rest[i];
+    ExFreePool(reply);
+    *unixPath = out;
+    return 0;
+}
+
+static void LetterNames(WCHAR letter, WCHAR* device, WCHAR* link, UNICODE_STRING* deviceName,
+                        UNICODE_STRING* linkName)
+{
+    static const WCHAR deviceText[] = L"\\Device\\QorVol?";
+    static const WCHAR linkText[] = L"\\DosDevices\\?:";
+    RtlCopyMemory(device, deviceText, sizeof deviceText);
+    device[14] = letter;
+    RtlCopyMemory(link, linkText, sizeof linkText);
+    link[12] = letter;
+    RtlInitUnicodeString(deviceName, device);
+    RtlInitUnicodeString(linkName, link);
+}
+
+static BOOLEAN IsLetterDefined(WCHAR letter)
+{
+    WCHAR device[20], link[20];
+    UNICODE_STRING deviceName, linkName;
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE handle;
+    LetterNames(letter, device, link, &deviceName, &linkName);
+    InitializeObjectAttributes(&attributes, &linkName, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    if (!NT_SUCCESS(ZwOpenSymbolicLinkObject(&handle, GENERIC_READ, &attributes)))
+        return FALSE;
+    ZwClose(handle);
+    return TRUE;
+}
+
+/* Takes the letter back: the volume device and its link, then the mount manager's drive. */
+static void RemoveVolume(IMAGE* image)
+{
+    if (image->volume) {
+        WCHAR device[20], link[20];
+        UNICODE_STRING deviceName, linkName;
+        LetterNames(image->letter, device, link, &deviceName, &linkName);
+        IoDeleteSymbolicLink(&linkName);
+        IoDeleteDevice(image->volume);
+        image->volume = NULL;
+    }
+    if (image->mountmgrLetter) {
+        DefineLetter(image->letter, NULL);
+        image->mountmgrLetter = FALSE;
+    }
+    image->state &= ~STATE_INSERTED;
+    image->mask = 0;
+    image->letter = 0;
+}
+
+static ULONG CreateVolume(IMAGE* image, ULONG index)
+{
+    WCHAR device[20], link[20];
+    UNICODE_STRING deviceName, linkName;
+    PDEVICE_OBJECT volume;
+    NTSTATUS status;
+    LetterNames(image->letter, device, link, &deviceName, &linkName);
+    status = IoCreateDevice(g_driver, sizeof(VOLUME_EXTENSION), &deviceName, FILE_DEVICE_DISK, 0, FALSE, &volume);
+    if (!NT_SUCCESS(status))
+        return ToWin32(status);
+    ((VOLUME_EXTENSION*)volume->DeviceExtension)->magic = VOLUME_MAGIC;
+    ((VOLUME_EXTENSION*)volume->DeviceExtension)->index = index;
+    volume->Flags |= DO_BUFFERED_IO;
+    volume->Flags &= ~DO_DEVICE_INITIALIZING;
+    /* The mount manager's link goes to its own device; ours answers the volume query. */
+    IoDeleteSymbolicLink(&linkName);
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(volume);
+        return ToWin32(status);
+    }
+    image->volume = volume;
+    return 0;
+}
+
+/* ------------------------------------------------------------------ requests (worker thread) */
+
+static IMAGE* ImageAt(ULONG index)
+{
+    if (index == 0 || index > MAX_IMAGES || !(g_images[index].state & STATE_OPEN))
+        return NULL;
+    return &g_images[index];
+}
+
+static BOOLEAN CopyField(char* to, const UCHAR* from)
+{
+    SIZE_T length = strnlen((const char*)from, PATH_FIELD);
+    if (length == 0 || length == PATH_FIELD)
+        return FALSE;
+    RtlCopyMemory(to, from, length + 1);
+    return TRUE;
+}
+
+static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
+{
+    /* Layout: magic, mode, type GUID, descriptor {u32 1, image[1024], change[1024], u64 event},
+     * u32 n, extra[n], one zero byte. */
+    const UCHAR* descriptor = buffer + 24;
+    ULONG extraSize = GetU32(buffer + 2084);
+    ULONG index, code;
+    UCHAR* data = NULL;
+    ULONG size = 0;
+    IMAGE* image;
+    GUID type;
+
+    RtlCopyMemory(&type, buffer + 8, sizeof type);
+    if (extraSize > inSize - OPEN_FIXED_SIZE || GetU32(descriptor) != 1)
+        return W32_INVALID_PARAMETER;
+    if (!IsEqualGUID(&type, &kArchiveType) && !IsEqualGUID(&type, &kVhdType))
+        return W32_INVALID_PARAMETER;
+    for (index = 1; index <= MAX_IMAGES && g_images[index].state; index++)
+        ;
+    if (index > MAX_IMAGES)
+        return W32_TOO_MANY_IMAGES;
+    image = &g_images[index];
+    RtlZeroMemory(image, sizeof *image);
+    if (!CopyField(image->image, descriptor + 4) || !CopyField(image->change, descriptor + 4 + PATH_FIELD))
+        return W32_INVALID_PARAMETER;
+    code = ReadImage(image->image, &data, &size);
+    if (!code)
+        code = WalkImage(data, size, NULL, NULL);
+    if (data)
+        ExFreePool(data);
+    if (code)
+        return code;
+    image->state = STATE_OPEN;
+    image->mode = GetU32(buffer + 4);
+    image->ready = *event;
+    *event = NULL;
+    InterlockedIncrement(&g_imageCount);
+    PutU32(buffer + 4, index);
+    return 0;
+}
+
+static ULONG SingleLetter(ULONG mask, WCHAR* letter)
+{
+    ULONG bit;
+    if (mask == 0 || (mask & (mask - 1)) || (mask & 0xFC000003))
+        return W32_INVALID_PARAMETER;
+    for (bit = 0; !(mask & (1u << bit)); bit++)
+        ;
+    *letter = (WCHAR)('A' + bit);
+    return 0;
+}
+
+static ULONG DoInsert(ULONG index, ULONG mask)
+{
+    IMAGE* image = ImageAt(index);
+    WCHAR letter;
+    ULONG code;
+    UCHAR* data = NULL;
+    ULONG size = 0;
+    char* unixPath = NULL;
+    HANDLE folder;
+    NTSTATUS status;
+
+    if (!image)
+        return W32_INVALID_PARAMETER;
+    if (image->state & STATE_INSERTED)
+        return W32_BUSY;
+    code = SingleLetter(mask, &letter);
+    if (code)
+        return code;
+    if (IsLetterDefined(letter))
+        return W32_ALREADY_ASSIGNED;
+
+    /* The image is read again: it may have been replaced since the open. */
+    code = ReadImage(image->image, &data, &size);
+    if (!code)
+        code = WalkImage(data, size, NULL, NULL);
+    if (!code) {
+        status = OpenPath(image->change, FILE_LIST_DIRECTORY, FILE_OPEN_IF, FILE_DIRECTORY_FILE, &folder, NULL);
+        if (NT_SUCCESS(status)) {
+            ZwClose(folder);
+            code = WalkImage(data, size, UnpackEntry, image->change);
+        } else {
+            code = ToWin32(status);
+        }
+    }
+    if (data)
+        ExFreePool(data);
+    if (!code)
+        code = UnixPathOf(image->change, &unixPath);
+    if (code)
+        return code;
+
+    image->letter = letter;
+    status = DefineLetter(letter, unixPath);
+    ExFreePool(unixPath);
+    if (!NT_SUCCESS(status)) {
+        image->letter = 0;
+        return ToWin32(status);
+    }
+    image->mountmgrLetter = TRUE;
+    code = CreateVolume(image, index);
+    if (code) {
+        RemoveVolume(image);
+        return code;
+    }
+    image->state |= STATE_INSERTED;
+    image->mask = mask;
+    if (image->ready)
+        KeSetEvent(image->ready, IO_NO_INCREMENT, FALSE);
+    return 0;
+}
+
+static ULONG DoRemove(ULONG index)
+{
+    IMAGE* image = ImageAt(index);
+    if (!image)
+        return W32_INVALID_PARAMETER;
+    if (!(image->state & STATE_INSERTED))
+        return W32_NOT_READY;
+    RemoveVolume(image);
+    return 0;
+}
+
+static void ReleaseImage(IMAGE* image)
+{
+    RemoveVolume(image);
+    if (image->ready)
+        ObDereferenceObject(image->ready);
+    RtlZeroMemory(image, sizeof *image);
+    InterlockedDecrement(&g_imageCount);
+}
+
+static ULONG DoClose(ULONG index)
+{
+    IMAGE* image = ImageAt(index);
+    if (!image)
+        return W32_INVALID_PARAMETER;
+    /* Closing an image that is still inserted takes its letter back first. */
+    ReleaseImage(image);
+    return 0;
+}
+
+static ULONG DoEnum(UCHAR* buffer, ULONG outSize)
+{
+    ULONG index, count = 0;
+    for (index = 1; index <= MAX_IMAGES; index++) {
+        if (!(g_images[index].state & STATE_OPEN))
+            continue;
+        if (8 + (count + 1) * 4 <= outSize)
+            PutU32(buffer + 8 + count * 4, index);
+        count++;
+    }
+    PutU32(buffer + 4, count);
+    return 0;
+}
+
+static ULONG DoInfo(UCHAR* buffer, ULONG size)
+{
+    ULONG index = GetU32(buffer + 8);
+    IMAGE* image = ImageAt(index);
+    UCHAR block[33 + PATH_FIELD];
+    ULONG blockSize = size - 8, length;
+    if (!image)
+        return W32_INVALID_PARAMETER;
+    RtlZeroMemory(block, sizeof block);
+    PutU32(block + 0, blockSize);
+    PutU32(block + 4, index);
+    PutU32(block + 8, image->state);
+    PutU32(block + 12, image->mode);
+    *(USHORT*)(block + 16) = image->letter;
+    PutU32(block + 29, image->mask);
+    length = (ULONG)strlen(image->image);
+    RtlCopyMemory(block + 33, image->image, length + 1 < PATH_FIELD ? length + 1 : PATH_FIELD);
+    RtlZeroMemory(buffer + 8, blockSize);
+    RtlCopyMemory(buffer + 8, block, blockSize < sizeof block ? blockSize : sizeof block);
+    return 0;
+}
+
+static void ProcessRequest(WORK_ITEM* item)
+{
+    PIRP irp = item->irp;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG inSize = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG outSize = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    UCHAR* buffer = irp->AssociatedIrp.SystemBuffer;
+    ULONG status;
+
+    switch (code) {
+    case IOCTL_QOR_IMAGE_OPEN:
+        status = DoOpen(buffer, inSize, &item->event);
+        break;
+    case IOCTL_QOR_IMAGE_INSERT:
+        status = DoInsert(GetU32(buffer + 8), GetU32(buffer + 12));
+        break;
+    case IOCTL_QOR_IMAGE_REMOVE:
+    case IOCTL_QOR_IMAGE_REMOVE_NOFLAG:
+        status = DoRemove(GetU32(buffer + 8));
+        break;
+    case IOCTL_QOR_IMAGE_CLOSE:
+        status = DoClose(GetU32(buffer + 8));
+        break;
+    case IOCTL_QOR_IMAGE_FLUSH:
+        status = ImageAt(GetU32(buffer + 8)) ? 0 : W32_INVALID_PARAMETER;
+        break;
+    case IOCTL_QOR_ENUM_IMAGES:
+        status = DoEnum(buffer, outSize);
+        break;
+    case IOCTL_QOR_GET_IMAGE_INFO:
+        status = DoInfo(buffer, inSize);
+        break;
+    default:
+        status = W32_INVALID_PARAMETER;
+        break;
+    }
+    if (item->event)
+        ObDereferenceObject(item->event);
+    PutU32(buffer, status);
+    ExFreePool(item);
+    CompleteIrp(irp, STATUS_SUCCESS, outSize);
+}
+
+static WORK_ITEM* NextItem(void)
+{
+    KIRQL irql;
+    WORK_ITEM* item = NULL;
+    KeAcquireSpinLock(&g_queueLock, &irql);
+    if (!IsListEmpty(&g_queue))
+        item = CONTAINING_RECORD(RemoveHeadList(&g_queue), WORK_ITEM, link);
+    KeReleaseSpinLock(&g_queueLock, irql);
+    return item;
+}
+
+static VOID NTAPI WorkerMain(PVOID context)
+{
+    (void)context;
+    while (!g_stopping) {
+        WORK_ITEM* item;
+        KeWaitForSingleObject(&g_queueSignal, Executive, KernelMode, FALSE, NULL);
+        while (!g_stopping && (item = NextItem()) != NULL)
+            ProcessRequest(item);
+    }
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+/* ------------------------------------------------------------------ dispatch */
+
+/* The event handle of an open request lives in the client's process. */
+static ULONG ReferenceClientEvent(ULONG64 handleValue, PKEVENT* event)
+{
+    OBJECT_ATTRIBUTES attributes;
+    CLIENT_ID client;
+    HANDLE process, mine;
+    NTSTATUS status;
+    *event = NULL;
+    if (handleValue == 0)
+        return 0;
+    InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
+    client.UniqueProcess = PsGetCurrentProcessId();
+    client.UniqueThread = NULL;
+    status = ZwOpenProcess(&process, PROCESS_DUP_HANDLE, &attributes, &client);
+    if (!NT_SUCCESS(status))
+        return W32_INVALID_HANDLE;
+    status = ZwDuplicateObject(process, (HANDLE)(ULONG_PTR)handleValue, NtCurrentProcess(), &mine,
+                               EVENT_MODIFY_STATE | SYNCHRONIZE, 0, 0);
+    ZwClose(process);
+    if (!NT_SUCCESS(status))
+        return W32_INVALID_HANDLE;
+    status = ObReferenceObjectByHandle(mine, EVENT_MODIFY_STATE, EVENT_TYPE_PTR, KernelMode, (PVOID*)event, NULL);
+    ZwClose(mine);
+    if (!NT_SUCCESS(status)) {
+        *event = NULL;
+        return W32_INVALID_HANDLE;
+    }
+    return 0;
+}
+
+/* Smallest input and output of each queued request's fixed layout. */
+static BOOLEAN SizesFit(ULONG code, ULONG inSize, ULONG outSize)
+{
+    switch (code) {
+    case IOCTL_QOR_IMAGE_OPEN:
+        return inSize >= OPEN_FIXED_SIZE && outSize >= 8;
+    case IOCTL_QOR_IMAGE_INSERT:
+        return inSize >= 16 && outSize >= 4;
+    case IOCTL_QOR_IMAGE_REMOVE:
+    case IOCTL_QOR_IMAGE_REMOVE_NOFLAG:
+    case IOCTL_QOR_IMAGE_CLOSE:
+    case IOCTL_QOR_IMAGE_FLUSH:
+        return inSize >= 12 && outSize >= 4;
+    case IOCTL_QOR_ENUM_IMAGES:
+        return inSize >= 8 && outSize >= 8;
+    case IOCTL_QOR_GET_IMAGE_INFO:
+        return inSize >= 12 && outSize >= inSize;
+    default:
+        return FALSE;
+    }
+}
+
+static NTSTATUS DispatchVolumeControl(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    VOLUME_EXTENSION* extension = device->DeviceExtension;
+    UCHAR* buffer = irp->AssociatedIrp.SystemBuffer;
+    if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_QOR_QUERY_VOLUME)
+        return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (stack->Parameters.DeviceIoControl.OutputBufferLength < 8 || !buffer)
+        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    PutU32(buffer, QOR_REPLY_MAGIC);
+    PutU32(buffer + 4, extension->index);
+    return CompleteIrp(irp, STATUS_SUCCESS, 8);
+}
+
+static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG inSize = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG outSize = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    UCHAR* buffer = irp->AssociatedIrp.SystemBuffer;
+    WORK_ITEM* item;
+    KIRQL irql;
+
+    if (device != g_controller)
+        return DispatchVolumeControl(device, irp);
+
+    if (code == IOCTL_QOR_GET_VERSION) {
+        if (outSize < 12 || !buffer)
+            return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        PutU32(buffer, 0);
+        PutU32(buffer + 4, (ULONG)g_imageCount);
+        PutU32(buffer + 8, QOR_DRIVER_VERSION);
+        return CompleteIrp(irp, STATUS_SUCCESS, 12);
+    }
+    if (code == IOCTL_QOR_QUERY_VOLUME)
+        return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (!SizesFit(code, inSize, outSize) || !buffer)
+        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    if (GetU32(buffer) != QOR_REQUEST_MAGIC) {
+        PutU32(buffer, W32_INVALID_PARAMETER);
+        return CompleteIrp(irp, STATUS_SUCCESS, outSize);
+    }
+
+    item = Allocate(sizeof *item);
+    if (!item)
+        return CompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    item->irp = irp;
+    if (code == IOCTL_QOR_IMAGE_OPEN) {
+        ULONG64 handleValue;
+        ULONG status;
+        RtlCopyMemory(&handleValue, buffer + 24 + 4 + 2 * PATH_FIELD, sizeof handleValue);
+        status = ReferenceClientEvent(handleValue, &item->event);
+        if (status) {
+            ExFreePool(item);
+            PutU32(buffer, status);
+            return CompleteIrp(irp, STATUS_SUCCESS, outSize);
+        }
+    }
+    IoMarkIrpPending(irp);
+    KeAcquireSpinLock(&g_queueLock, &irql);
+    InsertTailList(&g_queue, &item->link);
+    KeReleaseSpinLock(&g_queueLock, irql);
+    KeSetEvent(&g_queueSignal, IO_NO_INCREMENT, FALSE);
+    return STATUS_PENDING;
+}
+
+static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp)
+{
+    (void)device;
+    return CompleteIrp(irp, STATUS_SUCCESS, 0);
+}
+
+/* Volume label, serial and file-system name, for callers that ask the volume device. */
+static NTSTATUS NTAPI DispatchQueryVolume(PDEVICE_OBJECT device, PIRP irp)
+{
+    static const WCHAR label[] = L"QORIMG";
+    static const WCHAR fileSystem[] = L"NTFS";
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG length = stack->Parameters.QueryVolume.Length;
+    UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+    if (device == g_controller || !out)
+        return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    RtlZeroMemory(out, length);
+    switch (stack->Parameters.QueryVolume.FsInformationClass) {
+    case FileFsVolumeInformation: {
+        FILE_FS_VOLUME_INFORMATION* info = (FILE_FS_VOLUME_INFORMATION*)out;
+        ULONG need = FIELD_OFFSET(FILE_FS_VOLUME_INFORMATION, VolumeLabel) + sizeof label - sizeof(WCHAR);
+        if (length < need)
+            return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        info->VolumeSerialNumber = QOR_DRIVER_VERSION;
+        info->VolumeLabelLength = sizeof label - sizeof(WCHAR);
+        RtlCopyMemory(info->VolumeLabel, label, sizeof label - sizeof(WCHAR));
+        return CompleteIrp(irp, STATUS_SUCCESS, need);
+    }
+    case FileFsAttributeInformation: {
+        FILE_FS_ATTRIBUTE_INFORMATION* info = (FILE_FS_ATTRIBUTE_INFORMATION*)out;
+        ULONG need = FIELD_OFFSET(FILE_FS_ATTRIBUTE_INFORMATION, FileSystemName) + sizeof fileSystem - sizeof(WCHAR);
+        if (length < need)
+            return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        info->FileSystemAttributes = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+        info->MaximumComponentNameLength = 255;
+        info->FileSystemNameLength = sizeof fileSystem - sizeof(WCHAR);
+        RtlCopyMemory(info->FileSystemName, fileSystem, sizeof fileSystem - sizeof(WCHAR));
+        return CompleteIrp(irp, STATUS_SUCCESS, need);
+    }
+    case FileFsDeviceInformation: {
+        FILE_FS_DEVICE_INFORMATION* info = (FILE_FS_DEVICE_INFORMATION*)out;
+        if (length < sizeof *info)
+            return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        info->DeviceType = FILE_DEVICE_DISK;
+        info->Characteristics = 0;
+        return CompleteIrp(irp, STATUS_SUCCESS, sizeof *info);
+    }
+    default:
+        return CompleteIrp(irp, STATUS_INVALID_INFO_CLASS, 0);
+    }
+}
+
+static VOID NTAPI Unload(PDRIVER_OBJECT driver)
+{
+    WORK_ITEM* item;
+    ULONG index;
+    (void)driver;
+    g_stopping = 1;
+    KeSetEvent(&g_queueSignal, IO_NO_INCREMENT, FALSE);
+    if (g_worker) {
+        ZwWaitForSingleObject(g_worker, FALSE, NULL);
+        ZwClose(g_worker);
+    }
+    while ((item = NextItem()) != NULL) {
+        if (item->event)
+            ObDereferenceObject(item->event);
+        CompleteIrp(item->irp, STATUS_CANCELLED, 0);
+        ExFreePool(item);
+    }
+    /* A stopped driver leaves no letter behind. */
+    for (index = 1; index <= MAX_IMAGES; index++)
+        if (g_images[index].state)
+            ReleaseImage(&g_images[index]);
+    IoDeleteSymbolicLink(&g_controllerLink);
+    IoDeleteDevice(g_controller);
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+{
+    UNICODE_STRING name;
+    NTSTATUS status;
+    (void)registryPath;
+    g_driver = driver;
+    RtlInitUnicodeString(&name, L"\\Device\\QorBus");
+    RtlInitUnicodeString(&g_controllerLink, L"\\DosDevices\\QorBus");
+    status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_controller);
+    if (!NT_SUCCESS(status))
+        return status;
+    g_controller->Flags |= DO_BUFFERED_IO;
+    status = IoCreateSymbolicLink(&g_controllerLink, &name);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(g_controller);
+        return status;
+    }
+    KeInitializeSpinLock(&g_queueLock);
+    InitializeListHead(&g_queue);
+    KeInitializeEvent(&g_queueSignal, SynchronizationEvent, FALSE);
+    status = PsCreateSystemThread(&g_worker, THREAD_ALL_ACCESS, NULL, NULL, NULL, WorkerMain, NULL);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteSymbolicLink(&g_controllerLink);
+        IoDeleteDevice(g_controller);
+        return status;
+    }
+    driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
+    driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
+    driver->MajorFunction[IRP_MJ_QUERY_VOLUME_INFORMATION] = DispatchQueryVolume;
+    driver->DriverUnload = Unload;
+    g_controller->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
