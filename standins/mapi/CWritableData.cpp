@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -15,7 +16,7 @@ std::mutex g_registryLock;
 std::vector<std::weak_ptr<CWritableData>> g_registry;
 std::vector<MAPIUID> g_deleted;
 
-constexpr ULONG kTreeVersion = 1;
+constexpr ULONG kTreeVersion = 2;
 
 class CWriter {
 public:
@@ -106,10 +107,10 @@ std::wstring CWritableData::FileFor(const MAPIUID& service)
     return std::wstring(base) + L"\\Vostrel\\Writable Stores\\" + name + L".store";
 }
 
-std::wstring CWritableData::MessageName(ULONG id)
+std::wstring CWritableData::MessageName(ULONG folder, ULONG id)
 {
-    wchar_t name[16];
-    wsprintfW(name, L"M%08lx", id);
+    wchar_t name[32];
+    wsprintfW(name, L"M%08lx.%08lx", folder, id);
     return name;
 }
 
@@ -168,9 +169,6 @@ HRESULT CWritableData::SaveTree()
         out.Long(static_cast<ULONG>(folder.children.size()));
         for (ULONG child : folder.children)
             out.Long(child);
-        out.Long(static_cast<ULONG>(folder.messages.size()));
-        for (ULONG message : folder.messages)
-            out.Long(message);
         std::vector<ULONG> tags = folder.props.Tags();
         out.Long(static_cast<ULONG>(tags.size()));
         for (ULONG tag : tags) {
@@ -221,12 +219,6 @@ HRESULT CWritableData::LoadTree()
                 return MAPI_E_CORRUPT_DATA;
         if (!in.Count(n))
             return MAPI_E_CORRUPT_DATA;
-        folder.messages.resize(n);
-        for (ULONG& message : folder.messages)
-            if (!in.Long(message))
-                return MAPI_E_CORRUPT_DATA;
-        if (!in.Count(n))
-            return MAPI_E_CORRUPT_DATA;
         for (ULONG p = 0; p < n; ++p) {
             ULONG tag = 0, cb = 0;
             if (!in.Long(tag) || !in.Count(cb))
@@ -248,16 +240,37 @@ HRESULT CWritableData::LoadTree()
     }
     if (!FindFolder(kRootFolder) || !FindFolder(kIpmSubtree))
         return MAPI_E_CORRUPT_DATA;
-    for (auto& entry : m_folders)
-        for (ULONG id : entry.second.messages) {
-            Message message;
-            message.id = id;
-            message.folder = entry.first;
-            if (FAILED(m_root->OpenStorage(MessageName(id).c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                           nullptr, 0, message.storage.GetAddressOf())))
-                return MAPI_E_CORRUPT_DATA;
-            m_messages[id] = message;
-        }
+    // The messages are the storages named after their folder and id, in
+    // the order of their ids (the order they were made in).
+    ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(m_root->EnumElements(0, nullptr, 0, elements.GetAddressOf())))
+        return MAPI_E_CORRUPT_DATA;
+    std::map<ULONG, ULONG> found; // id -> folder
+    STATSTG stat2{};
+    while (elements->Next(1, &stat2, nullptr) == S_OK) {
+        ULONG folder = 0, id = 0;
+        bool isMessage = stat2.type == STGTY_STORAGE && stat2.pwcsName && stat2.pwcsName[0] == L'M' &&
+                         swscanf(stat2.pwcsName + 1, L"%8lx.%8lx", &folder, &id) == 2 &&
+                         MessageName(folder, id) == stat2.pwcsName;
+        CoTaskMemFree(stat2.pwcsName);
+        if (!isMessage)
+            continue;
+        if (!FindFolder(folder))
+            return MAPI_E_CORRUPT_DATA;
+        found[id] = folder;
+    }
+    for (const auto& entry : found) {
+        Message message;
+        message.id = entry.first;
+        message.folder = entry.second;
+        if (FAILED(m_root->OpenStorage(MessageName(message.folder, message.id).c_str(), nullptr,
+                                       STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                       message.storage.GetAddressOf())))
+            return MAPI_E_CORRUPT_DATA;
+        FindFolder(message.folder)->messages.push_back(message.id);
+        m_messages[message.id] = message;
+        m_nextId = std::max(m_nextId, message.id + 1);
+    }
     return S_OK;
 }
 
@@ -345,7 +358,7 @@ HRESULT CWritableData::AddMessage(ULONG folder, ULONG* id)
         return MAPI_E_NOT_FOUND;
     Message message;
     message.id = m_nextId;
-    HRESULT hr = m_root->CreateStorage(MessageName(message.id).c_str(),
+    HRESULT hr = m_root->CreateStorage(MessageName(folder, message.id).c_str(),
                                        STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
                                        message.storage.GetAddressOf());
     if (FAILED(hr))
@@ -355,7 +368,8 @@ HRESULT CWritableData::AddMessage(ULONG folder, ULONG* id)
     owner->messages.push_back(message.id);
     *id = message.id;
     m_messages[message.id] = message;
-    return SaveTree();
+    // The storage's name records the message; the tree need not change.
+    return m_root->Commit(STGC_DEFAULT);
 }
 
 void CWritableData::RemoveMessage(ULONG id)
@@ -363,11 +377,12 @@ void CWritableData::RemoveMessage(ULONG id)
     Message* message = FindMessage(id);
     if (!message)
         return;
-    if (Folder* owner = FindFolder(message->folder))
+    ULONG folder = message->folder;
+    if (Folder* owner = FindFolder(folder))
         owner->messages.erase(std::remove(owner->messages.begin(), owner->messages.end(), id), owner->messages.end());
     m_messages.erase(id);
-    m_root->DestroyElement(MessageName(id).c_str());
-    SaveTree();
+    m_root->DestroyElement(MessageName(folder, id).c_str());
+    m_root->Commit(STGC_DEFAULT);
 }
 
 void CWritableData::RemoveFolder(ULONG id)

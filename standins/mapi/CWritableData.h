@@ -6,8 +6,9 @@
 // The content lives in one compound file per service under the user's
 // local application data ("Vostrel\Writable Stores\<service UID>.store"):
 // a stream "Folders" holds the folder tree and the folders' properties
-// (rewritten at every change of them), and a storage "M<id>" per message
-// holds the message in the layout of messages on storage. The file is open
+// (rewritten at every change of them), and a storage "M<folder>.<id>" per
+// message holds the message in the layout of messages on storage (its name
+// alone records the message, so adding one rewrites nothing else). The file is open
 // in direct mode, so what a message's SaveChanges writes is in the file at
 // once. Where the file cannot be made, the same layout lives in memory.
 // One content object exists per service while anything uses it; the next
@@ -81,7 +82,7 @@ private:
     HRESULT Open();
     HRESULT LoadTree();
     void CreateTree();
-    static std::wstring MessageName(ULONG id);
+    static std::wstring MessageName(ULONG folder, ULONG id);
 
     std::recursive_mutex m_lock;
     MAPIUID m_service;
