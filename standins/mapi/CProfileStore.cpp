@@ -190,7 +190,8 @@ HRESULT CProfileStore::SaveSection(const std::wstring& profile, const MAPIUID& u
         return MAPI_E_CALL_FAILED;
     for (ULONG id : bag.Tags()) {
         const SPropValue* value = bag.Find(PROP_ID(id));
-        if (!value || PROP_TYPE(value->ulPropTag) == PT_ERROR)
+        // Error values and objects are no property a section can keep.
+        if (!value || PROP_TYPE(value->ulPropTag) == PT_ERROR || PROP_TYPE(value->ulPropTag) == PT_OBJECT)
             continue;
         wchar_t name[16];
         wsprintfW(name, L"%08x", value->ulPropTag);
