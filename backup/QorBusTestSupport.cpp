@@ -55,7 +55,16 @@ bool RemoveDriver()
     ServiceHandle service(OpenServiceW(manager.handle, kServiceName, SERVICE_ALL_ACCESS));
     if (!service.handle)
         return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    // A service left by a session that ended without stopping it: started
+    // once more, the driver takes back the letters it had recorded.
     SERVICE_STATUS status = {};
+    if (QueryServiceStatus(service.handle, &status) && status.dwCurrentState == SERVICE_STOPPED) {
+        const std::wstring path = DriverPath();
+        ChangeServiceConfigW(service.handle, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, path.c_str(),
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (StartServiceW(service.handle, 0, nullptr))
+            WaitForState(service.handle, SERVICE_RUNNING);
+    }
     if (QueryServiceStatus(service.handle, &status) && status.dwCurrentState != SERVICE_STOPPED) {
         ControlService(service.handle, SERVICE_CONTROL_STOP, &status);
         WaitForState(service.handle, SERVICE_STOPPED);

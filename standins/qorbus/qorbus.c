@@ -119,6 +119,7 @@ static volatile LONG g_stopping;
 static HANDLE g_worker;
 static IMAGE g_images[MAX_IMAGES + 1];
 static volatile LONG g_imageCount;
+static UNICODE_STRING g_serviceKey; /* the driver's service key, where it records its letters */
 
 static NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
@@ -507,6 +508,58 @@ static ULONG CreateVolume(IMAGE* image, ULONG index)
     return 0;
 }
 
+/* The letters shown are recorded in the service key ("MountedLetters", a drive mask), so that a
+ * session that ended without unloading the driver (a killed wineserver) leaves no stale letter:
+ * the next start takes them back. */
+static const WCHAR kLettersValue[] = L"MountedLetters";
+
+static HANDLE OpenServiceKey(void)
+{
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key;
+    if (!g_serviceKey.Buffer)
+        return NULL;
+    InitializeObjectAttributes(&attributes, &g_serviceKey, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    return NT_SUCCESS(ZwOpenKey(&key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes)) ? key : NULL;
+}
+
+static void RecordLetters(void)
+{
+    UNICODE_STRING name;
+    ULONG index, mask = 0;
+    HANDLE key = OpenServiceKey();
+    if (!key)
+        return;
+    for (index = 1; index <= MAX_IMAGES; index++)
+        if (g_images[index].mountmgrLetter)
+            mask |= 1u << (g_images[index].letter - 'A');
+    RtlInitUnicodeString(&name, kLettersValue);
+    ZwSetValueKey(key, &name, 0, REG_DWORD, &mask, sizeof mask);
+    ZwClose(key);
+}
+
+static void RemoveStaleLetters(void)
+{
+    UNICODE_STRING name;
+    UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+    KEY_VALUE_PARTIAL_INFORMATION* value = (KEY_VALUE_PARTIAL_INFORMATION*)buffer;
+    ULONG size = 0, mask, bit;
+    HANDLE key = OpenServiceKey();
+    if (!key)
+        return;
+    RtlInitUnicodeString(&name, kLettersValue);
+    if (NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &size)) &&
+        value->Type == REG_DWORD && value->DataLength == sizeof(ULONG)) {
+        RtlCopyMemory(&mask, value->Data, sizeof mask);
+        for (bit = 2; bit < 26; bit++)
+            if (mask & (1u << bit))
+                DefineLetter((WCHAR)('A' + bit), NULL);
+        mask = 0;
+        ZwSetValueKey(key, &name, 0, REG_DWORD, &mask, sizeof mask);
+    }
+    ZwClose(key);
+}
+
 /* ------------------------------------------------------------------ requests (worker thread) */
 
 static IMAGE* ImageAt(ULONG index)
@@ -633,6 +686,7 @@ static ULONG DoInsert(ULONG index, ULONG mask)
     }
     image->state |= STATE_INSERTED;
     image->mask = mask;
+    RecordLetters();
     if (image->ready)
         KeSetEvent(image->ready, IO_NO_INCREMENT, FALSE);
     return 0;
@@ -646,6 +700,7 @@ static ULONG DoRemove(ULONG index)
     if (!(image->state & STATE_INSERTED))
         return W32_NOT_READY;
     RemoveVolume(image);
+    RecordLetters();
     return 0;
 }
 
@@ -656,6 +711,7 @@ static void ReleaseImage(IMAGE* image)
         ObDereferenceObject(image->ready);
     RtlZeroMemory(image, sizeof *image);
     InterlockedDecrement(&g_imageCount);
+    RecordLetters();
 }
 
 static ULONG DoClose(ULONG index)
@@ -967,14 +1023,24 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver)
             ReleaseImage(&g_images[index]);
     IoDeleteSymbolicLink(&g_controllerLink);
     IoDeleteDevice(g_controller);
+    if (g_serviceKey.Buffer)
+        ExFreePool(g_serviceKey.Buffer);
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     UNICODE_STRING name;
     NTSTATUS status;
-    (void)registryPath;
     g_driver = driver;
+    if (registryPath && registryPath->Length) {
+        g_serviceKey.Buffer = Allocate(registryPath->Length + sizeof(WCHAR));
+        if (g_serviceKey.Buffer) {
+            RtlCopyMemory(g_serviceKey.Buffer, registryPath->Buffer, registryPath->Length);
+            g_serviceKey.Length = registryPath->Length;
+            g_serviceKey.MaximumLength = registryPath->Length + sizeof(WCHAR);
+        }
+    }
+    RemoveStaleLetters();
     RtlInitUnicodeString(&name, L"\\Device\\QorBus");
     RtlInitUnicodeString(&g_controllerLink, L"\\DosDevices\\QorBus");
     status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_controller);
