@@ -267,14 +267,19 @@ TEST_F(ImageMountDriver, RefusedLettersReleaseTheIndex)
 {
     const std::wstring image = m_folder + L"\\volume.KZF";
     ASSERT_TRUE(WriteBytes(image, BuildImage({{"a.txt", "a"}})));
+    // The shared event stays signalled once a mount has come up; a mount
+    // after that must still see its own insert fail.
+    HANDLE signalled = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    HANDLE fresh = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     struct Case {
         const wchar_t* letter;
+        HANDLE event;
         const wchar_t* code;
-    } cases[] = {{L"C:", L"E000001A"}, {L"A:", L"E000001B"}};
+    } cases[] = {{L"C:", fresh, L"E000001A"}, {L"C:", signalled, L"E000001A"}, {L"A:", signalled, L"E000001B"}};
     for (const Case& c : cases) {
         CLogMark mark;
         uint32_t index = 0;
-        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), c.letter, &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index), 0);
+        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), c.letter, &GUID_QOR_IMAGE_ARCHIVE, c.event, &index), 0);
         const std::wstring log = mark.Since();
         EXPECT_NE(log.find(std::wstring(L"Function QorApiImageInsert() failed, error code ") + c.code + L"."),
                   std::wstring::npos)
@@ -284,6 +289,8 @@ TEST_F(ImageMountDriver, RefusedLettersReleaseTheIndex)
         ASSERT_TRUE(QorApiEnumImages(m_controller, indices, &count, nullptr));
         EXPECT_EQ(count, 0u) << "the failed insert left its index open";
     }
+    CloseHandle(signalled);
+    CloseHandle(fresh);
 }
 
 TEST_F(ImageMountDriver, DismountFailuresNameTheLookup)
