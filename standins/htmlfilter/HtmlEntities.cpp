@@ -1,0 +1,81 @@
+#include "HtmlEntities.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+struct Entity {
+    const wchar_t* name;
+    unsigned long code;
+};
+
+// Sorted by name (wcscmp order) for a binary search.
+const Entity kEntities[] = {
+    {L"AElig", 198}, {L"Aacute", 193}, {L"Acirc", 194}, {L"Agrave", 192}, {L"Alpha", 913}, {L"Aring", 197},
+    {L"Atilde", 195}, {L"Auml", 196}, {L"Beta", 914}, {L"Ccedil", 199}, {L"Chi", 935}, {L"Dagger", 8225},
+    {L"Delta", 916}, {L"ETH", 208}, {L"Eacute", 201}, {L"Ecirc", 202}, {L"Egrave", 200}, {L"Epsilon", 917},
+    {L"Eta", 919}, {L"Euml", 203}, {L"Gamma", 915}, {L"Iacute", 205}, {L"Icirc", 206}, {L"Igrave", 204},
+    {L"Iota", 921}, {L"Iuml", 207}, {L"Kappa", 922}, {L"Lambda", 923}, {L"Mu", 924}, {L"Ntilde", 209},
+    {L"Nu", 925}, {L"OElig", 338}, {L"Oacute", 211}, {L"Ocirc", 212}, {L"Ograve", 210}, {L"Omega", 937},
+    {L"Omicron", 927}, {L"Oslash", 216}, {L"Otilde", 213}, {L"Ouml", 214}, {L"Phi", 934}, {L"Pi", 928},
+    {L"Prime", 8243}, {L"Psi", 936}, {L"Rho", 929}, {L"Scaron", 352}, {L"Sigma", 931}, {L"THORN", 222},
+    {L"Tau", 932}, {L"Theta", 920}, {L"Uacute", 218}, {L"Ucirc", 219}, {L"Ugrave", 217}, {L"Upsilon", 933},
+    {L"Uuml", 220}, {L"Xi", 926}, {L"Yacute", 221}, {L"Yuml", 376}, {L"Zeta", 918},
+    {L"aacute", 225}, {L"acirc", 226}, {L"acute", 180}, {L"aelig", 230}, {L"agrave", 224}, {L"alpha", 945},
+    {L"amp", 38}, {L"apos", 39}, {L"aring", 229}, {L"atilde", 227}, {L"auml", 228}, {L"bdquo", 8222},
+    {L"beta", 946}, {L"brvbar", 166}, {L"bull", 8226}, {L"ccedil", 231}, {L"cedil", 184}, {L"cent", 162},
+    {L"chi", 967}, {L"circ", 710}, {L"copy", 169}, {L"curren", 164}, {L"dagger", 8224}, {L"darr", 8595},
+    {L"deg", 176}, {L"delta", 948}, {L"divide", 247}, {L"eacute", 233}, {L"ecirc", 234}, {L"egrave", 232},
+    {L"emsp", 8195}, {L"ensp", 8194}, {L"epsilon", 949}, {L"eta", 951}, {L"eth", 240}, {L"euml", 235},
+    {L"euro", 8364}, {L"frac12", 189}, {L"frac14", 188}, {L"frac34", 190}, {L"gamma", 947}, {L"gt", 62},
+    {L"harr", 8596}, {L"hellip", 8230}, {L"iacute", 237}, {L"icirc", 238}, {L"iexcl", 161}, {L"igrave", 236},
+    {L"iota", 953}, {L"iquest", 191}, {L"iuml", 239}, {L"kappa", 954}, {L"lambda", 955}, {L"laquo", 171},
+    {L"larr", 8592}, {L"ldquo", 8220}, {L"lrm", 8206}, {L"lsaquo", 8249}, {L"lsquo", 8216}, {L"lt", 60},
+    {L"macr", 175}, {L"mdash", 8212}, {L"micro", 181}, {L"middot", 183}, {L"mu", 956}, {L"nbsp", 160},
+    {L"ndash", 8211}, {L"not", 172}, {L"ntilde", 241}, {L"nu", 957}, {L"oacute", 243}, {L"ocirc", 244},
+    {L"oelig", 339}, {L"ograve", 242}, {L"omega", 969}, {L"omicron", 959}, {L"ordf", 170}, {L"ordm", 186},
+    {L"oslash", 248}, {L"otilde", 245}, {L"ouml", 246}, {L"para", 182}, {L"permil", 8240}, {L"phi", 966},
+    {L"pi", 960}, {L"plusmn", 177}, {L"pound", 163}, {L"prime", 8242}, {L"psi", 968}, {L"quot", 34},
+    {L"raquo", 187}, {L"rarr", 8594}, {L"rdquo", 8221}, {L"reg", 174}, {L"rho", 961}, {L"rlm", 8207},
+    {L"rsaquo", 8250}, {L"rsquo", 8217}, {L"sbquo", 8218}, {L"scaron", 353}, {L"sect", 167}, {L"shy", 173},
+    {L"sigma", 963}, {L"sigmaf", 962}, {L"sup1", 185}, {L"sup2", 178}, {L"sup3", 179}, {L"szlig", 223},
+    {L"tau", 964}, {L"theta", 952}, {L"thinsp", 8201}, {L"thorn", 254}, {L"tilde", 732}, {L"times", 215},
+    {L"trade", 8482}, {L"uacute", 250}, {L"uarr", 8593}, {L"ucirc", 251}, {L"ugrave", 249}, {L"uml", 168},
+    {L"upsilon", 965}, {L"uuml", 252}, {L"xi", 958}, {L"yacute", 253}, {L"yen", 165}, {L"yuml", 255},
+    {L"zeta", 950}, {L"zwj", 8205}, {L"zwnj", 8204},
+};
+
+// windows-1252 meanings of the bytes 0x80-0x9F (0 where the byte is unassigned).
+const unsigned short kWindows1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
+    0x0178,
+};
+
+} // namespace
+
+unsigned long LookupHtmlEntity(const std::wstring& name)
+{
+    const Entity* end = std::end(kEntities);
+    const Entity* found = std::lower_bound(std::begin(kEntities), end, name, [](const Entity& e, const std::wstring& n) {
+        return std::wcscmp(e.name, n.c_str()) < 0;
+    });
+    return found != end && name == found->name ? found->code : 0;
+}
+
+bool IsLegacyHtmlEntity(const std::wstring& name)
+{
+    const unsigned long code = LookupHtmlEntity(name);
+    return code == 38 || code == 60 || code == 62 || code == 34 || (code >= 160 && code <= 255);
+}
+
+unsigned long NumericHtmlReference(unsigned long value)
+{
+    if (value >= 0x80 && value <= 0x9F && kWindows1252High[value - 0x80])
+        return kWindows1252High[value - 0x80];
+    if (value == 0 || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
+        return 0xFFFD;
+    return value;
+}
