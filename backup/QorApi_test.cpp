@@ -82,6 +82,28 @@ TEST_F(QorApiNoDriver, ChecksMadeBeforeAnyRequest)
     }
 }
 
+// A driver of another version is refused, and the refused handle is closed
+// again (the stand-in's version reply counts the handles open on it).
+TEST(QorApiOtherDriver, VersionOtherThanTheOneKnownIsRefused)
+{
+    std::string error;
+    ASSERT_TRUE(qorbustest::InstallDriver(error, QOR_DRIVER_VERSION + 1)) << error;
+    HANDLE controller = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(QorApiControllerOpen(&controller), 0);
+    EXPECT_EQ(GetLastError(), QOR_E_DRIVER_VERSION);
+    EXPECT_EQ(controller, INVALID_HANDLE_VALUE);
+
+    HANDLE raw = CreateFileA("\\\\.\\QorBus", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(raw, INVALID_HANDLE_VALUE);
+    uint32_t handles = 0, version = 0;
+    EXPECT_TRUE(QorApiGetVersion(raw, &handles, &version));
+    EXPECT_EQ(version, QOR_DRIVER_VERSION + 1);
+    EXPECT_EQ(handles, 1u) << "the refused controller handle is still open";
+    CloseHandle(raw);
+    EXPECT_TRUE(qorbustest::RemoveDriver());
+}
+
 // With the driver: the protocol itself.
 class QorApiDriver : public CDriverTest {
 protected:

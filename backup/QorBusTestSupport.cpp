@@ -72,7 +72,7 @@ bool RemoveDriver()
     return DeleteService(service.handle) != FALSE;
 }
 
-bool InstallDriver(std::string& error)
+bool InstallDriver(std::string& error, DWORD reportedVersion)
 {
     if (!RemoveDriver()) {
         error = "an earlier QorBus service could not be removed";
@@ -89,6 +89,12 @@ bool InstallDriver(std::string& error)
                                          path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service.handle) {
         error = "CreateService failed: " + std::to_string(GetLastError());
+        return false;
+    }
+    if (reportedVersion &&
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\QorBus", L"ReportedVersion",
+                        REG_DWORD, &reportedVersion, sizeof reportedVersion) != ERROR_SUCCESS) {
+        error = "the version to report could not be set";
         return false;
     }
     if (!StartServiceW(service.handle, 0, nullptr) || !WaitForState(service.handle, SERVICE_RUNNING)) {

@@ -29,6 +29,8 @@
  * also owns the image table. The ready event handle belongs to the client: it is duplicated
  * out of the client's process during dispatch (referencing it UserMode is not implemented).
  *
+ * The version reply's second dword is the number of handles open on the controller.
+ *
  * Image information block (IOCTL_QOR_GET_IMAGE_INFO, s bytes, cut to s):
  *   0 u32 s, 4 u32 index, 8 u32 state (1 open, 2 inserted), 12 u32 mode, 16 u16 letter,
  *   18-28 zero, 29 u32 drive mask (unaligned), 33 ANSI image path.
@@ -118,8 +120,9 @@ static KEVENT g_queueSignal;
 static volatile LONG g_stopping;
 static HANDLE g_worker;
 static IMAGE g_images[MAX_IMAGES + 1];
-static volatile LONG g_imageCount;
 static UNICODE_STRING g_serviceKey; /* the driver's service key, where it records its letters */
+static volatile LONG g_controllerHandles;
+static ULONG g_reportedVersion = QOR_DRIVER_VERSION;
 
 static NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
@@ -538,6 +541,24 @@ static void RecordLetters(void)
     ZwClose(key);
 }
 
+/* "ReportedVersion" in the service key makes the driver answer another version (for tests of
+ * the client's version check). */
+static void ReadReportedVersion(void)
+{
+    UNICODE_STRING name;
+    UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+    KEY_VALUE_PARTIAL_INFORMATION* value = (KEY_VALUE_PARTIAL_INFORMATION*)buffer;
+    ULONG size = 0;
+    HANDLE key = OpenServiceKey();
+    if (!key)
+        return;
+    RtlInitUnicodeString(&name, L"ReportedVersion");
+    if (NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &size)) &&
+        value->Type == REG_DWORD && value->DataLength == sizeof(ULONG))
+        RtlCopyMemory(&g_reportedVersion, value->Data, sizeof g_reportedVersion);
+    ZwClose(key);
+}
+
 static void RemoveStaleLetters(void)
 {
     UNICODE_STRING name;
@@ -614,7 +635,6 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
     image->mode = GetU32(buffer + 4);
     image->ready = *event;
     *event = NULL;
-    InterlockedIncrement(&g_imageCount);
     PutU32(buffer + 4, index);
     return 0;
 }
@@ -710,7 +730,6 @@ static void ReleaseImage(IMAGE* image)
     if (image->ready)
         ObDereferenceObject(image->ready);
     RtlZeroMemory(image, sizeof *image);
-    InterlockedDecrement(&g_imageCount);
     RecordLetters();
 }
 
@@ -912,8 +931,8 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
         if (outSize < 12 || !buffer)
             return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
         PutU32(buffer, 0);
-        PutU32(buffer + 4, (ULONG)g_imageCount);
-        PutU32(buffer + 8, QOR_DRIVER_VERSION);
+        PutU32(buffer + 4, (ULONG)g_controllerHandles);
+        PutU32(buffer + 8, g_reportedVersion);
         return CompleteIrp(irp, STATUS_SUCCESS, 12);
     }
     if (code == IOCTL_QOR_QUERY_VOLUME)
@@ -950,7 +969,12 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
 
 static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp)
 {
-    (void)device;
+    if (device == g_controller) {
+        if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE)
+            InterlockedIncrement(&g_controllerHandles);
+        else
+            InterlockedDecrement(&g_controllerHandles);
+    }
     return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
@@ -1041,6 +1065,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         }
     }
     RemoveStaleLetters();
+    ReadReportedVersion();
     RtlInitUnicodeString(&name, L"\\Device\\QorBus");
     RtlInitUnicodeString(&g_controllerLink, L"\\DosDevices\\QorBus");
     status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_controller);
