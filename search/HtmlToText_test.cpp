@@ -326,3 +326,73 @@ TEST_F(HtmlToTextTest, AMissingOrBrokenRegistrationIsReportedWithItsKey)
 }
 
 } // namespace
+
+namespace {
+
+// The converter over the stand-in filter, registered in the prefix by its
+// own module as a system registers its HTML filter.
+class HtmlToTextThroughTheHtmlFilter : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        HMODULE module = LoadLibraryW(L"htmlfilter.dll");
+        ASSERT_NE(nullptr, module);
+        auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllRegisterServer"));
+        ASSERT_NE(nullptr, registerServer);
+        EXPECT_EQ(S_OK, registerServer());
+        FreeLibrary(module);
+    }
+
+    std::wstring Convert(HtmlToText& converter, const std::string& html)
+    {
+        ComPtr<IStream> output = searchtest::EmptyStream();
+        converter.Convert(searchtest::StreamOf(html).Get(), output.Get());
+        return TextOf(output.Get());
+    }
+
+    searchtest::CComScope m_com;
+};
+
+TEST_F(HtmlToTextThroughTheHtmlFilter, HtmlBodiesBecomeTheirText)
+{
+    struct Case {
+        const char* name;
+        std::string html;
+        const wchar_t* text;
+    } cases[] = {
+        {"paragraphs", "<html><body><p>One</p><p>Two</p></body></html>", L"One\r\nTwo"},
+        {"entities", "<p>Fish &amp; chips &lt;today&gt; &#8211; &euro;5&nbsp;only, caf&eacute;</p>",
+         L"Fish & chips <today> - \x20AC" L"5 only, café"},
+        {"scripts and styles", "<head><style>.x{font:bold}</style><script>alert('no')</script></head>"
+                               "<body>Visible<script>var hidden = 1;</script> text</body>",
+         L"Visible text"},
+        {"tables", "<table><tr><td>Name</td><td>Amount</td></tr><tr><td>Anna</td><td>12</td></tr></table>",
+         L"Name Amount\r\nAnna 12"},
+        {"declared code page and smart quotes",
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
+         "<p>\x93Quoted\x94 don\x92t</p>",
+         L"\"Quoted\" don't"},
+        {"CJK", "<meta charset=\"utf-8\"><p>\xE4\xB8\xAD\xE6\x96\x87 \xEF\xBC\xA1\xEF\xBC\xA2</p>", L"中文 AB"},
+        {"empty page", "", L""},
+    };
+    HtmlToText converter;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.text, Convert(converter, c.html));
+    }
+}
+
+TEST_F(HtmlToTextThroughTheHtmlFilter, LongParagraphsKeepTheirWordsApartAcrossPieces)
+{
+    std::string html = "<p>";
+    std::wstring expected;
+    for (int i = 0; i < 3000; ++i) {
+        html += (i ? " word" : "word") + std::to_string(i);
+        expected += (i ? L" word" : L"word") + std::to_wstring(i);
+    }
+    html += "</p>";
+    HtmlToText converter;
+    EXPECT_EQ(expected, Convert(converter, html));
+}
+
+} // namespace
