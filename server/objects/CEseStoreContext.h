@@ -38,6 +38,10 @@ public:
     // table engine it opens takes one).
     std::string AttachmentsFolderTable();
 
+    // Whether the database holds public folders (it has no "Mailbox"
+    // table): -1 until first asked, then 0 or 1 for the context's life.
+    int& PublicFolderFlag() { return m_publicFolders; }
+
     // The store map: the context of a path (exact, case-sensitive), or none.
     // Call with the map lock held.
     static CEseStoreContext* Find(const std::string& path);
@@ -52,6 +56,7 @@ private:
     std::string m_path;
     std::wstring m_attachmentsTable;
     std::wstring m_folderIndex;
+    int m_publicFolders = -1;
     NJbFramework::CSharedRef<NJbFramework::CDatabase> m_database;
     std::wstring m_workFolder;
 };

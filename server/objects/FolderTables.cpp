@@ -148,14 +148,16 @@ int64_t FindFolderIdByName(CEseTableImpl& table, const wchar_t* name)
 
 bool IsPublicFolderStore(const ContextRef& context)
 {
-    // The answer is the database's, which is opened read-only: asking again
-    // gives the same answer.
-    try {
-        CEseTableImpl mailbox(kIdMailboxRoot, context, "Mailbox", kKindMailbox);
-        return false;
-    } catch (CException&) {
-        return true;
+    int& flag = context->PublicFolderFlag();
+    if (flag < 0) {
+        try {
+            CEseTableImpl mailbox(kIdMailboxRoot, context, "Mailbox", kKindMailbox);
+            flag = 0;
+        } catch (CException&) {
+            flag = 1;
+        }
     }
+    return flag == 1;
 }
 
 int64_t IpmSubtreeId(const ContextRef& context)

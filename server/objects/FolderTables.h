@@ -27,7 +27,8 @@ TableRef OpenChildFolders(const ContextRef& context, int64_t parentId);
 // display name are skipped. 0 when none matches. Reads 100 rows at a time.
 int64_t FindFolderIdByName(CEseTableImpl& table, const wchar_t* name);
 
-// A database without a "Mailbox" table holds public folders.
+// A database without a "Mailbox" table holds public folders (asked once per
+// context).
 bool IsPublicFolderStore(const ContextRef& context);
 // The "IPM_SUBTREE" folder of a public-folder store (0 when none, and on a
 // mailbox store).
