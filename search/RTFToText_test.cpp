@@ -154,3 +154,27 @@ TEST_F(RTFToTextTest, FailuresCarryTheTextOfTheStepThatFailed)
 }
 
 } // namespace
+
+namespace {
+
+ULONG References(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+TEST_F(RTFToTextTest, TheInputStreamIsReleasedWhetherTheConversionWorksOrNot)
+{
+    RTFToText converter;
+    ComPtr<IStream> good = CompressedRtf(R"({\rtf1\ansi text\par})");
+    ComPtr<IStream> damaged = searchtest::StreamOf(std::string("\x10\x00\x00\x00\x00\x00\x00\x00LZFu\0\0\0\0", 16));
+    ComPtr<IStream> empty = searchtest::EmptyStream();
+    for (IStream* input : {good.Get(), damaged.Get(), empty.Get()}) {
+        const ULONG before = References(input);
+        ComPtr<IStream> output = searchtest::EmptyStream();
+        FailureOf(converter, input, output.Get());
+        EXPECT_EQ(before, References(input));
+    }
+}
+
+} // namespace
