@@ -1,0 +1,190 @@
+#pragma once
+// In-process stand-ins for the server's store and table objects: a table of
+// fixed rows handed out in task memory as the server hands them out, and a
+// store whose named-property table is such a table. Calls can be made to
+// fail, with an error object set as the server sets one.
+#include "ProviderPlatform.h"
+#include "Vostrel2007.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace providertest {
+
+// One server value: a tag and how to fill it.
+struct SFakeValue {
+    ULONG tag;
+    _EEsePropertyType type;
+    LONGLONG number;  // scalars
+    std::wstring text; // ESE_PT_STRING16
+    std::vector<BYTE> bytes; // ESE_PT_BINARY
+};
+
+inline SFakeValue FakeI2(ULONG tag, USHORT v) { return {tag, ESE_PT_INT16, static_cast<short>(v), {}, {}}; }
+inline SFakeValue FakeLong(ULONG tag, LONG v) { return {tag, ESE_PT_INT32, v, {}, {}}; }
+inline SFakeValue FakeText(ULONG tag, const std::wstring& v) { return {tag, ESE_PT_STRING16, 0, v, {}}; }
+inline SFakeValue FakeBytes(ULONG tag, const void* p, size_t n)
+{
+    const BYTE* b = static_cast<const BYTE*>(p);
+    return {tag, ESE_PT_BINARY, 0, {}, std::vector<BYTE>(b, b + n)};
+}
+// A missing column as the server marks it.
+inline SFakeValue FakeNull(ULONG tag) { return {CHANGE_PROP_TYPE(tag, PT_NULL), ESE_PT_ERROR, 0, {}, {}}; }
+
+// Sets the thread's error object as the server does on failure.
+inline void SetServerError(const wchar_t* description)
+{
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create)))
+        return;
+    create->SetSource(const_cast<LPOLESTR>(L"Morvane.Vostrel2007"));
+    create->SetDescription(const_cast<LPOLESTR>(description));
+    IErrorInfo* info = nullptr;
+    create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+    create->Release();
+    SetErrorInfo(0, info);
+    info->Release();
+}
+
+template <typename I>
+class CFakeObject : public I, public ISupportErrorInfo {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, OwnIid()))
+            *ppv = static_cast<I*>(this);
+        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
+            *ppv = static_cast<ISupportErrorInfo*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG left = InterlockedDecrement(&m_refs);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
+    {
+        return IsEqualIID(riid, OwnIid()) ? S_OK : S_FALSE;
+    }
+    LONG Refs() const { return m_refs; }
+
+protected:
+    virtual ~CFakeObject() = default;
+    virtual const IID& OwnIid() const = 0;
+    HRESULT Fail(HRESULT hr)
+    {
+        SetServerError(L"1 0 0 failed on purpose");
+        return hr;
+    }
+
+private:
+    LONG m_refs = 1;
+};
+
+class CFakeEseTable : public CFakeObject<IEseTable> {
+public:
+    std::vector<std::vector<SFakeValue>> rows;
+    std::vector<ULONG> columnsAsked;
+    HRESULT setColumnsResult = S_OK;
+    HRESULT getRowsResult = S_OK;
+
+    STDMETHODIMP GetColumns(signed char, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetColumns(ULONG tagCount, ULONG* pTags) override
+    {
+        columnsAsked.assign(pTags, pTags + tagCount);
+        return FAILED(setColumnsResult) ? Fail(setColumnsResult) : S_OK;
+    }
+    STDMETHODIMP GetRows(ULONG maxRowCount, signed char, ULONG* pActualRowCount, _SEseRow** ppRows) override
+    {
+        *pActualRowCount = 0;
+        *ppRows = nullptr;
+        if (FAILED(getRowsResult))
+            return Fail(getRowsResult);
+        const ULONG n = static_cast<ULONG>(std::min<size_t>(rows.size(), maxRowCount));
+        if (n == 0)
+            return S_OK;
+        auto* out = static_cast<_SEseRow*>(CoTaskMemAlloc(n * sizeof(_SEseRow)));
+        for (ULONG r = 0; r < n; ++r) {
+            const auto& values = rows[r];
+            out[r].m_valueCount = static_cast<ULONG>(values.size());
+            out[r].m_p_values =
+                static_cast<_SEsePropertyValue*>(CoTaskMemAlloc(values.size() * sizeof(_SEsePropertyValue)));
+            for (size_t i = 0; i < values.size(); ++i)
+                Fill(out[r].m_p_values[i], values[i]);
+        }
+        *pActualRowCount = n;
+        *ppRows = out;
+        return S_OK;
+    }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseTable; }
+
+private:
+    static void Fill(_SEsePropertyValue& v, const SFakeValue& from)
+    {
+        ZeroMemory(&v, sizeof(v));
+        v.m_tag = from.tag;
+        v.m_type = from.type;
+        switch (from.type) {
+        case ESE_PT_STRING16: {
+            const size_t size = (from.text.size() + 1) * sizeof(wchar_t);
+            v.m_value.m_p_ws = static_cast<LPWSTR>(CoTaskMemAlloc(size));
+            memcpy(v.m_value.m_p_ws, from.text.c_str(), size);
+            break;
+        }
+        case ESE_PT_BINARY:
+            v.m_value.m_bin.m_count = static_cast<ULONG>(from.bytes.size());
+            v.m_value.m_bin.m_p_bt = static_cast<BYTE*>(CoTaskMemAlloc(from.bytes.size() + 1));
+            memcpy(v.m_value.m_bin.m_p_bt, from.bytes.data(), from.bytes.size());
+            break;
+        case ESE_PT_ERROR:
+            v.m_value.m_err.m_code = MAPI_E_NOT_FOUND;
+            break;
+        default:
+            v.m_value.m_i64 = from.number;
+            break;
+        }
+    }
+};
+
+class CFakeEseStore : public CFakeObject<IEseStore> {
+public:
+    CFakeEseTable* namedProps = nullptr; // one reference held, handed out with another
+    HRESULT namedPropsResult = S_OK;
+
+    STDMETHODIMP GetFolder(LONGLONG, LONGLONG, IEseFolder**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFoldersTable(IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMailbox(LONGLONG, IEseMailbox**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMailboxesTable(ULONG, LONGLONG*, signed char, IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetNamedPropertiesTable(IEseTable** ppTable) override
+    {
+        *ppTable = nullptr;
+        if (FAILED(namedPropsResult))
+            return Fail(namedPropsResult);
+        if (namedProps) {
+            namedProps->AddRef();
+            *ppTable = namedProps;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP GetStoreInfo(_SEseStoreInfo*) override { return E_NOTIMPL; }
+
+protected:
+    ~CFakeEseStore() override
+    {
+        if (namedProps)
+            namedProps->Release();
+    }
+    const IID& OwnIid() const override { return IID_IEseStore; }
+};
+
+} // namespace providertest
