@@ -17,10 +17,12 @@ add_subdirectory(${VOSTREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 
 enable_testing()
 
-# vostrel_add_test(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...])
+# vostrel_add_test(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SERIAL] [LABELS ...] [LOCKS ...])
 # One executable, one ctest entry, run under Wine from the output folder.
+# LOCKS names shared resources: tests that name the same one never run at the
+# same time (e.g. vostrel_server for the tests that start the database server).
 function(vostrel_add_test name)
-    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS;LOCKS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
     if(T_DEPENDS)
@@ -37,6 +39,9 @@ function(vostrel_add_test name)
     endif()
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_LOCKS)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
     endif()
 endfunction()
 

@@ -267,6 +267,10 @@ HRESULT __RPC_STUB IEseProperty_GetPropNamesFromTags_Stub(IEseProperty *This, UL
                                                                (given & (kHasTags | 8)) ? &tags : NULL,
                                                                (given & kHasPropSet) ? pPropSetGuid : NULL, flags,
                                                                pPropNamesCount, ppPropNames);
+    /* The tags are an input of the contract: a list the object made in their
+     * place stays on this side, and is freed here with the one sent. */
+    if (tags != original)
+        CoTaskMemFree(tags);
     CoTaskMemFree(original);
     return hr;
 }
