@@ -187,4 +187,88 @@ protected:
     const IID& OwnIid() const override { return IID_IEseStore; }
 };
 
+
+// An object's property interface that knows a few names, as the server's
+// objects resolve them for a database that maps names per object.
+class CFakeEseProperty : public CFakeObject<IEseProperty> {
+public:
+    struct SName {
+        GUID guid;
+        ULONG kind;
+        std::wstring name;
+        LONG lid;
+        USHORT id;
+    };
+    std::vector<SName> names;
+    HRESULT result = S_OK;
+    ULONG lastNameCount = 0xFFFFFFFF;
+
+    STDMETHODIMP GetPropertyTags(ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperties(ULONG, ULONG*, ULONG*, _SEsePropertyValue**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperty(ULONG, ULONG*, unsigned char**) override { return E_NOTIMPL; }
+    STDMETHODIMP OpenProperty(ULONG, IStream**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropNamesFromTags(ULONG* pTagCount, ULONG** ppTags, GUID*, ULONG, ULONG* pPropNamesCount,
+                                      _SEseNamedPropertyId** ppPropNames) override
+    {
+        *pPropNamesCount = 0;
+        *ppPropNames = nullptr;
+        if (FAILED(result))
+            return Fail(result);
+        const ULONG n = *pTagCount;
+        auto* out = static_cast<_SEseNamedPropertyId*>(CoTaskMemAlloc(n * sizeof(_SEseNamedPropertyId)));
+        ZeroMemory(out, n * sizeof(_SEseNamedPropertyId));
+        for (ULONG i = 0; i < n; ++i) {
+            const ULONG tag = (*ppTags)[i];
+            for (const SName& known : names) {
+                if (known.id != PROP_ID(tag))
+                    continue;
+                out[i].lpguid = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+                *out[i].lpguid = known.guid;
+                out[i].ulKind = known.kind;
+                if (known.kind == MNID_STRING) {
+                    const size_t size = (known.name.size() + 1) * sizeof(wchar_t);
+                    out[i].Kind.lpwstrName = static_cast<LPWSTR>(CoTaskMemAlloc(size));
+                    memcpy(out[i].Kind.lpwstrName, known.name.c_str(), size);
+                } else {
+                    out[i].Kind.lID = known.lid;
+                }
+                break;
+            }
+        }
+        *pPropNamesCount = n;
+        *ppPropNames = out;
+        return S_OK;
+    }
+    STDMETHODIMP GetTagsFromPropNames(ULONG propNamesCount, _SEseNamedPropertyId** ppPropNames, ULONG* pTagCount,
+                                      ULONG** ppTags) override
+    {
+        lastNameCount = propNamesCount;
+        *pTagCount = 0;
+        *ppTags = nullptr;
+        if (FAILED(result))
+            return Fail(result);
+        const ULONG n = propNamesCount ? propNamesCount : static_cast<ULONG>(names.size());
+        auto* tags = static_cast<ULONG*>(CoTaskMemAlloc(n * sizeof(ULONG) + 4));
+        for (ULONG i = 0; i < n; ++i) {
+            if (propNamesCount == 0) {
+                tags[i] = PROP_TAG(PT_UNSPECIFIED, names[i].id);
+                continue;
+            }
+            tags[i] = PROP_TAG(PT_ERROR, 0);
+            const _SEseNamedPropertyId* asked = ppPropNames[i];
+            for (const SName& known : names) {
+                if (asked && asked->lpguid && IsEqualGUID(*asked->lpguid, known.guid) && asked->ulKind == known.kind &&
+                    (known.kind == MNID_STRING ? known.name == asked->Kind.lpwstrName : known.lid == asked->Kind.lID))
+                    tags[i] = PROP_TAG(PT_UNSPECIFIED, known.id);
+            }
+        }
+        *pTagCount = n;
+        *ppTags = tags;
+        return S_OK;
+    }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseProperty; }
+};
+
 } // namespace providertest
