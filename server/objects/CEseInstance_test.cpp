@@ -4,10 +4,13 @@
 #include "Platform.h"
 #include "CErrorInfoChannel.h"
 #include "EseFixture.h"
+#include "EseValueMemory.h"
+#include "testing/ExchangeFixture.h"
 #include "Vostrel2007.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -163,6 +166,52 @@ TEST_F(CEseInstanceTest, ReplaysIntoACopyAndLeavesTheUsersFilesAlone)
     m_instance.Reset();
     EXPECT_EQ(0u, ReplayFolders(m_work.Path()));
     EXPECT_EQ(before, Snapshot(m_user.Path()));
+}
+
+TEST_F(CEseInstanceTest, AMessageThatExistsOnlyInTheLogsIsServed)
+{
+    std::string logs = m_user.Folder("logs");
+    std::string db = m_user.File("priv1.edb");
+    exchangefixture::CExchangeDatabase exchange;
+    exchangefixture::SMailbox mailbox = exchange.AddMailbox(L"Alice");
+    exchangefixture::SMessage stored;
+    stored.subject = L"In the database";
+    exchange.AddMessage(mailbox.topId, stored);
+    exchange.Write(db);
+    {
+        // A later message, committed but written only to the transaction logs.
+        CEseWriter later(logs, "E00");
+        later.AttachDatabase(db);
+        later.Insert(exchangefixture::CExchangeDatabase::MessageTable(mailbox.topId),
+                     {{"Q674A", {esefixture::I64(0x7777)}},
+                      {"Q6748", {esefixture::I64(mailbox.topId)}},
+                      {"S0037", {esefixture::Utf16(L"Only in the logs")}}});
+        later.TermDirty();
+    }
+    std::vector<std::string> before = Snapshot(m_user.Path()), logsBefore = Snapshot(logs);
+
+    ComPtr<IEseStore> store;
+    ASSERT_EQ(S_OK, Open(m_instance.Get(), db, logs, &store)) << TakeDescription();
+    ComPtr<IEseFolder> root;
+    ASSERT_EQ(S_OK, store->GetFolder(mailbox.rootId, mailbox.rootId, &root));
+    ComPtr<IEseTable> messages;
+    ASSERT_EQ(S_OK, root->GetMessagesTable(&messages));
+    ULONG columns[] = {0x0037001F};
+    ASSERT_EQ(S_OK, messages->SetColumns(1, columns));
+    ULONG count = 0;
+    _SEseRow* rows = nullptr;
+    ASSERT_EQ(S_OK, messages->GetRows(0x7FFFFFFF, 1, &count, &rows));
+    std::vector<std::wstring> subjects;
+    for (ULONG i = 0; i < count; ++i) {
+        const _SEsePropertyValue& value = rows[i].m_p_values[0];
+        if (value.m_type == ESE_PT_STRING16 && value.m_value.m_p_ws)
+            subjects.push_back(value.m_value.m_p_ws);
+    }
+    FreeEseRows(rows, count);
+    std::sort(subjects.begin(), subjects.end()); // rows come in message-id order
+    EXPECT_EQ((std::vector<std::wstring>{L"In the database", L"Only in the logs"}), subjects);
+    EXPECT_EQ(before, Snapshot(m_user.Path()));
+    EXPECT_EQ(logsBefore, Snapshot(logs));
 }
 
 TEST_F(CEseInstanceTest, AForeignLogFileIsReportedAndNothingIsOpened)
