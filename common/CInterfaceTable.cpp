@@ -11,8 +11,20 @@ HRESULT CreateGlobalInterfaceTable(IGlobalInterfaceTable** git)
     if (!git)
         return E_POINTER;
     *git = nullptr;
-    if (IsRunningOnWine())
-        return CInterfaceTable::Create(git);
+    if (IsRunningOnWine()) {
+        // One table for the process, as the system's is: a cookie registered
+        // through one reference must be found through any other.
+        static IGlobalInterfaceTable* const table = [] {
+            IGlobalInterfaceTable* created = nullptr;
+            CInterfaceTable::Create(&created);
+            return created;
+        }();
+        if (!table)
+            return E_OUTOFMEMORY;
+        table->AddRef();
+        *git = table;
+        return S_OK;
+    }
     return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                             IID_IGlobalInterfaceTable, reinterpret_cast<void**>(git));
 }

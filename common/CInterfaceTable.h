@@ -15,6 +15,7 @@
 
 namespace common {
 
+// The process's one interface table, with a new reference.
 HRESULT CreateGlobalInterfaceTable(IGlobalInterfaceTable** git);
 
 class CInterfaceTable final : public IGlobalInterfaceTable {

@@ -77,6 +77,21 @@ TEST_F(CInterfaceTableTest, RegisterFetchFromAnotherApartmentAndRevoke)
     EXPECT_EQ(0u, stream.Detach()->Release());
 }
 
+TEST_F(CInterfaceTableTest, EveryReferenceIsTheOneTableOfTheProcess)
+{
+    ComPtr<IGlobalInterfaceTable> first, second;
+    ASSERT_EQ(S_OK, common::CreateGlobalInterfaceTable(&first));
+    ASSERT_EQ(S_OK, common::CreateGlobalInterfaceTable(&second));
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, first->RegisterInterfaceInGlobal(stream.Get(), IID_IStream, &cookie));
+    ComPtr<IStream> found;
+    EXPECT_EQ(S_OK, second->GetInterfaceFromGlobal(cookie, IID_IStream, reinterpret_cast<void**>(found.GetAddressOf())));
+    EXPECT_EQ(stream.Get(), found.Get());
+    EXPECT_EQ(S_OK, second->RevokeInterfaceFromGlobal(cookie));
+}
+
 TEST_F(CInterfaceTableTest, BadArguments)
 {
     ComPtr<IGlobalInterfaceTable> git;

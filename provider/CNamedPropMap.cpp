@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CNamedPropMap.h"
+#include "CInterfaceTable.h"
 #include "ComErrorRaise.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
@@ -148,8 +149,7 @@ HRESULT CNamedPropMap::CreateEmpty()
 HRESULT CNamedPropMap::LoadFromStore(DWORD storeCookie)
 {
     ComPtr<IGlobalInterfaceTable> git;
-    HRESULT hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IGlobalInterfaceTable, reinterpret_cast<void**>(git.GetAddressOf()));
+    HRESULT hr = common::CreateGlobalInterfaceTable(&git);
     if (FAILED(hr))
         return hr;
     ComPtr<IEseStore> store;

@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CNamedPropMap.h"
+#include "CInterfaceTable.h"
 #include "MapiPtr.h"
 #include "testing/FakeEseServer.h"
 
@@ -268,8 +269,7 @@ TEST(NamedPropMap, LoadsTheStoreFoundByItsGlobalInterfaceTableCookie)
     CComInit com;
     SServer server({StringRow(0x8000, kPublicStrings, L"Keywords")});
     ComPtr<IGlobalInterfaceTable> git;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IGlobalInterfaceTable, reinterpret_cast<void**>(git.GetAddressOf())));
+    ASSERT_EQ(S_OK, common::CreateGlobalInterfaceTable(&git));
     DWORD cookie = 0;
     ASSERT_EQ(S_OK, git->RegisterInterfaceInGlobal(static_cast<IEseStore*>(server.store), IID_IEseStore, &cookie));
     CNamedPropMap map;
