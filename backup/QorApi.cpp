@@ -154,18 +154,17 @@ int QorApiImageOpen(HANDLE controller, uint32_t* index, const GUID* type, const 
     BufferPtr request = AllocateZeroed(size);
     if (!request)
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    uint8_t* bytes = request.get();
-    const uint32_t magic = QOR_REQUEST_MAGIC;
-    std::memcpy(bytes, &magic, 4);
-    std::memcpy(bytes + QOR_OPEN_MODE_OFFSET, &mode, 4);
-    std::memcpy(bytes + QOR_OPEN_TYPE_OFFSET, type, sizeof(GUID));
-    std::memcpy(bytes + QOR_OPEN_DESCRIPTOR_OFFSET, descriptor, sizeof *descriptor);
-    std::memcpy(bytes + QOR_OPEN_EXTRA_SIZE_OFFSET, &extraSize, 4);
+    auto* head = reinterpret_cast<QOR_IMAGE_OPEN_REQUEST*>(request.get());
+    head->head = QOR_REQUEST_MAGIC;
+    head->mode = mode;
+    head->type = *type;
+    head->descriptor = *descriptor;
+    head->extraSize = extraSize;
     if (extraSize)
-        std::memcpy(bytes + QOR_OPEN_EXTRA_OFFSET, extra, extraSize);
-    if (!Send(controller, IOCTL_QOR_IMAGE_OPEN, bytes, static_cast<DWORD>(size), static_cast<DWORD>(size)))
+        std::memcpy(request.get() + sizeof *head, extra, extraSize);
+    if (!Send(controller, IOCTL_QOR_IMAGE_OPEN, head, static_cast<DWORD>(size), static_cast<DWORD>(size)))
         return 0;
-    std::memcpy(index, bytes + QOR_OPEN_MODE_OFFSET, 4);
+    *index = head->mode;
     return 1;
 }
 

@@ -70,13 +70,19 @@ struct QOR_IMAGE_EXTRA {
 static_assert(sizeof(QOR_IMAGE_DESCRIPTOR) == 2060, "descriptor layout");
 static_assert(sizeof(QOR_IMAGE_EXTRA) == 1556, "extra block layout");
 
-// Offsets in the image-open request (2089 + n bytes, the last one a spare zero).
-constexpr size_t QOR_OPEN_MODE_OFFSET = 4;         // request: mode; reply: the new index
-constexpr size_t QOR_OPEN_TYPE_OFFSET = 8;         // image-type GUID
-constexpr size_t QOR_OPEN_DESCRIPTOR_OFFSET = 24;
-constexpr size_t QOR_OPEN_EXTRA_SIZE_OFFSET = 2084;
-constexpr size_t QOR_OPEN_EXTRA_OFFSET = 2088;
-constexpr size_t QOR_OPEN_FIXED_SIZE = 2089;       // without the extra block
+// Head of the image-open request; the extra block and one spare zero byte
+// follow it (2089 + n bytes in all).
+#pragma pack(push, 1)
+struct QOR_IMAGE_OPEN_REQUEST {
+    uint32_t head;                    // magic; reply: status
+    uint32_t mode;                    // request: mode; reply: the new image index
+    GUID type;                        // GUID_QOR_IMAGE_ARCHIVE or GUID_QOR_IMAGE_VHD
+    QOR_IMAGE_DESCRIPTOR descriptor;
+    uint32_t extraSize;               // n
+};
+#pragma pack(pop)
+static_assert(sizeof(QOR_IMAGE_OPEN_REQUEST) == 2088, "image-open request layout");
+constexpr size_t QOR_OPEN_FIXED_SIZE = sizeof(QOR_IMAGE_OPEN_REQUEST) + 1;  // without the extra block
 
 // Opens the controller and checks the driver's version. On failure
 // *controller is INVALID_HANDLE_VALUE and nothing stays open.

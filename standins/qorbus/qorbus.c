@@ -612,7 +612,8 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
     GUID type;
 
     RtlCopyMemory(&type, buffer + 8, sizeof type);
-    if (extraSize > inSize - OPEN_FIXED_SIZE || GetU32(descriptor) != 1)
+    /* The request is exactly 2089 + n bytes: a client that sent another size has its layout wrong. */
+    if (extraSize != inSize - OPEN_FIXED_SIZE || GetU32(descriptor) != 1)
         return W32_INVALID_PARAMETER;
     if (!IsEqualGUID(&type, &kArchiveType) && !IsEqualGUID(&type, &kVhdType))
         return W32_INVALID_PARAMETER;
