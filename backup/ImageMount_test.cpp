@@ -49,6 +49,10 @@ private:
     size_t m_start;
 };
 
+// Fields of the stand-in driver's image information block.
+constexpr size_t kInfoModeOffset = 12;
+constexpr size_t kInfoCompanionOffset = 1057;
+
 std::wstring Hex(DWORD value)
 {
     wchar_t text[16];
@@ -160,10 +164,13 @@ TEST_F(ImageMountDriver, MountReadFlushDismount)
                                                         {"sub", "", true},
                                                         {"sub\\inner.txt", "inner text"},
                                                         {"empty.txt", ""}});
+    const std::string folder(m_folder.begin(), m_folder.end());
     struct Case {
         const wchar_t* name;
         const GUID* type;
-    } cases[] = {{L"backup.KZF", &GUID_QOR_IMAGE_ARCHIVE}, {L"disk.vhd", &GUID_QOR_IMAGE_VHD}};
+        std::string companion;  // the VHD sends no extra block
+    } cases[] = {{L"backup.KZF", &GUID_QOR_IMAGE_ARCHIVE, folder + "\\backup.KFM"},
+                 {L"disk.vhd", &GUID_QOR_IMAGE_VHD, ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.name, c.name + wcslen(c.name)));
         const std::wstring image = m_folder + L"\\" + c.name;
@@ -195,9 +202,14 @@ TEST_F(ImageMountDriver, MountReadFlushDismount)
         const uint32_t size = static_cast<uint32_t>(info.size());
         memcpy(info.data(), &size, 4);
         ASSERT_TRUE(QorApiGetImageInfo(controller, index, info.data()));
-        uint32_t mask = 0;
+        uint32_t mask = 0, mode = 0;
         memcpy(&mask, &info[QOR_IMAGE_INFO_MASK_OFFSET], 4);
         EXPECT_EQ(mask, 1u << (m_letter - L'A'));
+        // What the stand-in kept of the request: the mode and the extra block's companion file.
+        memcpy(&mode, &info[kInfoModeOffset], 4);
+        EXPECT_EQ(mode, 0x18u);
+        const std::string companion(reinterpret_cast<const char*>(&info[kInfoCompanionOffset]));
+        EXPECT_EQ(companion, c.companion);
         QorApiControllerClose(controller);
 
         EXPECT_EQ(FlushImage(nullptr, index), 1);

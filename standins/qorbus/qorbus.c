@@ -33,7 +33,8 @@
  *
  * Image information block (IOCTL_QOR_GET_IMAGE_INFO, s bytes, cut to s):
  *   0 u32 s, 4 u32 index, 8 u32 state (1 open, 2 inserted), 12 u32 mode, 16 u16 letter,
- *   18-28 zero, 29 u32 drive mask (unaligned), 33 ANSI image path.
+ *   18-28 zero, 29 u32 drive mask (unaligned), 33 ANSI image path (1024 bytes), 1057 ANSI path of
+ *   the companion file that an extra block named at its byte 20 (empty without one).
  */
 #include <ntifs.h>
 
@@ -96,6 +97,7 @@ typedef struct {
     BOOLEAN mountmgrLetter;
     char image[PATH_FIELD];
     char change[PATH_FIELD];
+    char companion[PATH_FIELD]; /* from an extra block, else empty */
 } IMAGE;
 
 typedef struct {
@@ -632,6 +634,14 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
         ExFreePool(data);
     if (code)
         return code;
+    if (extraSize > 20) {
+        const char* from = (const char*)buffer + OPEN_FIXED_SIZE - 1 + 20;
+        SIZE_T length = strnlen(from, extraSize - 20);
+        if (length >= PATH_FIELD)
+            length = PATH_FIELD - 1;
+        RtlCopyMemory(image->companion, from, length);
+        image->companion[length] = 0;
+    }
     image->state = STATE_OPEN;
     image->mode = GetU32(buffer + 4);
     image->ready = *event;
@@ -762,7 +772,7 @@ static ULONG DoInfo(UCHAR* buffer, ULONG size)
 {
     ULONG index = GetU32(buffer + 8);
     IMAGE* image = ImageAt(index);
-    UCHAR block[33 + PATH_FIELD];
+    UCHAR block[33 + 2 * PATH_FIELD];
     ULONG blockSize = size - 8, length;
     if (!image)
         return W32_INVALID_PARAMETER;
@@ -775,6 +785,8 @@ static ULONG DoInfo(UCHAR* buffer, ULONG size)
     PutU32(block + 29, image->mask);
     length = (ULONG)strlen(image->image);
     RtlCopyMemory(block + 33, image->image, length + 1 < PATH_FIELD ? length + 1 : PATH_FIELD);
+    length = (ULONG)strlen(image->companion);
+    RtlCopyMemory(block + 33 + PATH_FIELD, image->companion, length + 1);
     RtlZeroMemory(buffer + 8, blockSize);
     RtlCopyMemory(buffer + 8, block, blockSize < sizeof block ? blockSize : sizeof block);
     return 0;
