@@ -329,4 +329,34 @@ TEST_F(ImageMountDriver, DismountFailuresNameTheLookup)
                         L"QorApiImageFlush() failed, error code 00000057.");
 }
 
+// The driver holds the insert request after the volume is ready: the mount
+// returns while its worker still waits, closes its own controller handle,
+// and the worker ends later on a handle of its own.
+TEST(ImageMountSlowDriver, MountReturnsWhileTheInsertIsStillHeld)
+{
+    std::string error;
+    ASSERT_TRUE(qorbustest::InstallDriver(error, {{L"InsertDelay", 1500}})) << error;
+    std::wstring folder;
+    ASSERT_TRUE(CreateTempDirectory(folder));
+    const std::wstring image = folder + L"\\volume.KZF";
+    ASSERT_TRUE(WriteBytes(image, BuildImage({{"a.txt", "slow"}})));
+    const wchar_t letter = qorbustest::FreeDriveLetter();
+    const wchar_t letterText[3] = {letter, L':', 0};
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    uint32_t index = 0;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(MountImage(LogOwner(), image.c_str(), letterText, &GUID_QOR_IMAGE_ARCHIVE, event, &index), 1);
+    EXPECT_LT(GetTickCount() - start, 1200u) << "the mount waited for the held request";
+    EXPECT_EQ(ReadText(std::wstring(1, letter) + L":\\a.txt"), "slow");
+    // The dismount's requests queue behind the held insert.
+    uint32_t dismounted = 0;
+    EXPECT_EQ(DismountImage(nullptr, letterText, &dismounted), 1);
+    EXPECT_EQ(dismounted, index);
+    EXPECT_FALSE(qorbustest::IsDriveShown(letter));
+    CloseHandle(event);
+    EXPECT_TRUE(qorbustest::RemoveDriver());
+    DeleteDirectoryTree(folder.c_str());
+}
+
 } // namespace

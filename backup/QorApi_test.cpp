@@ -87,7 +87,7 @@ TEST_F(QorApiNoDriver, ChecksMadeBeforeAnyRequest)
 TEST(QorApiOtherDriver, VersionOtherThanTheOneKnownIsRefused)
 {
     std::string error;
-    ASSERT_TRUE(qorbustest::InstallDriver(error, QOR_DRIVER_VERSION + 1)) << error;
+    ASSERT_TRUE(qorbustest::InstallDriver(error, {{L"ReportedVersion", QOR_DRIVER_VERSION + 1}})) << error;
     HANDLE controller = reinterpret_cast<HANDLE>(0x1234);
     EXPECT_EQ(QorApiControllerOpen(&controller), 0);
     EXPECT_EQ(GetLastError(), QOR_E_DRIVER_VERSION);

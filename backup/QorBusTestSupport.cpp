@@ -72,7 +72,7 @@ bool RemoveDriver()
     return DeleteService(service.handle) != FALSE;
 }
 
-bool InstallDriver(std::string& error, DWORD reportedVersion)
+bool InstallDriver(std::string& error, const std::vector<DriverSetting>& settings)
 {
     if (!RemoveDriver()) {
         error = "an earlier QorBus service could not be removed";
@@ -91,11 +91,12 @@ bool InstallDriver(std::string& error, DWORD reportedVersion)
         error = "CreateService failed: " + std::to_string(GetLastError());
         return false;
     }
-    if (reportedVersion &&
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\QorBus", L"ReportedVersion",
-                        REG_DWORD, &reportedVersion, sizeof reportedVersion) != ERROR_SUCCESS) {
-        error = "the version to report could not be set";
-        return false;
+    for (const DriverSetting& setting : settings) {
+        if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\QorBus", setting.name,
+                            REG_DWORD, &setting.value, sizeof setting.value) != ERROR_SUCCESS) {
+            error = "a driver setting could not be written";
+            return false;
+        }
     }
     if (!StartServiceW(service.handle, 0, nullptr) || !WaitForState(service.handle, SERVICE_RUNNING)) {
         error = "StartService failed: " + std::to_string(GetLastError());

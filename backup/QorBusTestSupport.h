@@ -20,9 +20,13 @@ constexpr wchar_t kServiceName[] = L"QorBus";
 
 // Creates and starts the service of qorbus.sys beside the test program,
 // after removing one that an interrupted run left behind. False with a
-// reason in error. A nonzero reportedVersion makes the driver answer that
-// version instead of its own.
-bool InstallDriver(std::string& error, DWORD reportedVersion = 0);
+// reason in error. settings are DWORD values of the service key that the
+// stand-in reads at start ("ReportedVersion", "InsertDelay").
+struct DriverSetting {
+    const wchar_t* name;
+    DWORD value;
+};
+bool InstallDriver(std::string& error, const std::vector<DriverSetting>& settings = {});
 // Stops and deletes the service; stopping unloads the driver, which takes
 // back every letter it still shows. True when no service is left.
 bool RemoveDriver();

@@ -125,6 +125,7 @@ static IMAGE g_images[MAX_IMAGES + 1];
 static UNICODE_STRING g_serviceKey; /* the driver's service key, where it records its letters */
 static volatile LONG g_controllerHandles;
 static ULONG g_reportedVersion = QOR_DRIVER_VERSION;
+static ULONG g_insertDelay; /* milliseconds an insert is held after the volume is ready */
 
 static NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
@@ -543,9 +544,11 @@ static void RecordLetters(void)
     ZwClose(key);
 }
 
-/* "ReportedVersion" in the service key makes the driver answer another version (for tests of
- * the client's version check). */
-static void ReadReportedVersion(void)
+/* Settings for tests, read from the service key at start: "ReportedVersion" makes the driver
+ * answer another version (the client's version check), "InsertDelay" holds an insert request
+ * that many milliseconds after the volume is ready and its event set (a client that stops
+ * waiting before the request ends). */
+static void ReadSetting(const WCHAR* valueName, ULONG* setting)
 {
     UNICODE_STRING name;
     UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
@@ -554,10 +557,10 @@ static void ReadReportedVersion(void)
     HANDLE key = OpenServiceKey();
     if (!key)
         return;
-    RtlInitUnicodeString(&name, L"ReportedVersion");
+    RtlInitUnicodeString(&name, valueName);
     if (NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &size)) &&
         value->Type == REG_DWORD && value->DataLength == sizeof(ULONG))
-        RtlCopyMemory(&g_reportedVersion, value->Data, sizeof g_reportedVersion);
+        RtlCopyMemory(setting, value->Data, sizeof *setting);
     ZwClose(key);
 }
 
@@ -720,6 +723,11 @@ static ULONG DoInsert(ULONG index, ULONG mask)
     RecordLetters();
     if (image->ready)
         KeSetEvent(image->ready, IO_NO_INCREMENT, FALSE);
+    if (g_insertDelay) {
+        LARGE_INTEGER delay;
+        delay.QuadPart = -10000LL * g_insertDelay;
+        KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    }
     return 0;
 }
 
@@ -1078,7 +1086,10 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         }
     }
     RemoveStaleLetters();
-    ReadReportedVersion();
+    ReadSetting(L"ReportedVersion", &g_reportedVersion);
+    ReadSetting(L"InsertDelay", &g_insertDelay);
+    if (g_insertDelay > 60000)
+        g_insertDelay = 60000;
     RtlInitUnicodeString(&name, L"\\Device\\QorBus");
     RtlInitUnicodeString(&g_controllerLink, L"\\DosDevices\\QorBus");
     status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_controller);
