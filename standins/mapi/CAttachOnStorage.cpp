@@ -152,17 +152,9 @@ HRESULT CAttachOnStorage::CopyInto(const CMsgCopier::Selection& selection, LPCII
         return MAPI_E_NO_SUPPORT;
     return mapistub::Guarded([&]() -> HRESULT {
         ComPtr<IMAPIProp> destination;
-        if (!lpInterface || IsEqualIID(*lpInterface, IID_IMAPIProp) || IsEqualIID(*lpInterface, IID_IMessage) ||
-            IsEqualIID(*lpInterface, IID_IAttachment)) {
-            destination = static_cast<IMAPIProp*>(lpDestObj);
-        } else {
-            HRESULT hr = static_cast<IUnknown*>(lpDestObj)->QueryInterface(
-                IID_IMAPIProp, reinterpret_cast<void**>(destination.GetAddressOf()));
-            if (FAILED(hr))
-                return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        }
-        if (destination.Get() == static_cast<IMAPIProp*>(this))
-            return MAPI_E_NO_ACCESS;
+        HRESULT hr = CMsgCopier::Destination(lpInterface, lpDestObj, static_cast<IMAPIProp*>(this), destination);
+        if (FAILED(hr))
+            return hr;
         return CMsgCopier::CopyAttachment(*m_working, selection, ulFlags, destination.Get(), m_parent->Helper(), lppProblems);
     });
 }

@@ -22,6 +22,18 @@ bool CMsgCopier::Selection::Takes(ULONG propId) const
     return onlyIncluded ? listed : !listed;
 }
 
+HRESULT CMsgCopier::Destination(LPCIID lpInterface, LPVOID lpDestObj, IMAPIProp* self, ComPtr<IMAPIProp>& destination)
+{
+    if (!lpInterface || IsEqualIID(*lpInterface, IID_IMAPIProp) || IsEqualIID(*lpInterface, IID_IMessage) ||
+        IsEqualIID(*lpInterface, IID_IAttachment)) {
+        destination = static_cast<IMAPIProp*>(lpDestObj);
+    } else if (FAILED(static_cast<IUnknown*>(lpDestObj)->QueryInterface(
+                   IID_IMAPIProp, reinterpret_cast<void**>(destination.GetAddressOf())))) {
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+    return destination.Get() == self ? MAPI_E_NO_ACCESS : S_OK;
+}
+
 HRESULT CMsgCopier::Selected(const SPropTagArray* tags, bool onlyIncluded, Selection& selection)
 {
     selection.onlyIncluded = onlyIncluded;

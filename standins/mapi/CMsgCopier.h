@@ -25,6 +25,10 @@ public:
     };
 
     static HRESULT Selected(const SPropTagArray* tags, bool onlyIncluded, Selection& selection);
+    // The IMAPIProp a CopyTo/CopyProps destination object is used through
+    // (as the interface says, or queried); copying into `self` is refused.
+    static HRESULT Destination(LPCIID lpInterface, LPVOID lpDestObj, IMAPIProp* self,
+                               ComPtr<IMAPIProp>& destination);
 
     // problems: the destination's per-property failures, in the caller's
     // allocators (null when there were none).
