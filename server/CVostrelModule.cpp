@@ -299,10 +299,20 @@ HRESULT CVostrelModule::RunServer()
     DWORD cookie = 0;
     HRESULT hr = CoRegisterClassObject(CLSID_X2007EseInstance, &g_instanceFactory, CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &cookie);
-    if (hr != S_OK)
+    if (hr != S_OK) {
         m_delayShutdown = false;
-    else if (m_delayShutdown && !StartMonitor())
-        hr = E_FAIL;
+    } else if (m_delayShutdown) {
+        if (!StartMonitor()) {
+            hr = E_FAIL;
+        } else {
+            // The idle period also runs from the start: a copy that no client
+            // ever reaches (two clients launched the server at once, and COM
+            // gave both the other copy) ends like one whose last object went,
+            // instead of waiting for ever.
+            InterlockedExchange(&m_activity, 1);
+            SetEvent(m_shutdownEvent);
+        }
+    }
     if (FAILED(hr))
         return hr;
     if (hr == S_OK) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <string>
 #include <thread>
 
 namespace {
@@ -111,6 +112,29 @@ TEST_F(ServerProcessTest, ALockDuringTheWaitRestartsTheIdlePeriod)
     EXPECT_GE(elapsed, 5000u); // counted from the second release, not the first
     EXPECT_LE(elapsed, 8000u);
     CloseHandle(process);
+}
+
+TEST_F(ServerProcessTest, ACopyThatNoClientReachesEndsByItself)
+{
+    // As when two clients launch the server at once and COM hands both the
+    // other copy: this one never gets an object.
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring commandLine = path;
+    commandLine.erase(commandLine.find_last_of(L'\\') + 1);
+    commandLine = L"\"" + commandLine + L"Vostrel2003.exe\" -Embedding";
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    DWORD elapsed = MillisecondsUntilExit(process.hProcess, 15000);
+    EXPECT_GE(elapsed, 4500u);
+    EXPECT_LE(elapsed, 8000u);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 TEST_F(ServerProcessTest, EndsAlsoWhenTheClientKeptItsObjectsInTheInterfaceTable)
