@@ -343,10 +343,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     HRESULT hr = CoRegisterClassObject(CLSID_ContractTestServer, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
                                        &cookie);
     if (SUCCEEDED(hr)) {
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageW(&msg);
-        CoRevokeClassObject(cookie);
+        // A client may reach the class object between the last release and
+        // the revoke: objects made then are served until they go too, so that
+        // the next test never meets a server that is ending.
+        for (;;) {
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+                DispatchMessageW(&msg);
+            if (cookie) {
+                CoRevokeClassObject(cookie);
+                cookie = 0;
+            }
+            if (InterlockedCompareExchange(&g_locks, 0, 0) == 0)
+                break;
+        }
     }
     CoUninitialize();
     return SUCCEEDED(hr) ? 0 : 1;
