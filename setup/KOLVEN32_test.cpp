@@ -1,0 +1,247 @@
+// The built library as its callers see it: loaded by name, entries found
+// with GetProcAddress, registration read back from the prefix's registry.
+#include "Platform.h"
+#include "ProviderPlatform.h"
+
+#include <mapispi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using PlainFn = HRESULT(WINAPI*)();
+using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+
+const wchar_t kConnectClsid[] = L"{0B7D3E95-E16A-4C28-A4F3-58D9B2C71E60}";
+const wchar_t kPageClsid[] = L"{7A41E0D3-9C5B-4F86-B2D7-E06F3A8C14B9}";
+const wchar_t kLibid[] = L"{4D06B8E2-7A19-4C5F-9E3D-A28C61F47B0D}";
+
+class KOLVEN32Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_library = LoadLibraryW(L"KOLVEN32.dll");
+        ASSERT_NE(nullptr, m_library) << GetLastError();
+        wchar_t path[MAX_PATH];
+        DWORD cch = GetModuleFileNameW(m_library, path, MAX_PATH);
+        m_path.assign(path, cch);
+    }
+    void TearDown() override
+    {
+        if (m_library)
+            FreeLibrary(m_library);
+    }
+
+    template <typename Fn>
+    Fn Export(const char* name)
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_library, name)));
+    }
+
+    // The names in the library's export directory.
+    std::vector<std::string> ExportNames() const
+    {
+        auto base = reinterpret_cast<const BYTE*>(m_library);
+        auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        auto exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+        auto names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+        std::vector<std::string> result;
+        for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+            result.emplace_back(reinterpret_cast<const char*>(base + names[i]));
+        return result;
+    }
+
+    HMODULE m_library = nullptr;
+    std::wstring m_path;
+};
+
+// A string value of a key under HKEY_CLASSES_ROOT; "<no key>" / "<no value>" when absent.
+std::wstring ClassesValue(const std::wstring& key, const wchar_t* name)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return L"<no key>";
+    wchar_t data[512] = {};
+    DWORD cb = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    LONG rc = RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb);
+    RegCloseKey(opened);
+    if (rc != ERROR_SUCCESS)
+        return L"<no value>";
+    if (type != REG_SZ)
+        return L"<not text>";
+    return data;
+}
+
+bool ClassesKeyExists(const std::wstring& key)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+TEST_F(KOLVEN32Test, ExportsExactlyTheEntriesUnderTheirPlainNames)
+{
+    const char* const entries[] = {"MSProviderInit",    "ServiceEntry",      "RegProvider",
+                                   "UnRegProvider",     "DllGetClassObject", "DllCanUnloadNow",
+                                   "DllRegisterServer", "DllUnregisterServer"};
+    for (const char* name : entries)
+        EXPECT_NE(nullptr, Export<FARPROC>(name)) << name;
+    const char* const decorated[] = {"ServiceEntry@40", "_ServiceEntry@40", "RegProvider@0", "DllGetClassObject@12",
+                                     "_MSProviderInit", "DllMain", "DllMain@12"};
+    for (const char* name : decorated)
+        EXPECT_EQ(nullptr, Export<FARPROC>(name)) << name;
+
+    std::vector<std::string> names = ExportNames();
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected(std::begin(entries), std::end(entries));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, names);
+}
+
+TEST_F(KOLVEN32Test, EntriesNotYetInTheLibraryRefuseCleanly)
+{
+    auto providerInit = Export<MSPROVIDERINIT*>("MSProviderInit");
+    ASSERT_NE(nullptr, providerInit);
+    ULONG version = 0;
+    LPMSPROVIDER provider = reinterpret_cast<LPMSPROVIDER>(1);
+    EXPECT_EQ(MAPI_E_NO_SUPPORT,
+              providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, CURRENT_SPI_VERSION, &version, &provider));
+    EXPECT_EQ(nullptr, provider);
+
+    using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
+                                            LPPROVIDERADMIN, LPMAPIERROR*);
+    auto serviceEntry = Export<ServiceEntryFn>("ServiceEntry");
+    ASSERT_NE(nullptr, serviceEntry);
+    LPMAPIERROR error = reinterpret_cast<LPMAPIERROR>(1);
+    EXPECT_EQ(MAPI_E_NO_SUPPORT, serviceEntry(m_library, nullptr, nullptr, 0, 0, MSG_SERVICE_CONFIGURE, 0, nullptr,
+                                              nullptr, &error));
+    EXPECT_EQ(nullptr, error);
+
+    auto getClassObject = Export<GetClassObjectFn>("DllGetClassObject");
+    ASSERT_NE(nullptr, getClassObject);
+    CLSID connect{};
+    ASSERT_EQ(S_OK, CLSIDFromString(kConnectClsid, &connect));
+    void* factory = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(connect, IID_IClassFactory, &factory));
+    EXPECT_EQ(nullptr, factory);
+    EXPECT_EQ(E_POINTER, getClassObject(connect, IID_IClassFactory, nullptr));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IUnknown, IID_IClassFactory, &factory));
+
+    auto canUnload = Export<PlainFn>("DllCanUnloadNow");
+    ASSERT_NE(nullptr, canUnload);
+    EXPECT_EQ(S_OK, canUnload());
+}
+
+TEST_F(KOLVEN32Test, RegistrationWritesBothClassesAndTheTypeLibraryAndRemovesThem)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    auto registerServer = Export<PlainFn>("DllRegisterServer");
+    auto unregisterServer = Export<PlainFn>("DllUnregisterServer");
+    ASSERT_NE(nullptr, registerServer);
+    ASSERT_NE(nullptr, unregisterServer);
+
+    // The caller's locale is not the system's, so a leak of the registration
+    // locale would show.
+    LCID callerLocale = MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT);
+    LCID saved = GetThreadLocale();
+    SetThreadLocale(callerLocale);
+    LCID before = GetThreadLocale();
+
+    ASSERT_EQ(S_OK, registerServer());
+    EXPECT_EQ(before, GetThreadLocale());
+    // Registering again rewrites the same keys.
+    ASSERT_EQ(S_OK, registerServer());
+
+    const std::wstring connect = std::wstring(L"CLSID\\") + kConnectClsid;
+    const std::wstring page = std::wstring(L"CLSID\\") + kPageClsid;
+    const std::wstring typeLib = std::wstring(L"TypeLib\\") + kLibid + L"\\1.0";
+    const struct {
+        std::wstring key;
+        const wchar_t* name;
+        std::wstring data;
+    } rows[] = {
+        {L"KOLVEN32.Connect.1", nullptr, L"Connect Class"},
+        {L"KOLVEN32.Connect.1\\CLSID", nullptr, kConnectClsid},
+        {L"KOLVEN32.Connect", nullptr, L"Connect Class"},
+        {L"KOLVEN32.Connect\\CLSID", nullptr, kConnectClsid},
+        {L"KOLVEN32.Connect\\CurVer", nullptr, L"KOLVEN32.Connect.1"},
+        {connect, nullptr, L"Connect Class"},
+        {connect + L"\\ProgID", nullptr, L"KOLVEN32.Connect.1"},
+        {connect + L"\\VersionIndependentProgID", nullptr, L"KOLVEN32.Connect"},
+        {connect + L"\\Programmable", nullptr, L"<no value>"},
+        {connect + L"\\InprocServer32", nullptr, m_path},
+        {connect + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {connect + L"\\TypeLib", nullptr, kLibid},
+        {L"KOLVEN32.ProvPropPage.1", nullptr, L"ProvPropPage Class"},
+        {L"KOLVEN32.ProvPropPage.1\\CLSID", nullptr, kPageClsid},
+        {L"KOLVEN32.ProvPropPage", nullptr, L"ProvPropPage Class"},
+        {L"KOLVEN32.ProvPropPage\\CLSID", nullptr, kPageClsid},
+        {L"KOLVEN32.ProvPropPage\\CurVer", nullptr, L"KOLVEN32.ProvPropPage.1"},
+        {page, nullptr, L"ProvPropPage Class"},
+        {page + L"\\ProgID", nullptr, L"KOLVEN32.ProvPropPage.1"},
+        {page + L"\\VersionIndependentProgID", nullptr, L"KOLVEN32.ProvPropPage"},
+        {page + L"\\Programmable", nullptr, L"<no value>"},
+        {page + L"\\InprocServer32", nullptr, m_path},
+        {page + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {page + L"\\Control", nullptr, L"<no value>"},
+        {page + L"\\ToolboxBitmap32", nullptr, m_path + L", 102"},
+        {page + L"\\MiscStatus", nullptr, L"0"},
+        {page + L"\\MiscStatus\\1", nullptr, L"131473"},
+        {page + L"\\TypeLib", nullptr, kLibid},
+        {page + L"\\Version", nullptr, L"1.0"},
+        {typeLib, nullptr, L"KOLVEN32 1.0 Type Library"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "HKCR\\" << std::string(row.key.begin(), row.key.end()));
+        EXPECT_EQ(row.data, ClassesValue(row.key, row.name));
+    }
+    // The type library is registered from the library itself.
+    EXPECT_TRUE(ClassesKeyExists(typeLib + L"\\0\\win32"));
+    ComPtr<ITypeLib> loaded;
+    CLSID libid{};
+    ASSERT_EQ(S_OK, CLSIDFromString(kLibid, &libid));
+    EXPECT_EQ(S_OK, LoadRegTypeLib(libid, 1, 0, LOCALE_NEUTRAL, &loaded));
+    if (loaded) {
+        const wchar_t* const names[] = {L"Connect", L"ProvPropPage", L"IProvPropPage"};
+        for (const wchar_t* name : names) {
+            std::wstring copy = name;
+            BOOL found = FALSE;
+            EXPECT_EQ(S_OK, loaded->IsName(&copy[0], 0, &found));
+            EXPECT_TRUE(found) << std::string(copy.begin(), copy.end());
+        }
+        loaded.Reset();
+    }
+
+    SetThreadLocale(callerLocale);
+    EXPECT_EQ(S_OK, unregisterServer());
+    EXPECT_EQ(before, GetThreadLocale());
+    const wchar_t* const gone[] = {L"KOLVEN32.Connect.1", L"KOLVEN32.Connect", L"KOLVEN32.ProvPropPage.1",
+                                   L"KOLVEN32.ProvPropPage"};
+    for (const wchar_t* key : gone)
+        EXPECT_FALSE(ClassesKeyExists(key)) << std::string(key, key + wcslen(key));
+    EXPECT_FALSE(ClassesKeyExists(connect));
+    EXPECT_FALSE(ClassesKeyExists(page));
+    EXPECT_FALSE(ClassesKeyExists(typeLib));
+    EXPECT_TRUE(ClassesKeyExists(L"CLSID"));
+
+    // With nothing left to remove the type library call fails; the caller's
+    // locale still comes back.
+    SetThreadLocale(callerLocale);
+    HRESULT again = unregisterServer();
+    EXPECT_EQ(before, GetThreadLocale()) << std::hex << again;
+
+    SetThreadLocale(saved);
+    CoUninitialize();
+}
+
+} // namespace

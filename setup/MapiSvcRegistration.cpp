@@ -1,0 +1,274 @@
+#include "Platform.h"
+#include "MapiSvcRegistration.h"
+
+#include "ResourceStrings.h"
+
+#include <cwchar>
+#include <vector>
+
+namespace setup {
+
+const wchar_t kServiceSection[] = L"KOLVENOV";
+const wchar_t kProviderSection[] = L"P_KOLVENOV";
+
+namespace {
+
+// The provider library as MAPI names it in the file; the installed library is
+// found under this name, not under the module's own.
+const wchar_t kDllName[] = L"KOLVEN.DLL";
+const wchar_t kMapiSvcFile[] = L"MAPISVC.INF";
+const wchar_t kOutlookClient[] = L"Microsoft Outlook";
+
+std::string AnsiFromWide(const wchar_t* text)
+{
+    if (!text)
+        return std::string();
+    int cb = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0)
+        return std::string();
+    std::string ansi(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], cb, nullptr, nullptr);
+    ansi.resize(static_cast<size_t>(cb - 1));
+    return ansi;
+}
+
+// The MAPI library's path as the stub reports it for the client's MSI
+// component.
+std::wstring ComponentPath(LPCWSTR client)
+{
+    RegistryText componentId;
+    RegistryText appLcid;
+    RegistryText officeLcid;
+    GetMapiMsiIds(client, &componentId, &appLcid, &officeLcid);
+    if (!componentId)
+        return std::wstring();
+
+    HMODULE stub = LoadLibraryW(L"mapistub.dll");
+    if (!stub)
+        stub = LoadLibraryW(L"mapi32.dll");
+    if (!stub)
+        return std::wstring();
+    std::wstring result;
+    auto getPath = reinterpret_cast<FGetComponentPathFn>(
+        reinterpret_cast<void*>(GetProcAddress(stub, "FGetComponentPath")));
+    if (getPath)
+        result = QueryComponentPath(getPath, componentId.get(), appLcid.get(), officeLcid.get());
+    FreeLibrary(stub);
+    return result;
+}
+
+std::wstring SystemDirectory()
+{
+    wchar_t system[MAX_PATH + 1];
+    UINT cch = GetSystemDirectoryW(system, MAX_PATH + 1);
+    if (cch == 0 || cch > MAX_PATH)
+        return std::wstring();
+    return std::wstring(system, cch);
+}
+
+} // namespace
+
+std::wstring QueryComponentPath(FGetComponentPathFn getPath, LPCWSTR componentId, LPCWSTR appLcid, LPCWSTR officeLcid)
+{
+    if (!getPath || !componentId)
+        return std::wstring();
+    std::string component = AnsiFromWide(componentId);
+    // The application's language first, then Office's, then none; a call
+    // that succeeds with an empty path counts as a miss.
+    std::vector<std::string> qualifiers;
+    if (appLcid)
+        qualifiers.push_back(AnsiFromWide(appLcid));
+    if (officeLcid)
+        qualifiers.push_back(AnsiFromWide(officeLcid));
+    char path[MAX_PATH + 1] = {};
+    bool found = false;
+    for (std::string& qualifier : qualifiers) {
+        path[0] = 0;
+        if (getPath(&component[0], &qualifier[0], path, MAX_PATH, TRUE) && path[0]) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        path[0] = 0;
+        found = getPath(&component[0], nullptr, path, MAX_PATH, TRUE) && path[0];
+    }
+    if (!found)
+        return std::wstring();
+    path[MAX_PATH] = 0;
+    int cch = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (cch <= 1)
+        return std::wstring();
+    std::wstring result(static_cast<size_t>(cch), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path, -1, &result[0], cch);
+    result.resize(static_cast<size_t>(cch - 1));
+    return result;
+}
+
+HKEY GetMailKey(LPCWSTR client)
+{
+    std::wstring name;
+    if (client) {
+        name = client;
+    } else {
+        HKEY mail = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", 0, KEY_READ, &mail) != ERROR_SUCCESS)
+            return nullptr;
+        DWORD type = 0;
+        RegistryText value;
+        LONG rc = GetRegistryValue(mail, nullptr, &type, &value);
+        RegCloseKey(mail);
+        if (rc != ERROR_SUCCESS || type != REG_SZ || !value.get()[0])
+            return nullptr;
+        name = value.get();
+    }
+    HKEY key = nullptr;
+    std::wstring path = L"Software\\Clients\\Mail\\" + name;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+LONG GetRegistryValue(HKEY key, LPCWSTR name, DWORD* type, RegistryText* value)
+{
+    value->reset();
+    DWORD cb = 0;
+    DWORD kind = 0;
+    if (RegQueryValueExW(key, name, nullptr, &kind, nullptr, &cb) != ERROR_SUCCESS || cb == 0 ||
+        (kind != REG_SZ && kind != REG_DWORD && kind != REG_MULTI_SZ))
+        return ERROR_INVALID_DATA;
+    // Two spare zero characters: the registry keeps strings as stored, so a
+    // value written without its terminator would otherwise run off the end.
+    DWORD allocated = cb + 2 * sizeof(wchar_t);
+    RegistryText buffer(static_cast<wchar_t*>(LocalAlloc(LPTR, allocated)));
+    if (!buffer)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD read = cb;
+    LONG rc = RegQueryValueExW(key, name, nullptr, &kind, reinterpret_cast<BYTE*>(buffer.get()), &read);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (type)
+        *type = kind;
+    *value = std::move(buffer);
+    return ERROR_SUCCESS;
+}
+
+void GetMapiMsiIds(LPCWSTR client, RegistryText* componentId, RegistryText* appLcid, RegistryText* officeLcid)
+{
+    struct Wanted {
+        const wchar_t* name;
+        RegistryText* out;
+    } wanted[] = {{L"MSIComponentID", componentId}, {L"MSIApplicationLCID", appLcid}, {L"MSIOfficeLCID", officeLcid}};
+    for (Wanted& w : wanted) {
+        if (w.out)
+            w.out->reset();
+    }
+    HKEY key = GetMailKey(client);
+    if (!key)
+        return;
+    for (Wanted& w : wanted) {
+        if (!w.out)
+            continue;
+        DWORD type = 0;
+        RegistryText text;
+        // Only text names a component or a language qualifier.
+        if (GetRegistryValue(key, w.name, &type, &text) == ERROR_SUCCESS && type != REG_DWORD && text.get()[0])
+            *w.out = std::move(text);
+    }
+    RegCloseKey(key);
+}
+
+void GetMAPISVCPath(LPWSTR buffer, UINT size)
+{
+    if (!buffer || size == 0)
+        return;
+    buffer[0] = 0;
+    std::wstring directory = ComponentPath(kOutlookClient);
+    size_t slash = directory.find_last_of(L'\\');
+    directory = slash == std::wstring::npos ? std::wstring() : directory.substr(0, slash);
+    if (directory.empty())
+        directory = SystemDirectory();
+    if (directory.empty())
+        return;
+    std::wstring path = directory + L"\\" + kMapiSvcFile;
+    if (path.size() >= size)
+        return;
+    wmemcpy(buffer, path.c_str(), path.size() + 1);
+}
+
+HRESULT HrSetProfileParameters(const ProfileRow* rows)
+{
+    if (!rows)
+        return E_INVALIDARG;
+    wchar_t found[272];
+    GetMAPISVCPath(found, 272);
+    std::wstring file = found;
+    if (file.empty()) {
+        std::wstring system = SystemDirectory();
+        if (system.empty())
+            return E_FAIL;
+        file = system + L"\\" + kMapiSvcFile;
+    }
+    HRESULT hr = S_OK;
+    for (const ProfileRow* row = rows; row->section && SUCCEEDED(hr); ++row) {
+        wchar_t numbered[16];
+        const wchar_t* key = row->key;
+        if (!key && row->numericKey != 0) {
+            if (swprintf(numbered, 16, L"%lx", row->numericKey) < 0)
+                return E_FAIL;
+            key = numbered;
+        }
+        // A refused write (read-only or unreachable file) must not look like
+        // a registered service to the installer.
+        if (!WritePrivateProfileStringW(row->section, key, row->value, file.c_str())) {
+            DWORD error = GetLastError();
+            hr = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        }
+    }
+    // Flushes the system's cached copy of the file.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+    return hr;
+}
+
+} // namespace setup
+
+extern "C" HRESULT WINAPI RegProvider()
+{
+    try {
+        std::wstring name = LoadResString(kIdsComponentName);
+        const wchar_t* display = name.c_str();
+        using setup::kProviderSection;
+        using setup::kServiceSection;
+        const wchar_t* dll = setup::kDllName;
+        const setup::ProfileRow rows[] = {
+            {L"Services", kServiceSection, 0, display},
+            {kServiceSection, L"PR_DISPLAY_NAME", 0, display},
+            {kServiceSection, L"PR_SERVICE_DLL_NAME", 0, dll},
+            {kServiceSection, L"PR_SERVICE_ENTRY_NAME", 0, L"ServiceEntry"},
+            {kServiceSection, L"PR_RESOURCE_FLAGS", 0, L"SERVICE_NO_PRIMARY_IDENTITY"},
+            {kServiceSection, L"Providers", 0, kProviderSection},
+            {kServiceSection, L"PR_SERVICE_SUPPORT_FILES", 0, dll},
+            {kServiceSection, L"PR_SERVICE_DELETE_FILES", 0, dll},
+            {kProviderSection, L"PR_RESOURCE_TYPE", 0, L"MAPI_STORE_PROVIDER"},
+            {kProviderSection, L"PR_PROVIDER_DLL_NAME", 0, dll},
+            {kProviderSection, L"PR_RESOURCE_FLAGS", 0, L"STATUS_DEFAULT_STORE"},
+            {kProviderSection, L"PR_DISPLAY_NAME", 0, display},
+            {kProviderSection, L"PR_PROVIDER_DISPLAY", 0, display},
+            {nullptr, nullptr, 0, nullptr},
+        };
+        return setup::HrSetProfileParameters(rows);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+extern "C" HRESULT WINAPI UnRegProvider()
+{
+    const setup::ProfileRow rows[] = {
+        {L"Services", setup::kServiceSection, 0, nullptr},
+        {setup::kServiceSection, nullptr, 0, nullptr},
+        {setup::kProviderSection, nullptr, 0, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return setup::HrSetProfileParameters(rows);
+}
