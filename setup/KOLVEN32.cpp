@@ -90,7 +90,8 @@ extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, L
     return MAPI_E_NO_SUPPORT;
 }
 
-// The compiler checks both MAPI entries against the SDK's function types.
-static_assert(sizeof(&MSProviderInit) == sizeof(MSPROVIDERINIT*), "MSProviderInit");
-static MSPROVIDERINIT* const kProviderInitType = &MSProviderInit;
-static MSGSERVICEENTRY* const kServiceEntryType = &ServiceEntry;
+// MAPI reaches both entries through GetProcAddress, so nothing else checks
+// their calling conventions: these fail to compile when either differs from
+// the SDK's function type (MSProviderInit is cdecl, ServiceEntry stdcall).
+[[maybe_unused]] static MSPROVIDERINIT* const kProviderInitType = &MSProviderInit;
+[[maybe_unused]] static MSGSERVICEENTRY* const kServiceEntryType = &ServiceEntry;
