@@ -380,33 +380,36 @@ HRESULT CCopy::OneMessage(IMAPIFolder* src, const SBinary& entry, IMAPIFolder* d
     return to->SaveChanges(0);
 }
 
+// The entry identifiers of every row of a table, in order.
+static HRESULT EntryIds(IMAPITable* table, RowSetPtr& rows)
+{
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    LPSRowSet found = nullptr;
+    HRESULT hr = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &found);
+    if (SUCCEEDED(hr))
+        rows.reset(found);
+    return hr;
+}
+
 HRESULT CCopy::FolderContents(IMAPIFolder* src, IMAPIFolder* dst, const Selection& selection, IMAPIProgress* progress)
 {
     RowSetPtr messages;
     if (selection.Takes(PROP_ID(PR_CONTAINER_CONTENTS))) {
         ComPtr<IMAPITable> table;
         HRESULT hr = src->GetContentsTable(0, table.GetAddressOf());
+        if (SUCCEEDED(hr))
+            hr = EntryIds(table.Get(), messages);
         if (FAILED(hr))
             return hr;
-        SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-        LPSRowSet rows = nullptr;
-        hr = HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows);
-        if (FAILED(hr))
-            return hr;
-        messages.reset(rows);
     }
     RowSetPtr folders;
     if (selection.Takes(PROP_ID(PR_CONTAINER_HIERARCHY))) {
         ComPtr<IMAPITable> table;
         HRESULT hr = src->GetHierarchyTable(0, table.GetAddressOf());
+        if (SUCCEEDED(hr))
+            hr = EntryIds(table.Get(), folders);
         if (FAILED(hr))
             return hr;
-        SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-        LPSRowSet rows = nullptr;
-        hr = HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows);
-        if (FAILED(hr))
-            return hr;
-        folders.reset(rows);
     }
     ULONG total = (messages ? messages->cRows : 0) + (folders ? folders->cRows : 0);
     ULONG done = 0;
