@@ -63,8 +63,9 @@ ULONG RowId(const SRow& row)
 
 HRESULT CreateMapTable(ComPtr<ITableData>& data)
 {
-    return CreateTable(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, nullptr, TBLTYPE_DYNAMIC,
-                       kPrNamedPropId, Columns(), data.GetAddressOf());
+    const SMapiMemory memory = ProviderMapiMemory();
+    return CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
+                       TBLTYPE_DYNAMIC, kPrNamedPropId, Columns(), data.GetAddressOf());
 }
 
 HRESULT OpenView(ITableData* data, ComPtr<IMAPITable>& view)
@@ -76,7 +77,7 @@ HRESULT MakeNameId(const SRow& row, LPVOID parent, LPMAPINAMEID* out)
 {
     *out = nullptr;
     LPVOID block = nullptr;
-    HRESULT hr = MAPIAllocateMore(sizeof(MAPINAMEID), parent, &block);
+    HRESULT hr = ProviderAllocateMore(sizeof(MAPINAMEID), parent, &block);
     if (FAILED(hr))
         return hr;
     auto* name = static_cast<LPMAPINAMEID>(block);
