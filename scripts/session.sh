@@ -40,8 +40,10 @@ vostrel_start_session() {
     # serves as well).
     wineserver -p 2>/dev/null || true
 
-    # The proxy/stub library and the server are registered in the prefix once per run.
-    (cd "$build/bin" && wine regsvr32 /s Vostrel2007PS.dll && wine Vostrel2003.exe /RegServer) \
+    # The proxy/stub library, the server and the stand-in MIME converter are
+    # registered in the prefix once per run.
+    (cd "$build/bin" && wine regsvr32 /s Vostrel2007PS.dll && wine Vostrel2003.exe /RegServer \
+        && { [ ! -f mimeconv.dll ] || wine regsvr32 /s mimeconv.dll; }) \
         || { echo "registration in the Wine prefix failed" >&2; return 1; }
 }
 
