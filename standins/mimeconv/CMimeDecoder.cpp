@@ -1,3 +1,4 @@
+#include "Platform.h"
 #include "CMimeDecoder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+#include "Platform.h"
 #include "CMimeParser.h"
 #include "CMimeDecoder.h"
 
