@@ -501,7 +501,11 @@ HRESULT CMapiMessageWriter::WriteRecipients(const CMimePart& message, IMessage* 
     }
     if (SUCCEEDED(hr))
         hr = target->ModifyRecipients(MODRECIP_ADD, list);
-    FreePadrlist(list);
+    // What FreePadrlist does, through the allocator Windows's mapi32 exports
+    // undecorated, so the module loads with any import library.
+    for (ULONG i = 0; i < list->cEntries; ++i)
+        MAPIFreeBuffer(list->aEntries[i].rgPropVals);
+    MAPIFreeBuffer(list);
     return hr;
 }
 
