@@ -1,8 +1,8 @@
 // MIME charset names and the text of bytes in them, through the platform's
 // code-page conversion. A name the converter does not know, a code page the
-// platform cannot convert, or text that is not in the charset it claims is
-// read as UTF-8 when the bytes are valid UTF-8, else as windows-1252, which
-// gives every byte a character: nothing is dropped.
+// platform cannot convert, and "UTF-8" or "US-ASCII" text that is neither
+// are read as UTF-8 when the bytes are valid UTF-8, else as windows-1252,
+// which gives every byte a character: nothing is dropped.
 #pragma once
 #include "Platform.h"
 
