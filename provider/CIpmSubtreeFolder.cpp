@@ -27,6 +27,8 @@ constexpr ULONG kPrFid = 0x67480014;
 constexpr ULONG kPrMailboxRootFid = 0x67640014;
 constexpr ULONG kPrMailboxInstanceKey = 0x676A0102;
 constexpr ULONG kStoreSupportMask = 0x00050B67;
+// The display type of the subtree and of its rows.
+constexpr LONG kSubtreeDisplayType = 6;
 constexpr HRESULT kNoSuchTable = 0x80070002;
 constexpr ULONG kColumnCount = 24;
 constexpr ULONG kServerColumnCount = 17;
@@ -88,7 +90,7 @@ const SPropHandler<CIpmSubtreeFolder> kIpmProps[] = {
     {PR_FOLDER_TYPE, &FixedLong<CIpmSubtreeFolder, FOLDER_GENERIC>},
     {PR_SUBFOLDERS, &FixedBool<CIpmSubtreeFolder, true>},
     {kPrSubfolderMarker, &FixedLong<CIpmSubtreeFolder, 1>},
-    {PR_DISPLAY_TYPE, &FixedLong<CIpmSubtreeFolder, DT_FOLDER>},
+    {PR_DISPLAY_TYPE, &FixedLong<CIpmSubtreeFolder, kSubtreeDisplayType>},
     {PR_NULL, &FixedLong<CIpmSubtreeFolder, 0>},
 };
 
@@ -377,7 +379,7 @@ HRESULT CIpmSubtreeFolder::Rebuild()
         out[1].ulPropTag = PR_DEPTH;
         out[1].Value.l = 1;
         out[2].ulPropTag = PR_DISPLAY_TYPE;
-        out[2].Value.l = DT_FOLDER;
+        out[2].Value.l = kSubtreeDisplayType;
         out[3].ulPropTag = PR_ENTRYID;
         if (SUCCEEDED(hr))
             hr = FillId(child, out[3], out);

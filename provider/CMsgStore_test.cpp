@@ -4,7 +4,7 @@
 // mailbox databases of both schema generations.
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
-#include "testing/ProviderFixture.h"
+#include "testing/StoreClientTest.h"
 
 #include <gtest/gtest.h>
 
@@ -20,59 +20,7 @@ namespace {
 
 constexpr ULONG kPrFinderEntryId = 0x35E70102;
 
-class StoreTest : public ::testing::TestWithParam<EGeneration> {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_client = new CMapiClient();
-        ASSERT_EQ(S_OK, s_client->Status());
-        for (EGeneration generation : {EGeneration::Exchange2003, EGeneration::Exchange2007}) {
-            SStoreSettings settings;
-            settings.databasePath = CFixtureFiles::Instance().Mailbox(generation);
-            settings.logFolder = CFixtureFiles::Instance().LogFolder();
-            s_sessions[generation] = new CStoreSession(settings, L"StoreTest");
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        for (auto& item : s_sessions)
-            delete item.second;
-        s_sessions.clear();
-        delete s_client;
-        s_client = nullptr;
-    }
-    void SetUp() override
-    {
-        session = s_sessions[GetParam()];
-        ASSERT_EQ(S_OK, session->Status());
-        store = session->Store();
-        uid = session->Uid();
-        path = CFixtureFiles::Instance().Mailbox(GetParam());
-    }
-
-    const SMailboxFixture& Ids() const { return CFixtureFiles::Instance().MailboxIds(); }
-
-    static CMapiClient* s_client;
-    static std::map<EGeneration, CStoreSession*> s_sessions;
-    CStoreSession* session = nullptr;
-    IMsgStore* store = nullptr;
-    MAPIUID uid = {};
-    std::wstring path;
-};
-
-CMapiClient* StoreTest::s_client = nullptr;
-std::map<EGeneration, CStoreSession*> StoreTest::s_sessions;
-
-std::vector<BYTE> IdBytes(const CEntryId& id)
-{
-    const BYTE* p = reinterpret_cast<const BYTE*>(&id);
-    return std::vector<BYTE>(p, p + sizeof(id));
-}
-
-std::vector<BYTE> UidBytes(const MAPIUID& uid)
-{
-    return std::vector<BYTE>(uid.ab, uid.ab + sizeof(uid.ab));
-}
+class StoreTest : public StoreClientTest {};
 
 TEST_P(StoreTest, AnswersItsPropertiesFromFixedValues)
 {
@@ -394,10 +342,6 @@ TEST_P(StoreTest, NamedPropertiesComeFromTheDatabasesMap)
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, StoreTest,
-                         ::testing::Values(EGeneration::Exchange2003, EGeneration::Exchange2007),
-                         [](const ::testing::TestParamInfo<EGeneration>& info) {
-                             return info.param == EGeneration::Exchange2003 ? std::string("Exchange2003")
-                                                                            : std::string("Exchange2007");
-                         });
+                         ::testing::Values(EGeneration::Exchange2003, EGeneration::Exchange2007), GenerationName);
 
 } // namespace

@@ -16,6 +16,8 @@ namespace {
 constexpr ULONG kPrOwnEntryId = 0x66720102;
 constexpr ULONG kPrIpmTaskEntryId = 0x36D40102;
 constexpr ULONG kStoreSupportMask = 0x00050B67;
+// The display type the root's and subtree's rows and the subtree itself give.
+constexpr LONG kSubtreeDisplayType = 6;
 
 const ULONG kRootPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,  PR_ENTRYID,   PR_PARENT_ENTRYID,
                                PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W, PR_ACCESS,    PR_ACCESS_LEVEL,
@@ -157,7 +159,7 @@ STDMETHODIMP CRootFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable
         values[4].ulPropTag = PR_FOLDER_TYPE;
         values[4].Value.l = FOLDER_GENERIC;
         values[5].ulPropTag = PR_DISPLAY_TYPE;
-        values[5].Value.l = DT_FOLDER;
+        values[5].Value.l = kSubtreeDisplayType;
         SRow row = {0, 6, values};
         hr = data->HrInsertRow(0, &row);
         if (FAILED(hr))

@@ -140,7 +140,8 @@ public:
     // child's 0x674A (such rows are no messages). Returns the folder id.
     int64_t AddFolder(int64_t parentId, const std::wstring& name, const std::vector<Prop>& row = {});
     // A message in the folder's message table (0x674A message id, 0x67B0 its
-    // "Msg" row, 0x6748 the folder id) with its "Msg" row. Returns the message
+    // "Msg" row, both as the 64-bit link and as its 8 bytes, 0x6748 the
+    // folder id) with its "Msg" row. Returns the message
     // id (0x674A); MsgRowId gives its 0x67B0.
     int64_t AddMessage(int64_t folderId, const SMessage& message);
     // An attachment of a message: a row of the attachments folder's table and
