@@ -5,6 +5,7 @@
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
 #include "ProviderFiles.h"
+#include "testing/ProviderTestSupport.h"
 #include "testing/StoreClientTest.h"
 
 #include <gtest/gtest.h>
@@ -505,6 +506,314 @@ TEST_P(FolderTest, FolderNamedPropertiesUseTheStoresMap)
     LPSPropTagArray nullTags = nullptr;
     EXPECT_EQ(MAPI_E_NO_SUPPORT, inbox->GetNamesFromIDs(&nullTags, nullptr, 0, &count, &found));
 }
+
+// Copies out go through the MAPI support object of the store, which reads
+// the provider's folders; the copies land in the subsystem's writable store.
+class FolderCopyTest : public StoreClientTest {
+protected:
+    void SetUp() override
+    {
+        StoreClientTest::SetUp();
+        if (!writable) {
+            ASSERT_EQ(S_OK, session->OpenWritableStore(writable.GetAddressOf()));
+        }
+        HRESULT hr = S_OK;
+        ClientBuffer<SPropValue> ipm = GetProps(writable.Get(), {PR_IPM_SUBTREE_ENTRYID}, hr);
+        ASSERT_EQ(S_OK, hr);
+        ULONG type = 0;
+        ComPtr<IUnknown> object;
+        ASSERT_EQ(S_OK, writable->OpenEntry(ipm->Value.bin.cb, reinterpret_cast<LPENTRYID>(ipm->Value.bin.lpb),
+                                            nullptr, MAPI_MODIFY, &type, object.GetAddressOf()));
+        ASSERT_EQ(S_OK, object->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(target.GetAddressOf())));
+    }
+    void TearDown() override { target.Reset(); }
+    static void TearDownTestSuite()
+    {
+        writable.Reset();
+        StoreClientTest::TearDownTestSuite();
+    }
+
+    // A new folder under the writable store's subtree.
+    ComPtr<IMAPIFolder> NewTarget(const wchar_t* name)
+    {
+        ComPtr<IMAPIFolder> folder;
+        EXPECT_EQ(S_OK, target->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(name)),
+                                             nullptr, nullptr, MAPI_UNICODE, folder.GetAddressOf()));
+        return folder;
+    }
+
+    static ComPtr<IMAPIFolder> ChildNamed(IMAPIFolder* parent, const std::wstring& name)
+    {
+        ComPtr<IMAPITable> table;
+        if (FAILED(parent->GetHierarchyTable(0, table.GetAddressOf())))
+            return nullptr;
+        ClientRows rows = AllRows(table.Get(), {PR_DISPLAY_NAME_W, PR_ENTRYID});
+        for (ULONG r = 0; rows && r < rows->cRows; ++r) {
+            if (Text(&rows->aRow[r].lpProps[0]) != name)
+                continue;
+            const SBinary& id = rows->aRow[r].lpProps[1].Value.bin;
+            ULONG type = 0;
+            ComPtr<IUnknown> object;
+            ComPtr<IMAPIFolder> child;
+            if (SUCCEEDED(parent->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, 0, &type,
+                                            object.GetAddressOf())))
+                object->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(child.GetAddressOf()));
+            return child;
+        }
+        return nullptr;
+    }
+
+    // Every property the source lists that a copy carries over is in the
+    // copy with the same value; then the same for the sub-folders, by name.
+    void ExpectSameFolders(IMAPIFolder* source, IMAPIFolder* copy, const std::wstring& where)
+    {
+        SCOPED_TRACE(std::string(where.begin(), where.end()));
+        const ULONG notCopied[] = {PR_ENTRYID, PR_PARENT_ENTRYID, PR_STORE_ENTRYID, PR_STORE_RECORD_KEY,
+                                   PR_STORE_SUPPORT_MASK, PR_MAPPING_SIGNATURE, PR_RECORD_KEY, PR_INSTANCE_KEY,
+                                   PR_OBJECT_TYPE, PR_MDB_PROVIDER, PR_ACCESS, PR_ACCESS_LEVEL, PR_CONTENT_COUNT,
+                                   PR_CONTENT_UNREAD, PR_ASSOC_CONTENT_COUNT, PR_SUBFOLDERS, PR_DEPTH,
+                                   PR_FOLDER_TYPE, PR_CONTAINER_CONTENTS, PR_CONTAINER_HIERARCHY,
+                                   PR_FOLDER_ASSOCIATED_CONTENTS};
+        LPSPropTagArray raw = nullptr;
+        ASSERT_EQ(S_OK, source->GetPropList(0, &raw));
+        ClientBuffer<SPropTagArray> list(raw);
+        int compared = 0;
+        for (ULONG i = 0; i < list->cValues; ++i) {
+            const ULONG tag = list->aulPropTag[i];
+            if (std::any_of(std::begin(notCopied), std::end(notCopied),
+                            [&](ULONG skip) { return PROP_ID(skip) == PROP_ID(tag); }))
+                continue;
+            HRESULT hr = S_OK;
+            ClientBuffer<SPropValue> from = GetProps(source, {tag}, hr);
+            if (!from || PROP_TYPE(from->ulPropTag) == PT_ERROR)
+                continue;
+            ClientBuffer<SPropValue> to = GetProps(copy, {tag}, hr);
+            ASSERT_NE(nullptr, to);
+            EXPECT_EQ(tag, to->ulPropTag) << std::hex << tag;
+            if (tag == to->ulPropTag)
+                EXPECT_TRUE(FPropCompareProp(from.get(), RELOP_EQ, to.get())) << std::hex << tag;
+            ++compared;
+        }
+        EXPECT_LT(0, compared);
+        ComPtr<IMAPITable> children;
+        ASSERT_EQ(S_OK, source->GetHierarchyTable(0, children.GetAddressOf()));
+        ClientRows rows = AllRows(children.Get(), {PR_DISPLAY_NAME_W});
+        ASSERT_NE(nullptr, rows);
+        for (ULONG r = 0; r < rows->cRows; ++r) {
+            const std::wstring name = Text(&rows->aRow[r].lpProps[0]);
+            ComPtr<IMAPIFolder> from = ChildNamed(source, name);
+            ComPtr<IMAPIFolder> to = ChildNamed(copy, name);
+            ASSERT_NE(nullptr, from);
+            ASSERT_NE(nullptr, to) << "sub-folder " << std::string(name.begin(), name.end()) << " copied";
+            ExpectSameFolders(from.Get(), to.Get(), where + L"/" + name);
+        }
+    }
+
+    static std::vector<std::wstring> LogLinesWith(const std::wstring& text)
+    {
+        std::wstring directory;
+        GetDataDirectory(directory);
+        std::vector<std::wstring> found;
+        for (const std::wstring& line : ReadLogLines(directory + L"\\KOLWEN32.log"))
+            if (line.find(text) != std::wstring::npos)
+                found.push_back(line);
+        return found;
+    }
+
+    static ComPtr<IMsgStore> writable;
+    ComPtr<IMAPIFolder> target;
+};
+
+ComPtr<IMsgStore> FolderCopyTest::writable;
+
+TEST_P(FolderCopyTest, AFolderTreeIsCopiedPropertyByProperty)
+{
+    const SMailboxFixture& ids = Ids();
+    ComPtr<IMAPIFolder> top = Folder(MailboxTopId(uid, ids.alice.rootId));
+    ComPtr<IMAPIFolder> tree = Folder(FolderId(uid, ids.alice.rootId, ids.tree));
+    ASSERT_NE(nullptr, top);
+    ASSERT_NE(nullptr, tree);
+    ComPtr<IMAPIFolder> destination = NewTarget(GetParam() == EGeneration::Exchange2003 ? L"copies 2003" : L"copies 2007");
+    ASSERT_NE(nullptr, destination);
+    CEntryId treeId = FolderId(uid, ids.alice.rootId, ids.tree);
+    EXPECT_EQ(S_OK, top->CopyFolder(72, treeId.AsEntryId(), nullptr, destination.Get(), nullptr, 0, nullptr,
+                                    COPY_SUBFOLDERS));
+    ComPtr<IMAPIFolder> copy = ChildNamed(destination.Get(), L"Archive Tree");
+    ASSERT_NE(nullptr, copy);
+    ExpectSameFolders(tree.Get(), copy.Get(), L"Archive Tree");
+    EXPECT_EQ(L"", LastErrorText(top.Get())) << "a successful copy clears the last error";
+
+    // CopyTo of the folder into another folder: its properties and
+    // sub-folders.
+    ComPtr<IMAPIFolder> second = NewTarget(GetParam() == EGeneration::Exchange2003 ? L"copy to 2003" : L"copy to 2007");
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(S_OK, tree->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMAPIFolder, second.Get(), 0, nullptr));
+    ExpectSameFolders(tree.Get(), second.Get(), L"CopyTo");
+}
+
+TEST_P(FolderCopyTest, MovesAreRefusedAndLogged)
+{
+    const SMailboxFixture& ids = Ids();
+    ComPtr<IMAPIFolder> inbox = Folder(FolderId(uid, ids.alice.rootId, ids.inbox));
+    ASSERT_NE(nullptr, inbox);
+    const size_t before = LogLinesWith(L"Method CFolder::CopyMessages failed.  HRESULT 0x80070005.").size();
+    CEntryId message = MessageId(uid, ids.alice.rootId, ids.inbox, ids.inboxMessages[0]);
+    SBinary entry = {72, reinterpret_cast<LPBYTE>(&message)};
+    ENTRYLIST list = {1, &entry};
+    EXPECT_EQ(E_ACCESSDENIED, inbox->CopyMessages(&list, nullptr, target.Get(), 0, nullptr, MESSAGE_MOVE));
+    EXPECT_EQ(before + 1, LogLinesWith(L"Method CFolder::CopyMessages failed.  HRESULT 0x80070005.").size());
+
+    const size_t folderBefore = LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0x80070005.").size();
+    CEntryId projects = FolderId(uid, ids.alice.rootId, ids.projects);
+    EXPECT_EQ(E_ACCESSDENIED,
+              inbox->CopyFolder(72, projects.AsEntryId(), nullptr, target.Get(), nullptr, 0, nullptr, FOLDER_MOVE));
+    EXPECT_EQ(folderBefore + 1, LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0x80070005.").size());
+}
+
+// Copies of messages are made by the support object from the messages the
+// folder opens; whatever it answers reaches the caller, and a failure is
+// logged under the folder's method.
+TEST_P(FolderCopyTest, MessageCopiesAnswerWhatTheSupportObjectAnswers)
+{
+    const SMailboxFixture& ids = Ids();
+    ComPtr<IMAPIFolder> sent = Folder(FolderId(uid, ids.alice.rootId, ids.sent));
+    ASSERT_NE(nullptr, sent);
+    CEntryId message = MessageId(uid, ids.alice.rootId, ids.sent, 0x4242);
+    SBinary entry = {72, reinterpret_cast<LPBYTE>(&message)};
+    ENTRYLIST list = {1, &entry};
+    ComPtr<IMAPIFolder> destination = NewTarget(GetParam() == EGeneration::Exchange2003 ? L"messages 2003"
+                                                                                        : L"messages 2007");
+    const HRESULT hr = sent->CopyMessages(&list, nullptr, destination.Get(), 0, nullptr, 0);
+    EXPECT_EQ(MAPI_E_INVALID_ENTRYID, hr) << "the message is none of the folder's";
+    wchar_t frame[64];
+    swprintf(frame, 64, L"Method CFolder::CopyMessages failed.  HRESULT 0x%08x.", static_cast<unsigned>(hr));
+    EXPECT_FALSE(LogLinesWith(frame).empty());
+}
+
+// An integer division by zero inside the support object's folder copy (the
+// fault Outlook's progress dialog is known for) does not take the process
+// down: the copy returns what it had, the Outlook dialog is closed.
+class CDividingProgress : public IMAPIProgress {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPIProgress))
+            return E_NOINTERFACE;
+        *ppv = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Progress(ULONG ulValue, ULONG ulCount, ULONG ulTotal) override
+    {
+        ++calls;
+        if (ulCount == 0)
+            return S_OK;
+        volatile int zero = 0;
+        volatile int percent = static_cast<int>(ulValue) / zero;
+        (void)percent;
+        (void)ulTotal;
+        return S_OK;
+    }
+    STDMETHODIMP GetFlags(ULONG* flags) override
+    {
+        *flags = MAPI_TOP_LEVEL;
+        return S_OK;
+    }
+    STDMETHODIMP GetMax(ULONG* max) override
+    {
+        *max = 1000;
+        return S_OK;
+    }
+    STDMETHODIMP GetMin(ULONG* min) override
+    {
+        *min = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetLimits(LPULONG, LPULONG, LPULONG) override { return S_OK; }
+    int calls = 0;
+};
+
+// A modal dialog of Outlook's title on a thread of its own; Ended() is
+// what it was ended with.
+class COutlookDialog {
+public:
+    COutlookDialog()
+    {
+        m_thread = std::thread([this] {
+            struct {
+                DLGTEMPLATE header;
+                WORD menu, windowClass;
+                wchar_t title[25];
+            } dialog = {};
+            dialog.header.style = WS_POPUP | WS_CAPTION;
+            dialog.header.cx = 100;
+            dialog.header.cy = 40;
+            wcscpy(dialog.title, L"Microsoft Office Outlook");
+            m_result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialog.header, nullptr, &Procedure, 0);
+        });
+        for (int i = 0; i < 200 && !FindWindowW(L"#32770", L"Microsoft Office Outlook"); ++i)
+            Sleep(10);
+    }
+    ~COutlookDialog()
+    {
+        if (HWND open = FindWindowW(L"#32770", L"Microsoft Office Outlook"))
+            PostMessageW(open, WM_CLOSE, 0, 0);
+        m_thread.join();
+    }
+    bool Open() const { return FindWindowW(L"#32770", L"Microsoft Office Outlook") != nullptr; }
+    INT_PTR Ended()
+    {
+        for (int i = 0; i < 200 && Open(); ++i)
+            Sleep(10);
+        return Open() ? -2 : m_result;
+    }
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM, LPARAM)
+    {
+        if (message == WM_CLOSE) {
+            EndDialog(window, 9);
+            return TRUE;
+        }
+        return message == WM_INITDIALOG;
+    }
+
+    std::thread m_thread;
+    INT_PTR m_result = -1;
+};
+
+TEST_P(FolderCopyTest, AFaultInsideTheCopyEndsItAndClosesOutlooksDialog)
+{
+    const SMailboxFixture& ids = Ids();
+    ComPtr<IMAPIFolder> top = Folder(MailboxTopId(uid, ids.alice.rootId));
+    ASSERT_NE(nullptr, top);
+    ComPtr<IMAPIFolder> destination = NewTarget(GetParam() == EGeneration::Exchange2003 ? L"faulting 2003"
+                                                                                        : L"faulting 2007");
+    ASSERT_NE(nullptr, destination);
+    COutlookDialog dialog;
+    ASSERT_TRUE(dialog.Open());
+    CDividingProgress progress;
+    const size_t before = LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0xc0000094.").size();
+    CEntryId treeId = FolderId(uid, ids.alice.rootId, ids.tree);
+    EXPECT_EQ(S_OK, top->CopyFolder(72, treeId.AsEntryId(), nullptr, destination.Get(), nullptr, 0, &progress,
+                                    COPY_SUBFOLDERS));
+    EXPECT_LT(0, progress.calls);
+    EXPECT_EQ(2, dialog.Ended());
+    EXPECT_EQ(before + 1, LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0xc0000094.").size());
+    // The copy had begun: the folder is there with its first sub-folder.
+    ComPtr<IMAPIFolder> copy = ChildNamed(destination.Get(), L"Archive Tree");
+    ASSERT_NE(nullptr, copy);
+    // The thread goes on working, and a fault outside a copy is no
+    // business of the guard.
+    HRESULT hr = S_OK;
+    GetProps(top.Get(), {PR_DISPLAY_NAME_W}, hr);
+    EXPECT_EQ(S_OK, hr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, FolderCopyTest,
+                         ::testing::Values(EGeneration::Exchange2003, EGeneration::Exchange2007), GenerationName);
 
 INSTANTIATE_TEST_SUITE_P(Generations, FolderTest,
                          ::testing::Values(EGeneration::Exchange2003, EGeneration::Exchange2007), GenerationName);
