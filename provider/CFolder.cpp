@@ -585,7 +585,9 @@ HRESULT CFolder::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* 
     case kEntryMailboxTop:
     case kEntryFolder: {
         ComPtr<IEseFolder> child;
-        if (FAILED(ServerFolder()->GetFolder(id.fid, id.idRoot, child.GetAddressOf())) || !child)
+        ComPtr<IEseFolder> parent = ServerFolder();
+        if (ObjectNotOpened(parent->GetFolder(id.fid, id.idRoot, child.GetAddressOf()), parent.Get(), IID_IEseFolder) ||
+            !child)
             return MAPI_E_INVALID_ENTRYID;
         const CEntryId top(kEntryIpmSubtree, id.storeUid);
         return OpenFolderEntry(child.Get(), id, top, m_storeId, lpulObjType, lppUnk);

@@ -274,7 +274,8 @@ STDMETHODIMP CIpmSubtreeFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, 
             return MAPI_E_INVALID_ENTRYID;
         ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
         ComPtr<IEseFolder> folder;
-        if (FAILED(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf())) || !folder)
+        if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+            !folder)
             return MAPI_E_INVALID_ENTRYID;
         return OpenFolderEntry(folder.Get(), id, OwnId(), StoreId(), lpulObjType, lppUnk);
     });

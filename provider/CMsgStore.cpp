@@ -521,7 +521,8 @@ HRESULT CMsgStore::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN
     case kEntryMessage: {
         ComPtr<IEseStore> store = FetchServer<IEseStore>(s.StoreCookie());
         ComPtr<IEseFolder> folder;
-        if (FAILED(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf())) || !folder)
+        if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+            !folder)
             return MAPI_E_INVALID_ENTRYID;
         if (id.kind == kEntryMessage)
             return OpenMessageEntry(folder.Get(), id, nullptr, s.IpmSubtreeId(), s.StoreId(), lpulObjType, lppUnk);

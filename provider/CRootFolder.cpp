@@ -209,7 +209,8 @@ STDMETHODIMP CRootFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID
         case kEntryMessage: {
             ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
             ComPtr<IEseFolder> folder;
-            if (FAILED(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf())) || !folder)
+            if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+                !folder)
                 return MAPI_E_INVALID_ENTRYID;
             if (id.kind == kEntryMessage)
                 return OpenMessageEntry(folder.Get(), id, nullptr, CEntryId(kEntryIpmSubtree, OwnId().storeUid),

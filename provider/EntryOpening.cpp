@@ -1,6 +1,7 @@
 #include "ProviderPlatform.h"
 #include "EntryOpening.h"
 #include "CFolder.h"
+#include "CLocalServerActivation.h"
 #include "ComErrorRaise.h"
 #include "EseValueMemory.h"
 #include "ProviderObjectFactory.h"
@@ -29,6 +30,13 @@ LONGLONG Int64Value(const CServerValues& read, ULONG i, ULONG tag)
 }
 
 } // namespace
+
+bool ObjectNotOpened(HRESULT hr, IUnknown* server, REFIID iid)
+{
+    if (FAILED(hr) && common::IsServerGone(hr))
+        RaiseComError(hr, server, iid);
+    return FAILED(hr);
+}
 
 void ReadFolderParentIds(IEseFolder* folder, LONGLONG& parentFid, LONGLONG& mailboxRootFid)
 {
@@ -75,7 +83,8 @@ HRESULT OpenMessageEntry(IEseFolder* serverFolder, const CEntryId& id, const CEn
                          LPUNKNOWN* lppUnk)
 {
     ComPtr<IEseMessage> message;
-    if (FAILED(serverFolder->GetMessage(id.mid, message.GetAddressOf())) || !message)
+    if (ObjectNotOpened(serverFolder->GetMessage(id.mid, message.GetAddressOf()), serverFolder, IID_IEseFolder) ||
+        !message)
         return MAPI_E_INVALID_ENTRYID;
     CServerCookie cookie = CServerCookie::Register(message.Get(), IID_IEseMessage);
     CEntryId parent;

@@ -12,6 +12,12 @@
 #include "CEntryId.h"
 #include "Vostrel2007.h"
 
+// Whether opening a folder or message by its identifier failed because the
+// server has no such object (the identifier is bad). A failure that means
+// the server itself is gone is no verdict on the identifier: it is raised
+// as the server failure it is.
+bool ObjectNotOpened(HRESULT hr, IUnknown* server, REFIID iid);
+
 // The parent folder id (PR_PARENT_FID) and the mailbox-root folder id
 // (PR_MAILBOX_ROOT_FID) of a server folder; 0 where the server has none.
 void ReadFolderParentIds(IEseFolder* folder, LONGLONG& parentFid, LONGLONG& mailboxRootFid);
