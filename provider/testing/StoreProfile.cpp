@@ -12,7 +12,7 @@
 
 namespace providertest {
 
-const wchar_t kStoreServiceName[] = L"KOLVENTST";
+const wchar_t kStoreServiceName[] = L"KOLVENDIRECT";
 
 namespace {
 
@@ -98,17 +98,17 @@ HRESULT WriteSection(IMsgServiceAdmin* services, const MAPIUID& section, std::ve
 
 HRESULT RegisterStoreService()
 {
-    const wchar_t display[] = L"Exchange Mail Archive (profile written by the tests)";
+    const wchar_t display[] = L"Exchange Mail Archive (profile written without the wizard)";
     const setup::ProfileRow rows[] = {
         {L"Services", kStoreServiceName, 0, display},
         {kStoreServiceName, L"PR_DISPLAY_NAME", 0, display},
         {kStoreServiceName, L"PR_RESOURCE_FLAGS", 0, L"SERVICE_NO_PRIMARY_IDENTITY"},
-        {kStoreServiceName, L"Providers", 0, L"P_KOLVENTST"},
-        {L"P_KOLVENTST", L"PR_RESOURCE_TYPE", 0, L"MAPI_STORE_PROVIDER"},
-        {L"P_KOLVENTST", L"PR_PROVIDER_DLL_NAME", 0, L"KOLVEN.DLL"},
-        {L"P_KOLVENTST", L"PR_RESOURCE_FLAGS", 0, L"STATUS_DEFAULT_STORE"},
-        {L"P_KOLVENTST", L"PR_DISPLAY_NAME", 0, display},
-        {L"P_KOLVENTST", L"PR_PROVIDER_DISPLAY", 0, display},
+        {kStoreServiceName, L"Providers", 0, L"P_KOLVENDIRECT"},
+        {L"P_KOLVENDIRECT", L"PR_RESOURCE_TYPE", 0, L"MAPI_STORE_PROVIDER"},
+        {L"P_KOLVENDIRECT", L"PR_PROVIDER_DLL_NAME", 0, L"KOLVEN.DLL"},
+        {L"P_KOLVENDIRECT", L"PR_RESOURCE_FLAGS", 0, L"STATUS_DEFAULT_STORE"},
+        {L"P_KOLVENDIRECT", L"PR_DISPLAY_NAME", 0, display},
+        {L"P_KOLVENDIRECT", L"PR_PROVIDER_DISPLAY", 0, display},
         {nullptr, nullptr, 0, nullptr},
     };
     return setup::HrSetProfileParameters(rows);

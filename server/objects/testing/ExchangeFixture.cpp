@@ -491,6 +491,10 @@ void AddGeneratedMail(CExchangeDatabase& database, int64_t folder, const std::ws
         message.body = L"Hello,\r\n\r\nthis is about " + topic + L", item " + std::to_wstring(i + 1) +
                        L".\r\n\r\nRegards,\r\n" + sender + L"\r\n";
         message.read = (n % 3) != 0;
+        // Delivered over some months from March 2009, a few hours apart.
+        constexpr int64_t kMarch2009 = 0x01C99B0CE2938000LL;
+        constexpr int64_t kHour = 36000000000LL;
+        message.folderRow = {Int64("T0E06", kMarch2009 + (static_cast<int64_t>(n) * 7 + seed * 3) * kHour)};
         database.AddMessage(folder, message);
     }
 }
