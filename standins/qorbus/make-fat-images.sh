@@ -20,10 +20,12 @@ for i in $(seq 1 700); do echo "log record $i"; done > "$files/Logs/E00.log"
 head -c 5000 /dev/urandom > "$files/Logs/E0000000001.log"
 echo "A name longer than eight characters, with blanks." > "$files/A long file name with spaces.txt"
 echo "three folders down" > "$files/deep/er/nested.txt"
+echo "a long name beyond ASCII" > "$files/Postfach Müller – €.txt"
 : > "$files/empty.dat"
 head -c 4096 /dev/urandom > "$files/one cluster.bin"
 
-export MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
+# Long names are UTF-16 on the disk; mtools converts them through the locale.
+export LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLS_NO_VFAT=0
 make_image() { # image, size in KiB, fat bits, label
     local image=$1
     mkfs.fat -C -F "$3" -S 512 -s "$5" -n "$4" -i 51C0FA7E "$image" "$2" >/dev/null
