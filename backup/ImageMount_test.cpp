@@ -302,6 +302,10 @@ TEST_F(ImageMountDriver, BadImagesAreRefusedWhenOpened)
             EXPECT_EQ(ReadBytes(image), c.bytes) << c.what;
         }
     }
+    // The driver's host is still there.
+    uint32_t value = 0, version = 0;
+    EXPECT_TRUE(QorApiGetVersion(m_controller, &value, &version));
+    EXPECT_EQ(version, QOR_DRIVER_VERSION);
 }
 
 TEST_F(ImageMountDriver, RefusedLettersReleaseTheIndex)
