@@ -102,7 +102,14 @@ STDMETHODIMP CEseInstance::OpenStore(LPWSTR pEdbPath, LPWSTR pLogPath, IEseStore
             std::wstring base = pLogPath ? FindLogBase(pLogPath) : std::wstring();
             if (!edbPath.empty() && !base.empty())
                 copy = ReplayIntoCopy(pLogPath, base, edbPath, WorkRoot(), &workFolder);
-            context.Reset(new CEseStoreContext(m_instance, key, ToAnsi(copy), workFolder));
+            try {
+                context.Reset(new CEseStoreContext(m_instance, key, ToAnsi(copy), workFolder));
+            } catch (...) {
+                // The replayed copy that could not be opened goes too.
+                if (!workFolder.empty())
+                    CEseStoreContext::DiscardWorkFolder(workFolder);
+                throw;
+            }
         } else {
             m_instance = context->Database()->Session()->Instance();
         }
