@@ -2,7 +2,6 @@
 // logs, shared store contexts, and bad databases and log folders. Every case
 // checks that the user's files are left exactly as they were.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "EseFixture.h"
 #include "EseValueMemory.h"
 #include "testing/ExchangeFixture.h"
@@ -80,7 +79,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
         m_instance = NewInstance();
         ASSERT_NE(nullptr, m_instance.Get());
     }
