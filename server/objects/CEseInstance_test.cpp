@@ -308,6 +308,29 @@ TEST_F(CEseInstanceTest, BadDatabasesFailWithTheEnginesErrorAndStayUntouched)
     EXPECT_EQ(before, Snapshot(m_user.Path()));
 }
 
+TEST_F(CEseInstanceTest, AnotherInitStartsAFreshEngineInstanceAndLetsTheFirstOneGo)
+{
+    std::string logs = m_user.Folder("logs");
+    std::string db = m_user.File("priv1.edb");
+    MakeDatabase(db, logs, true);
+    ComPtr<IEseStore> store;
+    ASSERT_EQ(S_OK, Open(m_instance.Get(), db, logs, &store)) << TakeDescription();
+    store.Reset();
+
+    // Init again, then once with a log folder the engine refuses, then again.
+    std::wstring work = Wide(m_work.Path()) + L"\\";
+    std::wstring missing = Wide(m_work.Path()) + L"\\no such folder\\";
+    EXPECT_EQ(S_OK, m_instance->Init(4096, &work[0], &work[0]));
+    EXPECT_EQ(E_FAIL, m_instance->Init(4096, &missing[0], &work[0]));
+    ASSERT_EQ(S_OK, m_instance->Init(4096, &work[0], &work[0])) << TakeDescription();
+    ASSERT_EQ(S_OK, Open(m_instance.Get(), db, logs, &store)) << TakeDescription();
+    store.Reset();
+
+    // Every engine instance it made has ended: nothing holds a copy.
+    m_instance.Reset();
+    EXPECT_EQ(0u, ReplayFolders(m_work.Path()));
+}
+
 TEST_F(CEseInstanceTest, PlayLogFilesOnlyAnswers)
 {
     _SEseRstMap map = {const_cast<LPWSTR>(L"a.edb"), const_cast<LPWSTR>(L"b.edb")};
