@@ -1,6 +1,5 @@
 #include "Platform.h"
 #include "CVostrelModule.h"
-#include "CErrorInfoChannel.h"
 #include "CClassFactory.h"
 #include "CRegistrar.h"
 #include "ModuleLock.h"
@@ -121,8 +120,6 @@ CVostrelModule::CVostrelModule() : m_mainThreadId(GetCurrentThreadId())
         // Another apartment mode is acceptable only where the .NET runtime set it.
         m_startupFailed = true;
     }
-    if (m_comInitialized)
-        common::CErrorInfoChannel::Install();
 }
 
 CVostrelModule::~CVostrelModule()

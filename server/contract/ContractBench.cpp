@@ -2,7 +2,6 @@
 // CoCreateInstance) and the cross-process throughput of rows of values of
 // every type through the proxy/stub library.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "ContractSamples.h"
 #include "ContractTestIds.h"
 #include "EseValueMemory.h"
@@ -47,7 +46,6 @@ void WaitUntilNoServer()
 int wmain()
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    common::CErrorInfoChannel::Install();
 
     WaitUntilNoServer();
     double start = NowMs();
