@@ -92,10 +92,10 @@ void PrepareForConversions(HWND window)
     // Streamed-out text never carries those soft breaks anyway.
     SendMessageW(window, EM_SETTARGETDEVICE, 0, 1);
     // Wine's RichEdit runs every paragraph through complex-script shaping
-    // when it lays it out, which costs three times the reading of the RTF,
-    // unless the control masks its text with a password character. The
-    // control is never shown, and Wine streams the real text out all the
-    // same. Windows lays out lazily and keeps its own behaviour.
+    // when it lays it out, which takes about three times as long as reading
+    // the RTF, unless the control masks its text with a password character.
+    // The control is never shown, and Wine streams the real text out all the
+    // same. On Windows the control keeps its own behaviour.
     if (common::IsRunningOnWine())
         SendMessageW(window, EM_SETPASSWORDCHAR, L'*', 0);
 }
@@ -215,6 +215,10 @@ void RTFToText::Convert(IStream* input, IStream* output)
     streamIn.dwCookie = reinterpret_cast<DWORD_PTR>(&in);
     streamIn.dwError = 0;
     streamIn.pfnCallback = &RTFToText::RtfStreamInCallback;
+    // The control first empties itself of the previous body. Wine's does that
+    // run by run, each step walking the paragraphs from the start, so a body
+    // of thousands of short paragraphs costs its successor more than its own
+    // reading; only a new window would avoid it, and the window is kept.
     SendMessageW(m_window, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&streamIn));
     // An empty body has no text. RichEdit refuses input without an RTF
     // header, and its content would still be the previous conversion's.
