@@ -550,9 +550,12 @@ int CHDArchive::OpenNextVolume(const std::vector<uint8_t>& recordIn, size_t* ind
             if (header->length != first->length || header->partitionAreaLength != first->partitionAreaLength ||
                 memcmp(header->label, first->label, sizeof header->label) != 0 || header->length > volume->size)
                 return ARCERR_FORMAT;
-            volume->header.resize(header->length);
+            // The header grows to its whole length: `header` moves with it.
+            const uint32_t length = header->length;
+            volume->header.resize(length);
+            header = volume->Header();
             if ((rc = ReadRaw(*volume, kHdFixedHeaderLength, volume->header.data() + kHdFixedHeaderLength,
-                              header->length - kHdFixedHeaderLength)))
+                              length - kHdFixedHeaderLength)))
                 return rc;
             volume->index.SetShift(m_shift);
             volume->index.SetRange(header->dataStart, header->dataStart + header->dataLength);
@@ -1118,7 +1121,8 @@ int CHDArchive::SaveCompanion(CNAFile* file)
     ArchiveMutexLock lock(m_mutex);
     if (!m_open)
         return ARCERR_READ;
-    const HdArchiveHeader* header = GetHeader();
+    // The archive is named by its first volume, whichever volume was read last.
+    const HdArchiveHeader* header = m_volumes[0]->Header();
     if (header->unitSize == 0 || (header->unitSize & (header->unitSize - 1)))
         return ARCERR_NOT_POSSIBLE;
     if (!file || !m_indexBuilt)
@@ -1155,7 +1159,7 @@ int CHDArchive::LoadCompanion(CNAFile* file)
     ArchiveMutexLock lock(m_mutex);
     if (!m_open)
         return ARCERR_READ;
-    const HdArchiveHeader* header = GetHeader();
+    const HdArchiveHeader* header = m_volumes[0]->Header();
     if (header->unitSize == 0 || (header->unitSize & (header->unitSize - 1)))
         return ARCERR_NOT_POSSIBLE;
     if (!file)

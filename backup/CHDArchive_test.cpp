@@ -1028,6 +1028,31 @@ TEST_F(VolumeChain, DeleteVolumesRemovesChainAndCompanions)
     }
 }
 
+// The companion names the archive by its first volume's id, whichever volume
+// the reader saw last, so that it loads on a reader fresh from the first.
+TEST_F(VolumeChain, CompanionNamesTheArchiveByItsFirstVolume)
+{
+    for (size_t i = 1; i < volumes.size(); ++i) {
+        std::vector<uint8_t> bytes = ReadWholeFile(volumes[i]);
+        bytes[216] ^= 0x5A;
+        WriteWholeFile(volumes[i], bytes);
+    }
+    std::string companion = folder / "v1.kfm";
+    CallbackLog log;
+    {
+        ArchivePtr archive;
+        ASSERT_EQ(0, Open(volumes[0], archive, &log));
+        ASSERT_EQ(0, archive->BuildIndex());
+        ASSERT_EQ(0, SaveCompanionFile(archive.get(), companion));
+    }
+    ArchivePtr fresh;
+    ASSERT_EQ(0, Open(volumes[0], fresh, &log));
+    ASSERT_EQ(0, LoadCompanionFile(fresh.get(), companion));
+    std::vector<uint8_t> got(data.size());
+    ASSERT_EQ(0, fresh->Read(0, 0, static_cast<uint32_t>(data.size() / 512), got.data(), nullptr));
+    EXPECT_TRUE(got == data);
+}
+
 // Damage anywhere in an archive gives a status, never a crash, a hang or a
 // read past a buffer.
 TEST(HdArchive, DamageAlwaysGivesAStatus)
