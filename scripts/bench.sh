@@ -31,12 +31,30 @@ cd "$build/bin"
 # The stand-in HTML filter, which the conversion benchmark reads pages through.
 [ -f htmlfilter.dll ] && wine regsvr32 /s htmlfilter.dll
 
+# The servers a benchmark started run on until their idle time is up; a
+# benchmark that asked for one while it is ending would fail, so each starts
+# once those of this prefix are gone (30 s at most).
+wait_for_servers() {
+    local i pid busy
+    for i in $(seq 1 300); do
+        busy=0
+        for pid in $(pgrep -f 'Vostrel2003\.exe|VostrelRowReplayServer\.exe|VostrelContractTestServer\.exe' || true); do
+            if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+                busy=1
+            fi
+        done
+        [ $busy -eq 0 ] && return 0
+        sleep 0.1
+    done
+}
+
 logs="$build/bench-logs"
 mkdir -p "$logs"
 table=$(mktemp)
 failed=0
 for exe in "${benches[@]}"; do
     name="${exe%.exe}"
+    wait_for_servers
     echo "running $name ..." >&2
     start=$SECONDS
     # Not piped: a server the benchmark starts inherits its output handles.

@@ -164,8 +164,6 @@ void BenchRows(const esefixture::CTempFolder& files)
            "same calls in process", local);
     Result("contents table: platform marshalling alone, rows read ahead (share of the cross-process time)", replay,
            "s", "cross-process GetRows", remote);
-    Result("contents table: cross-process time less the platform's (vs in process, 1 = nothing added)",
-           std::max(remote - replay, 0.0), "s", "same calls in process", local);
 }
 
 void BenchStream(const esefixture::CTempFolder& files)
