@@ -44,9 +44,10 @@ public:
         SetResult(static_cast<IUnknown*>(value), std::is_base_of_v<IDispatch, I>);
     }
 
-    // Hands out a method's result when the method succeeded.
+    // Hands out a method's result when the method succeeded. The value is
+    // taken by reference: it is read after the call that fills it.
     template <typename T>
-    HRESULT Return(HRESULT hr, T value)
+    HRESULT Return(HRESULT hr, T& value)
     {
         if (SUCCEEDED(hr))
             SetResult(value);
