@@ -10,8 +10,23 @@ namespace olhost {
 
 HRESULT CCommandBar::Create(StatePtr state, std::shared_ptr<BarState> bar, office::CommandBar** out)
 {
+    if (!out)
+        return E_POINTER;
+    if (bar->view)
+        return bar->view->QueryInterface(__uuidof(office::CommandBar), reinterpret_cast<void**>(out));
     return CreateInstance(__uuidof(office::CommandBar), reinterpret_cast<void**>(out), std::move(state),
                           std::move(bar));
+}
+
+CCommandBar::CCommandBar(StatePtr state, std::shared_ptr<BarState> bar) : m_state(std::move(state)), m_bar(std::move(bar))
+{
+    m_bar->view = static_cast<office::CommandBar*>(this);
+}
+
+CCommandBar::~CCommandBar()
+{
+    if (m_bar->view == static_cast<office::CommandBar*>(this))
+        m_bar->view = nullptr;
 }
 
 STDMETHODIMP CCommandBar::get_Creator(long* Creator)

@@ -51,7 +51,8 @@ public:
 
 private:
     friend class common::CUnknownImpl<CCommandBar, CAccessibleDispatchImpl<CCommandBar, office::CommandBar>>;
-    CCommandBar(StatePtr state, std::shared_ptr<BarState> bar) : m_state(std::move(state)), m_bar(std::move(bar)) {}
+    CCommandBar(StatePtr state, std::shared_ptr<BarState> bar);
+    ~CCommandBar() override;
     bool IsGone() const { return m_bar->deleted || !m_state->bars || m_state->bars->IsClosed(); }
     template <typename T>
     HRESULT Read(T* out, T value) const

@@ -9,16 +9,35 @@
 
 namespace olhost {
 
+HRESULT CCommandBarButton::View(StatePtr state, std::shared_ptr<ControlState> control, REFIID riid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (control->view)
+        return control->view->QueryInterface(riid, out);
+    return CreateInstance(riid, out, std::move(state), std::move(control));
+}
+
 HRESULT CCommandBarButton::Create(StatePtr state, std::shared_ptr<ControlState> control, office::CommandBarControl** out)
 {
-    return CreateInstance(__uuidof(office::CommandBarControl), reinterpret_cast<void**>(out), std::move(state),
-                          std::move(control));
+    return View(std::move(state), std::move(control), __uuidof(office::CommandBarControl), reinterpret_cast<void**>(out));
 }
 
 HRESULT CCommandBarButton::Create(StatePtr state, std::shared_ptr<ControlState> control, office::_CommandBarButton** out)
 {
-    return CreateInstance(__uuidof(office::_CommandBarButton), reinterpret_cast<void**>(out), std::move(state),
-                          std::move(control));
+    return View(std::move(state), std::move(control), __uuidof(office::_CommandBarButton), reinterpret_cast<void**>(out));
+}
+
+CCommandBarButton::CCommandBarButton(StatePtr state, std::shared_ptr<ControlState> control)
+    : m_state(std::move(state)), m_control(std::move(control))
+{
+    m_control->view = static_cast<IConnectionPointContainer*>(this);
+}
+
+CCommandBarButton::~CCommandBarButton()
+{
+    if (m_control->view == static_cast<IConnectionPointContainer*>(this))
+        m_control->view = nullptr;
 }
 
 HRESULT CCommandBarButton::Click(const StatePtr& state, const std::shared_ptr<ControlState>& control, bool* cancelled)

@@ -105,10 +105,9 @@ private:
     friend class common::CUnknownImpl<CCommandBarButton,
                                       CAccessibleDispatchImpl<CCommandBarButton, office::_CommandBarButton>,
                                       IConnectionPointContainer>;
-    CCommandBarButton(StatePtr state, std::shared_ptr<ControlState> control)
-        : m_state(std::move(state)), m_control(std::move(control))
-    {
-    }
+    CCommandBarButton(StatePtr state, std::shared_ptr<ControlState> control);
+    ~CCommandBarButton() override;
+    static HRESULT View(StatePtr state, std::shared_ptr<ControlState> control, REFIID riid, void** out);
     bool IsGone() const { return m_control->deleted || !m_state->bars || m_state->bars->IsClosed(); }
     HRESULT GetText(const std::wstring& text, BSTR* out) const;
     HRESULT PutText(std::wstring* text, BSTR value);

@@ -27,11 +27,13 @@ std::shared_ptr<BarState> CopyBar(const BarState& bar)
 {
     auto copy = std::make_shared<BarState>(bar);
     copy->controls.clear();
+    copy->view = nullptr;
     for (const auto& control : bar.controls) {
         if (control->deleted || control->temporary)
             continue;
         auto kept = std::make_shared<ControlState>(*control);
         kept->clickSinks = std::make_shared<CSinkList>(__uuidof(office::_CommandBarButtonEvents));
+        kept->view = nullptr;
         kept->bar = copy;
         copy->controls.push_back(kept);
     }

@@ -55,6 +55,9 @@ struct ControlState {
     std::weak_ptr<BarState> bar;
     std::shared_ptr<CSinkList> clickSinks = std::make_shared<CSinkList>(__uuidof(office::_CommandBarButtonEvents));
     int defaultActions = 0; // built-in actions run by clicks nobody cancelled
+    // The automation object of the control while one lives (weak), so that
+    // every call hands out the same object for the same control.
+    IUnknown* view = nullptr;
 };
 
 struct BarState {
@@ -76,6 +79,7 @@ struct BarState {
     long instanceId = 0;
     bool deleted = false;
     std::vector<std::shared_ptr<ControlState>> controls;
+    IUnknown* view = nullptr; // as ControlState::view
 };
 
 // Criteria of FindControl; a missing one matches every control.

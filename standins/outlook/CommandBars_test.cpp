@@ -247,6 +247,13 @@ TEST_F(CommandBarsTest, FindControlMatchesEveryGivenCriterion)
         {"collection, hidden bar, visible only", nullptr, Missing(), Missing(), elsewhere.Value(), Bool(true), false},
         {"collection, built-in id", nullptr, Missing(), Long(478), Missing(), Missing(), true},
     };
+    // One control is one object, however it is found.
+    ComPtr<office::CommandBarControl> again;
+    ComPtr<IUnknown> first, second;
+    ASSERT_EQ(S_OK, shown->FindControl(Missing(), Missing(), find.Value(), Missing(), Missing(), again.GetAddressOf()));
+    ASSERT_EQ(S_OK, again.As(&first));
+    ASSERT_EQ(S_OK, visibleButton.As(&second));
+    EXPECT_EQ(first.Get(), second.Get());
     for (const Case& c : cases) {
         ComPtr<office::CommandBarControl> control;
         HRESULT hr = c.bar ? c.bar->FindControl(c.type, c.id, c.tag, c.visible, Missing(), control.GetAddressOf())
@@ -373,6 +380,7 @@ TEST_F(CommandBarsTest, ClickReachesTheAddInOnlyWhenTheUserCanClick)
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(1, m_script->clicks);
     EXPECT_TRUE(m_script->clickArgumentsAsDocumented);
+    EXPECT_TRUE(m_script->clickCtrlIsTheAdvisedButton);
     ComPtr<IUnknown> session;
     m_host->Session()->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(session.GetAddressOf()));
     EXPECT_EQ(session.Get(), m_script->clickSession);

@@ -335,6 +335,11 @@ void CTestAddIn::OnClick(DISPPARAMS* params)
         return;
     script->clickArgumentsAsDocumented =
         Take(tag) == script->buttonTag && *params->rgvarg[0].pboolVal == VARIANT_FALSE;
+    ComPtr<IUnknown> clicked, advised;
+    button.As(&clicked);
+    if (m_button)
+        m_button.As(&advised);
+    script->clickCtrlIsTheAdvisedButton = clicked && clicked.Get() == advised.Get();
     if (script->cancelDefault)
         *params->rgvarg[0].pboolVal = VARIANT_TRUE;
     // The command reaches MAPI through the session behind the NameSpace.

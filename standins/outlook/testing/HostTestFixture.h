@@ -147,8 +147,9 @@ protected:
         ComPtr<outlook::_Explorer> explorer;
         ComPtr<office::_CommandBars> bars;
         EXPECT_EQ(S_OK, m_host->Application()->ActiveExplorer(explorer.GetAddressOf()));
-        if (explorer)
+        if (explorer) {
             EXPECT_EQ(S_OK, explorer->get_CommandBars(bars.GetAddressOf()));
+        }
         return bars;
     }
 

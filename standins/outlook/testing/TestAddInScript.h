@@ -35,6 +35,7 @@ struct TestAddInScript {
     HRESULT toolbarResult = S_OK;   // the first failure setting up bar and button
     int clicks = 0;
     bool clickArgumentsAsDocumented = false;
+    bool clickCtrlIsTheAdvisedButton = false; // one COM identity for one button
     void* clickSession = nullptr;   // Session.MAPIOBJECT (its IUnknown) at the click
     int explorerCloses = 0;
     int deletedControls = 0;
