@@ -4,6 +4,7 @@
 #include "ProviderPlatform.h"
 #include "ConverterSession.h"
 #include "MimeMessage.h"
+#include "testing/ConverterTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +12,7 @@
 
 namespace {
 
-class CComScope {
-public:
-    CComScope() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    ~CComScope() { CoUninitialize(); }
-};
-
-ComPtr<IStream> StreamOf(const std::string& bytes)
-{
-    ComPtr<IStream> stream;
-    CreateStreamOnHGlobal(nullptr, TRUE, &stream);
-    ULONG written = 0;
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    LARGE_INTEGER zero{};
-    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    return stream;
-}
+using namespace providertest;
 
 // A stream whose reads fail, as a server stream does when its value is gone.
 class CFailingStream : public IStream {
@@ -87,64 +73,12 @@ private:
 
 class MimeMessageTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        // The prefix's session registers the converter; a test run by hand
-        // in a fresh prefix registers it from the build folder.
-        CComScope com;
-        ComPtr<IConverterSession> converter;
-        if (FAILED(CoCreateInstance(CLSID_IConverterSession, nullptr, CLSCTX_INPROC_SERVER, IID_IConverterSession,
-                                    reinterpret_cast<void**>(converter.GetAddressOf())))) {
-            HMODULE module = LoadLibraryW(L"mimeconv.dll");
-            ASSERT_NE(nullptr, module);
-            auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllRegisterServer"));
-            ASSERT_NE(nullptr, registerServer);
-            EXPECT_EQ(S_OK, registerServer());
-            FreeLibrary(module);
-        }
-    }
-
-    void SetUp() override
-    {
-        m_allocators.allocateBuffer = MAPIAllocateBuffer;
-        m_allocators.allocateMore = MAPIAllocateMore;
-        m_allocators.freeBuffer = MAPIFreeBuffer;
-        m_allocators.malloc = MAPIGetDefaultMalloc();
-    }
-    void TearDown() override
-    {
-        if (m_allocators.malloc)
-            m_allocators.malloc->Release();
-    }
+    static void SetUpTestSuite() { EnsureConverterRegistered(); }
 
     CComScope m_com;
-    SMessageAllocators m_allocators;
+    CTestAllocators m_memory;
+    const SMessageAllocators& m_allocators = m_memory.Get();
 };
-
-std::wstring TextProp(IMAPIProp* object, ULONG tag)
-{
-    LPSPropValue value = nullptr;
-    std::wstring text = L"<none>";
-    if (SUCCEEDED(HrGetOneProp(object, tag, &value)) && PROP_TYPE(value->ulPropTag) == PT_UNICODE)
-        text = value->Value.lpszW;
-    MAPIFreeBuffer(value);
-    return text;
-}
-
-std::string StreamBytes(IMAPIProp* object, ULONG tag)
-{
-    LPUNKNOWN unknown = nullptr;
-    std::string bytes;
-    if (FAILED(object->OpenProperty(tag, &IID_IStream, 0, 0, &unknown)))
-        return "<none>";
-    ComPtr<IStream> stream;
-    stream.Attach(static_cast<IStream*>(unknown));
-    char chunk[4096];
-    ULONG read = 0;
-    while (SUCCEEDED(stream->Read(chunk, sizeof(chunk), &read)) && read > 0)
-        bytes.append(chunk, read);
-    return bytes;
-}
 
 const char kMixed[] =
     "From: Bruno Castell <bruno@example.com>\r\n"
