@@ -3,7 +3,8 @@
 // (documented with mimeole.h's names, which mingw-w64 does not ship) and the
 // IConverterSession vtable with its undocumented placeholder slots kept in
 // place, so that every method is reached in its documented slot. Created
-// with CoCreateInstance(CLSID_IConverterSession, in-process).
+// with CoCreateInstance(CLSID_IConverterSession, in-process). The stand-in
+// converter declares the same (a test compares the two declarations).
 #pragma once
 #include "ProviderPlatform.h"
 
@@ -11,9 +12,6 @@
 DEFINE_GUID(CLSID_IConverterSession, 0x4e3a7680, 0xb77a, 0x11d0, 0x9d, 0xa5, 0x00, 0xc0, 0x4f, 0xd6, 0x56, 0x85);
 // {4b401570-b77b-11d0-9da5-00c04fd65685}
 DEFINE_GUID(IID_IConverterSession, 0x4b401570, 0xb77b, 0x11d0, 0x9d, 0xa5, 0x00, 0xc0, 0x4f, 0xd6, 0x56, 0x85);
-// The class a storage holding a MAPI message is marked with.
-// {00020D0B-0000-0000-C000-000000000046}
-DEFINE_GUID(CLSID_MailMessage, 0x00020D0B, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 
 // Conversion flags. MIMEToMAPI takes CCSF_SMTP, CCSF_INCLUDE_BCC,
 // CCSF_USE_RTF, CCSF_EMBEDDED_MESSAGE and CCSF_GLOBAL_MESSAGE; the others
@@ -74,3 +72,7 @@ struct IConverterSession : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetCharset(BOOL fApply, HCHARSET hcharset, CSETAPPLYTYPE csetapplytype) = 0;
 };
 __CRT_UUID_DECL(IConverterSession, 0x4b401570, 0xb77b, 0x11d0, 0x9d, 0xa5, 0x00, 0xc0, 0x4f, 0xd6, 0x56, 0x85)
+
+// The class a storage holding a MAPI message is marked with.
+// {00020D0B-0000-0000-C000-000000000046}
+DEFINE_GUID(CLSID_MailMessage, 0x00020D0B, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);

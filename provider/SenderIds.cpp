@@ -184,12 +184,13 @@ HRESULT SynthesizeSenderValues(SPropValue* values, const SSenderPositions& sentR
 
     if (!hasName)
         return S_OK;
+    // An empty address identifies no one.
     std::wstring address;
-    bool hasAddress = TextAt(values, sentRepresenting.emailAddress, address);
+    bool hasAddress = TextAt(values, sentRepresenting.emailAddress, address) && !address.empty();
     if (!hasAddress && sentRepresenting.emailAddress < 0)
-        hasAddress = AskText(server, kPrSentRepresentingEmailAddressW, address);
+        hasAddress = AskText(server, kPrSentRepresentingEmailAddressW, address) && !address.empty();
     if (!hasAddress)
-        hasAddress = AskText(server, kServerSenderAddress, address);
+        hasAddress = AskText(server, kServerSenderAddress, address) && !address.empty();
     if (!hasAddress)
         return MAPI_E_NOT_FOUND;
 

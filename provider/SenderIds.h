@@ -80,7 +80,7 @@ std::vector<BYTE> BuildAddressBookEntryId(const std::wstring& address);
 //    is logged as a hex dump (kSenderDumpPrefix, through logPath).
 // 3. Without a sent-representing name nothing more is done (S_OK). The
 //    address is the sent-representing e-mail address, else the server's
-//    0x4031001F; without one, MAPI_E_NOT_FOUND.
+//    0x4031001F; without one (or with an empty one), MAPI_E_NOT_FOUND.
 // 4. A requested entry identifier of either group is rebuilt from the
 //    server's sender entry: one-off when it names an SMTP sender, else
 //    address-book. Without a sender entry they stay as they are and the

@@ -197,7 +197,7 @@ TEST(SenderIds, WhatEachStoredSenderGives)
         const char* what;
         std::wstring name;       // sent-representing name the server has ("" none)
         Bytes storedEntryId;     // 0x00410102 the server has (empty none)
-        std::wstring address;    // 0x4031001F the server has ("" none)
+        const wchar_t* address;  // 0x4031001F the server has (null none)
         Bytes senderEntry;       // 0x67B60102 ("" none)
         HRESULT result;
         std::wstring senderName, sentEmail, senderEmail, sentEntryId, senderEntryId;
@@ -215,8 +215,10 @@ TEST(SenderIds, WhatEachStoredSenderGives)
          kSmtpEntry, S_OK, L"Bruno", L"error", L"error", L"FF01", L"error", false},
         {"without a name nothing is built", L"", {}, L"b@x.org", kSmtpEntry, S_OK, L"error", L"error", L"error",
          L"error", L"error", false},
-        {"without an address nothing is built", L"Bruno", {}, L"", kSmtpEntry, MAPI_E_NOT_FOUND, L"Bruno",
+        {"without an address nothing is built", L"Bruno", {}, nullptr, kSmtpEntry, MAPI_E_NOT_FOUND, L"Bruno",
          L"error", L"error", L"error", L"error", false},
+        {"an empty address is none", L"Bruno", {}, L"", kSmtpEntry, MAPI_E_NOT_FOUND, L"Bruno", L"error",
+         L"error", L"error", L"error", false},
         {"without a sender entry the addresses are still filled", L"Bruno", {}, L"b@x.org", {}, MAPI_E_NOT_FOUND,
          L"Bruno", L"b@x.org", L"b@x.org", L"error", L"error", false},
     };
@@ -233,7 +235,7 @@ TEST(SenderIds, WhatEachStoredSenderGives)
             result.SetBytes(kPrSentRepresentingEntryId, c.storedEntryId);
             server.bytes[kPrSentRepresentingEntryId] = c.storedEntryId;
         }
-        if (!c.address.empty())
+        if (c.address)
             server.texts[kServerSenderAddress] = c.address;
         if (!c.senderEntry.empty())
             server.bytes[kServerSenderEntry] = c.senderEntry;
