@@ -1,6 +1,5 @@
 #include "ProviderPlatform.h"
 #include "CProvider.h"
-#include "CErrorInfoChannel.h"
 #include "CLocalServerActivation.h"
 #include "CMsgStore.h"
 #include "CStoreConfig.h"
@@ -266,9 +265,6 @@ STDMETHODIMP CProvider::Logon(LPMAPISUP lpMAPISup, ULONG ulUIParam, LPTSTR lpszP
     auto open = [&]() -> HRESULT {
         MountImages(settings, entry, mounted);
 
-        // The server's error information must reach this process (a bridge
-        // on Wine only; installed once, before the first call crosses).
-        common::CErrorInfoChannel::Install();
         ComPtr<IEseInstance> instance;
         HRESULT result = common::CreateLocalServerInstance(CLSID_X2007EseInstance, IID_IEseInstance,
                                                            reinterpret_cast<void**>(instance.GetAddressOf()));

@@ -8,7 +8,6 @@
 //
 //   VostrelMapiBrowse <database.edb> [log folder]
 #include "ProviderPlatform.h"
-#include "CErrorInfoChannel.h"
 #include "ResourceStrings.h"
 #include "Vostrel2007.h"
 #include "testing/StoreProfile.h"
@@ -269,7 +268,6 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "COM could not be initialised\n");
         return 1;
     }
-    common::CErrorInfoChannel::Install();
     int result = 1;
     if (FAILED(MAPIInitialize(nullptr))) {
         std::fprintf(stderr, "MAPI could not be initialised\n");
