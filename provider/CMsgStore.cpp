@@ -234,7 +234,7 @@ HRESULT CMsgStore::InitNamedProps(bool createEmpty)
 {
     if (createEmpty)
         return m_shared->NamedProps().CreateEmpty();
-    return m_shared->NamedProps().LoadFromServer(FetchServer<IEseStore>(m_shared->StoreCookie()).Get());
+    return m_shared->NamedProps().LoadFromStore(m_shared->StoreCookie());
 }
 
 HRESULT CMsgStore::PublishStatusRow()

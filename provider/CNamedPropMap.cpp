@@ -1,11 +1,11 @@
 #include "ProviderPlatform.h"
 #include "CNamedPropMap.h"
-#include "CInterfaceTable.h"
 #include "ComErrorRaise.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
 #include "MapiPtr.h"
 #include "MapiStrings.h"
+#include "ServerInterfaces.h"
 
 #include <algorithm>
 #include <cstring>
@@ -149,14 +149,12 @@ HRESULT CNamedPropMap::CreateEmpty()
 
 HRESULT CNamedPropMap::LoadFromStore(DWORD storeCookie)
 {
-    ComPtr<IGlobalInterfaceTable> git;
-    HRESULT hr = common::CreateGlobalInterfaceTable(&git);
-    if (FAILED(hr))
-        return hr;
     ComPtr<IEseStore> store;
-    hr = git->GetInterfaceFromGlobal(storeCookie, IID_IEseStore, reinterpret_cast<void**>(store.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
+    try {
+        store = FetchServer<IEseStore>(storeCookie);
+    } catch (const _com_error& error) {
+        return error.Error();
+    }
     return LoadFromServer(store.Get());
 }
 
