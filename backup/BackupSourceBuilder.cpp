@@ -1025,6 +1025,19 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
             if (spec.publicFolders)
                 source.publicDatabaseIds.push_back(publicId);
         }
+        switch (spec.damage) {
+        case ECatalogDamage::None:
+            break;
+        case ECatalogDamage::EmptySettings:
+            catalog.Exec("delete from Settings;");
+            break;
+        case ECatalogDamage::NoDatabaseTable:
+            catalog.Exec("drop table Databases;");
+            break;
+        case ECatalogDamage::NoBackupTable:
+            catalog.Exec("drop table BackupInfo;");
+            break;
+        }
         catalog.Exec("commit;");
     }
 

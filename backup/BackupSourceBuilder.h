@@ -136,6 +136,12 @@ SArchiveSource MakeArchiveSource(const std::string& folder, const std::string& b
 
 enum class ECatalogLayout { Exchange2007, Exchange2010 };
 
+// A catalog the reader cannot read all of, for the pages' failure messages:
+// no row in Settings (reading the settings fails with "Table Settings is
+// empty"), no Databases table (listing the databases fails), no BackupInfo
+// table (the databases list, but their versions and images do not).
+enum class ECatalogDamage { None, EmptySettings, NoDatabaseTable, NoBackupTable };
+
 struct SCatalogVersionSpec {
     std::string backupStart;  // "YYYY-MM-DD HH:MM:SS"
     int backupType = 1;       // 1 full, 2 incremental
@@ -159,6 +165,7 @@ struct SCatalogSpec {
     // 2010 layout its own images, which are not written).
     bool publicFolders = false;
     int bits = 16;
+    ECatalogDamage damage = ECatalogDamage::None;
     std::vector<SCatalogVersionSpec> versions = {{"2009-03-04 05:06:07", 1, "Monday full"},
                                                  {"2009-03-05 23:00:01", 2, "Tuesday"}};
 };

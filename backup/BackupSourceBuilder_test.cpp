@@ -124,8 +124,9 @@ std::vector<uint8_t> PartitionOfArchive(const std::string& path, uint32_t sector
         return sectorsRead;
     EXPECT_EQ(0, archive->BuildIndex());
     sectorsRead.assign(static_cast<size_t>(sectors) * 512, 0);
-    for (uint32_t at = 0; at < sectors; at += 8) {
-        const uint32_t count = std::min<uint32_t>(8, sectors - at);
+    // Entry by entry (16 units of 8 sectors): an entry is stored whole or not at all.
+    for (uint32_t at = 0; at < sectors; at += 128) {
+        const uint32_t count = std::min<uint32_t>(128, sectors - at);
         const int rc = archive->Read(0, at, count, &sectorsRead[static_cast<size_t>(at) * 512], nullptr);
         EXPECT_TRUE(rc == 0 || rc == ARCERR_NOT_IN_ARCHIVE) << rc;  // zeros are not stored
     }
@@ -390,6 +391,51 @@ TEST(CatalogSource, BothLayoutsNameTheirImages)
         // The catalog is a plain file: no journal is left beside it.
         EXPECT_FALSE(archivetest::FileExists(root + "\\catalog.db-journal"));
         EXPECT_THROW(MakeCatalogSource(root, files, spec), std::runtime_error) << "a second catalog over the first";
+    }
+}
+
+// Damaged catalogs fail where the pages show their messages, each with the
+// reader's own text.
+TEST(CatalogSource, DamagedCatalogsFailWithTheReadersText)
+{
+    const SDatabaseFiles files = SomeDatabase();
+    struct Case {
+        ECatalogDamage damage;
+        const char* failsAt;
+        const wchar_t* text;
+    } cases[] = {
+        {ECatalogDamage::EmptySettings, "settings", L"Table Settings is empty"},
+        {ECatalogDamage::NoDatabaseTable, "databases", L"no such table: Databases"},
+        {ECatalogDamage::NoBackupTable, "versions", L"no such table: BackupInfo"},
+    };
+    for (ECatalogLayout layout : {ECatalogLayout::Exchange2010, ECatalogLayout::Exchange2007}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.failsAt);
+            CTempFolder folder;
+            SCatalogSpec spec;
+            spec.layout = layout;
+            spec.damage = c.damage;
+            spec.versions.resize(1);
+            const SCatalogSource source = MakeCatalogSource(folder.Path(), files, spec);
+            CLorvArchive catalog;
+            catalog.SetCatalogFolder(Wide(folder.Path()));
+            std::string failed = "none";
+            std::vector<SCatalogDatabase> databases;
+            std::vector<SCatalogVersion> versions;
+            SCatalogImagePaths paths;
+            if (!catalog.ReadSettings(nullptr, nullptr, nullptr))
+                failed = "settings";
+            else if (!catalog.ListDatabases(&databases))
+                failed = "databases";
+            else if (!catalog.ListDatabaseVersions(L"MDB01", &versions))
+                failed = "versions";
+            EXPECT_EQ(c.failsAt, failed);
+            EXPECT_NE(std::wstring::npos, catalog.GetLastErrorText().find(c.text)) << Utf8(catalog.GetLastErrorText());
+            if (c.damage == ECatalogDamage::NoBackupTable) {
+                EXPECT_EQ(1u, databases.size());
+                EXPECT_EQ(0, catalog.GetImagePaths(source.databaseIds[0], &paths));
+            }
+        }
     }
 }
 
