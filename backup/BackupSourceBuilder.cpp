@@ -654,9 +654,12 @@ void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
 void MakeFolders(const std::string& path)
 {
     const std::wstring wide = Wide(path);
-    for (size_t at = wide.find_first_of(L"\\/", 3); ; at = wide.find_first_of(L"\\/", at + 1)) {
+    for (size_t at = wide.find_first_of(L"\\/"); ; at = wide.find_first_of(L"\\/", at + 1)) {
         const std::wstring part = wide.substr(0, at);
-        if (!part.empty() && GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        // Nothing to make for a root ("", "C:") or a server's name (\\server).
+        const bool root = part.empty() || part.back() == L':' || part.find_first_not_of(L"\\/") == std::wstring::npos ||
+                          (part.compare(0, 2, L"\\\\") == 0 && part.find_first_of(L"\\/", 2) == std::wstring::npos);
+        if (!root && GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
             !CreateDirectoryW(part.c_str(), nullptr))
             Fail("cannot make the folder " + Utf8(part));
         if (at == std::wstring::npos)

@@ -6,10 +6,10 @@
 // the drive is gone. Every archive, image and catalog file stays as it was.
 #include "Platform.h"
 
+#include "BackupSampleFixture.h"
 #include "BackupSourceBuilder.h"
 #include "EseFixture.h"
 #include "EseValueMemory.h"
-#include "ExchangeFixture.h"
 #include "ImageMount.h"
 #include "QorBusTestSupport.h"
 #include "Vostrel2007.h"
@@ -27,8 +27,6 @@ using namespace backupsource;
 using qorbustest::CDriverTest;
 
 namespace {
-
-constexpr wchar_t kLoggedMailbox[] = L"Only in the logs";
 
 // Size and CRC-32 of every file under a folder.
 std::map<std::wstring, std::pair<uint64_t, uint32_t>> Sums(const std::wstring& folder)
@@ -120,19 +118,7 @@ public:
     {
         CDriverTest::SetUpTestSuite();
         s_user = new esefixture::CTempFolder();
-        // The bundled sample, with a mailbox that a later session wrote into
-        // the logs only: the server shows it only after replaying them.
-        const std::string database = s_user->File("Sample.edb");
-        const std::string logs = s_user->Folder("logs");
-        exchangefixture::CExchangeDatabase sample;
-        exchangefixture::BuildSample(sample);
-        sample.Write(database);
-        esefixture::CEseWriter later(logs, "E00");
-        later.AttachDatabase(database);
-        later.Insert("Mailbox", {{"Q6764", {esefixture::I64(0x0001000000009999LL)}},
-                                 {"S3001", {esefixture::Utf16(kLoggedMailbox)}}});
-        later.TermDirty();
-        s_files = new SDatabaseFiles(ReadDatabaseFiles(database, logs));
+        s_files = new SDatabaseFiles(WriteSampleWithLogs(s_user->Path()));
     }
     static void TearDownTestSuite()
     {
@@ -190,8 +176,8 @@ protected:
             const SMounted logs = logImage == databaseImage ? database : Mount(logImage, type, database.letter);
             const std::vector<std::wstring> names =
                 MailboxesThroughTheServer(database.root + databasePath, logs.root + logFolder);
-            EXPECT_NE(std::find(names.begin(), names.end(), L"Alice Lindqvist"), names.end());
-            EXPECT_NE(std::find(names.begin(), names.end(), kLoggedMailbox), names.end()) << "logs not replayed";
+            EXPECT_NE(std::find(names.begin(), names.end(), kSampleMailboxName), names.end());
+            EXPECT_NE(std::find(names.begin(), names.end(), kLoggedMailboxName), names.end()) << "logs not replayed";
             // The files on the drive are the user's: the server replays into its own copy.
             EXPECT_TRUE(qorbustest::ReadBytes(database.root + databasePath) == s_files->database.data);
             Dismount(database);
