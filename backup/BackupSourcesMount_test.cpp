@@ -3,11 +3,13 @@
 // letter as the wizard's backup pages and logon mount it, the database server
 // opens the database there with its logs (replaying what only the logs hold),
 // the image is flushed and dismounted, and mounted again as logon does when
-// the drive is gone. Every archive, image and catalog file stays as it was.
+// the drive is gone. The catalog is read as the catalog version page reads
+// it. Every archive, image and catalog file stays as it was.
 #include "Platform.h"
 
 #include "BackupSampleFixture.h"
 #include "BackupSourceBuilder.h"
+#include "CLorvArchive.h"
 #include "EseFixture.h"
 #include "EseValueMemory.h"
 #include "ImageMount.h"
@@ -214,6 +216,8 @@ TEST_F(BackupSourcesMounted, ArchiveVolumes)
     }
 }
 
+// The image and the paths on its drive come from the catalog as the catalog
+// version page reads them.
 TEST_F(BackupSourcesMounted, CatalogVersions)
 {
     for (ECatalogLayout layout : {ECatalogLayout::Exchange2010, ECatalogLayout::Exchange2007}) {
@@ -224,10 +228,25 @@ TEST_F(BackupSourcesMounted, CatalogVersions)
         spec.bits = is2010 ? 32 : 16;
         spec.versions = {{"2010-11-12 13:14:15", 1, "Full"}};
         const std::string folder = m_sources.Folder(is2010 ? "c2010" : "c2007");
-        const SCatalogSource source = MakeCatalogSource(folder, *s_files, spec);
+        MakeCatalogSource(folder, *s_files, spec);
         const auto before = Sums(Wide(folder));
         ASSERT_EQ(2u, before.size());
-        OpenTwice(source.images[0], source.images[0], &GUID_QOR_IMAGE_VHD, source.databasePath, source.logFolder);
+
+        CLorvArchive catalog;
+        catalog.SetCatalogFolder(Wide(folder));
+        std::vector<SCatalogDatabase> databases;
+        std::vector<SCatalogVersion> versions;
+        SCatalogImagePaths paths;
+        ASSERT_EQ(1, catalog.ReadSettings(nullptr, nullptr, nullptr));
+        ASSERT_EQ(1, catalog.ListDatabases(&databases));
+        ASSERT_EQ(1u, databases.size());
+        ASSERT_EQ(1, catalog.ListDatabaseVersions(databases[0].name, &versions));
+        ASSERT_EQ(1u, versions.size());
+        ASSERT_EQ(1, catalog.GetImagePaths(versions[0].databaseId, &paths)) << Utf8(catalog.GetLastErrorText());
+        std::wstring file = is2010 ? versions[0].fileName : databases[0].caption + L".edb";
+        file = file.substr(file.rfind(L'\\') + 1);
+        const std::string image = Utf8(paths.imagePath);
+        OpenTwice(image, image, &GUID_QOR_IMAGE_VHD, L"Data\\" + file, L"Data");
         EXPECT_EQ(before, Sums(Wide(folder)));
     }
 }
