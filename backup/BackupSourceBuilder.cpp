@@ -232,7 +232,8 @@ private:
         const std::wstring& path = item.path;
         while (true) {
             const size_t slash = path.find(L'\\', start);
-            const std::wstring part = path.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+            const std::wstring part =
+                path.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
             if (!IsGoodName(part))
                 Fail("not a file name for a FAT partition: " + Utf8(path));
             const bool last = slash == std::wstring::npos;
@@ -305,7 +306,8 @@ private:
         for (size_t i = 0; i < m_nodes.size(); ++i) {
             const SNode& node = m_nodes[i];
             if (node.folder && InClusters(i))
-                total += std::max<uint64_t>(1, (static_cast<uint64_t>(node.entries) * 32 + clusterBytes - 1) / clusterBytes);
+                total += std::max<uint64_t>(
+                    1, (static_cast<uint64_t>(node.entries) * 32 + clusterBytes - 1) / clusterBytes);
             else if (!node.folder && node.data)
                 total += (node.data->size() + clusterBytes - 1) / clusterBytes;
         }
@@ -470,7 +472,8 @@ private:
     void WriteFolder(std::vector<uint8_t>& image, size_t index) const
     {
         const SNode& folder = m_nodes[index];
-        uint8_t* at = InClusters(index) ? image.data() + ClusterOffset(folder.firstCluster) : image.data() + m_rootOffset;
+        uint8_t* at = InClusters(index) ? image.data() + ClusterOffset(folder.firstCluster)
+                                        : image.data() + m_rootOffset;
         if (index == 0) {
             if (!m_options.label.empty()) {
                 uint8_t label[11];
@@ -642,8 +645,9 @@ void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
     if (file == INVALID_HANDLE_VALUE)
         Fail("cannot create " + path + " (error " + std::to_string(GetLastError()) + ")");
     DWORD written = 0;
-    const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                                      written == bytes.size());
+    const bool ok = bytes.empty() ||
+                    (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                     written == bytes.size());
     CloseHandle(file);
     if (!ok) {
         DeleteFileW(Wide(path).c_str());
@@ -930,10 +934,11 @@ SArchiveSource MakeArchiveSource(const std::string& folder, const std::string& b
 
 // ------------------------------------------------------------------ kind 2
 
-SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles& files, const SCatalogSpec& spec)
+SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles& files,
+                                 const SCatalogOptions& options)
 {
-    const bool layout2010 = spec.layout == ECatalogLayout::Exchange2010;
-    if (spec.versions.empty())
+    const bool layout2010 = options.layout == ECatalogLayout::Exchange2010;
+    if (options.versions.empty())
         Fail("a catalog needs at least one backup version");
     SCatalogSource source;
     source.folder = folder;
@@ -941,7 +946,7 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
     if (Exists(source.catalogPath))
         Fail(source.catalogPath + " exists already");
 
-    std::wstring caption = Wide(spec.databaseCaption);
+    std::wstring caption = Wide(options.databaseCaption);
     if (caption.empty()) {
         caption = files.database.name;
         if (EndsWithIgnoringCase(caption, L".edb"))
@@ -949,14 +954,14 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
     }
     // The names the catalog version page derives the file on the drive from.
     const std::wstring fileName = layout2010 ? files.database.name : caption + L".edb";
-    source.databaseCaption = layout2010 ? caption : Wide(spec.storageGroupCaption) + L"\\" + caption;
+    source.databaseCaption = layout2010 ? caption : Wide(options.storageGroupCaption) + L"\\" + caption;
     source.databaseFile = fileName;
     source.databasePath = JoinWide(kDataFolder, fileName);
     source.logFolder = kDataFolder;
 
-    const std::string imageFolder = layout2010 ? spec.databaseName : spec.storageGroupName;
+    const std::string imageFolder = layout2010 ? options.databaseName : options.storageGroupName;
     std::set<std::string> names;
-    for (const SCatalogVersionSpec& version : spec.versions) {
+    for (const SCatalogBackup& version : options.versions) {
         if (!IsBackupStart(version.backupStart))
             Fail("a backup start is \"YYYY-MM-DD HH:MM:SS\", not " + version.backupStart);
         if (!names.insert(ImageName(imageFolder, version.backupStart)).second)
@@ -964,23 +969,25 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
     }
 
     SFatOptions fat;
-    fat.bits = spec.bits;
+    fat.bits = options.bits;
     fat.hiddenSectors = kVhdPartitionSector;
     const std::vector<uint8_t> vhd =
-        MakeFixedVhd(MakeFatPartition(DataItems(files, fileName), fat), FatPartitionType(spec.bits));
+        MakeFixedVhd(MakeFatPartition(DataItems(files, fileName), fat), FatPartitionType(options.bits));
 
     const std::string fileNameUtf8 = Utf8(fileName);
     const std::string captionUtf8 = Utf8(caption);
     const std::string version =
-        !spec.exchangeVersion.empty() ? spec.exchangeVersion
+        !options.exchangeVersion.empty() ? options.exchangeVersion
                                       : layout2010 ? "Version 14.1 (Build 218.15)" : "Version 8.3 (Build 83.6)";
     {
         CCatalogWriter catalog(source.catalogPath);
         catalog.Exec("begin;"
-                     "create table Settings(ID integer primary key, ServerName text, ExchangeVersion text, Edition text);"
-                     "create table BackupInfo(ID integer primary key, BackupStart text, BackupType integer, Label text);");
-        catalog.Execf("insert into Settings values(1, %Q, %Q, %Q);", spec.serverName.c_str(), version.c_str(),
-                      spec.edition.c_str());
+                     "create table Settings(ID integer primary key, ServerName text, ExchangeVersion text,"
+                     " Edition text);"
+                     "create table BackupInfo(ID integer primary key, BackupStart text, BackupType integer,"
+                     " Label text);");
+        catalog.Execf("insert into Settings values(1, %Q, %Q, %Q);", options.serverName.c_str(), version.c_str(),
+                      options.edition.c_str());
         if (layout2010)
             catalog.Exec("create table Databases(ID integer primary key, Caption text, Name text, IsComplete integer,"
                          " BackupID integer, IsPublicFolderDatabase integer, DatabaseFileName text,"
@@ -992,8 +999,8 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
                          " StorageGroupID integer, IsPublic integer);"
                          "create table DatabaseFiles(DatabaseID integer, FileName text, FilePath text);"
                          "create table Logs(StorageGroupID integer, LogFolder text);");
-        for (size_t i = 0; i < spec.versions.size(); ++i) {
-            const SCatalogVersionSpec& v = spec.versions[i];
+        for (size_t i = 0; i < options.versions.size(); ++i) {
+            const SCatalogBackup& v = options.versions[i];
             const int backupId = static_cast<int>(i) + 1;
             const int databaseId = 100 + static_cast<int>(i);
             const int publicId = 200 + static_cast<int>(i);
@@ -1001,34 +1008,34 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
                           v.backupType, v.label.c_str());
             if (layout2010) {
                 catalog.Execf("insert into Databases values(%d, %Q, %Q, 1, %d, 0, %Q, %Q);", databaseId,
-                              captionUtf8.c_str(), spec.databaseName.c_str(), backupId, fileNameUtf8.c_str(),
-                              spec.serverFolder.c_str());
-                if (spec.publicFolders)
+                              captionUtf8.c_str(), options.databaseName.c_str(), backupId, fileNameUtf8.c_str(),
+                              options.serverFolder.c_str());
+                if (options.publicFolders)
                     catalog.Execf("insert into Databases values(%d, 'Public Folder Database', 'PFDB01', 1, %d, 1,"
                                   " 'Public Folder Database.edb', %Q);",
-                                  publicId, backupId, spec.serverFolder.c_str());
+                                  publicId, backupId, options.serverFolder.c_str());
             } else {
                 const int groupId = backupId;
                 catalog.Execf("insert into StorageGroups values(%d, %d, %Q, %Q, 1);", groupId, backupId,
-                              spec.storageGroupName.c_str(), spec.storageGroupCaption.c_str());
+                              options.storageGroupName.c_str(), options.storageGroupCaption.c_str());
                 catalog.Execf("insert into Databases values(%d, %Q, %Q, 1, %d, 0);", databaseId, captionUtf8.c_str(),
-                              spec.databaseName.c_str(), groupId);
+                              options.databaseName.c_str(), groupId);
                 catalog.Execf("insert into DatabaseFiles values(%d, %Q, %Q);", databaseId, fileNameUtf8.c_str(),
-                              spec.serverFolder.c_str());
-                if (spec.publicFolders) {
+                              options.serverFolder.c_str());
+                if (options.publicFolders) {
                     catalog.Execf("insert into Databases values(%d, 'Public Folder Store', 'PF01', 1, %d, 1);",
                                   publicId, groupId);
                     catalog.Execf("insert into DatabaseFiles values(%d, 'pub1.edb', %Q);", publicId,
-                                  spec.serverFolder.c_str());
+                                  options.serverFolder.c_str());
                 }
                 // One row per group: the version query joins on it.
-                catalog.Execf("insert into Logs values(%d, %Q);", groupId, spec.serverFolder.c_str());
+                catalog.Execf("insert into Logs values(%d, %Q);", groupId, options.serverFolder.c_str());
             }
             source.databaseIds.push_back(databaseId);
-            if (spec.publicFolders)
+            if (options.publicFolders)
                 source.publicDatabaseIds.push_back(publicId);
         }
-        switch (spec.damage) {
+        switch (options.damage) {
         case ECatalogDamage::None:
             break;
         case ECatalogDamage::EmptySettings:
@@ -1044,7 +1051,7 @@ SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles
         catalog.Exec("commit;");
     }
 
-    for (const SCatalogVersionSpec& v : spec.versions) {
+    for (const SCatalogBackup& v : options.versions) {
         const std::string image = Join(folder, ImageName(imageFolder, v.backupStart));
         MakeFolders(image.substr(0, image.find_last_of('\\')));
         WriteWholeFile(image, vhd);

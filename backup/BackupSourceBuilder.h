@@ -142,13 +142,13 @@ enum class ECatalogLayout { Exchange2007, Exchange2010 };
 // table (the databases list, but their versions and images do not).
 enum class ECatalogDamage { None, EmptySettings, NoDatabaseTable, NoBackupTable };
 
-struct SCatalogVersionSpec {
+struct SCatalogBackup {
     std::string backupStart;  // "YYYY-MM-DD HH:MM:SS"
     int backupType = 1;       // 1 full, 2 incremental
     std::string label;
 };
 
-struct SCatalogSpec {
+struct SCatalogOptions {
     ECatalogLayout layout = ECatalogLayout::Exchange2010;
     std::string serverName = "MAIL01";
     std::string exchangeVersion;  // empty: "Version 14.1 (Build 218.15)" or "Version 8.3 (Build 83.6)"
@@ -166,7 +166,7 @@ struct SCatalogSpec {
     bool publicFolders = false;
     int bits = 16;
     ECatalogDamage damage = ECatalogDamage::None;
-    std::vector<SCatalogVersionSpec> versions = {{"2009-03-04 05:06:07", 1, "Monday full"},
+    std::vector<SCatalogBackup> versions = {{"2009-03-04 05:06:07", 1, "Monday full"},
                                                  {"2009-03-05 23:00:01", 2, "Tuesday"}};
 };
 
@@ -185,7 +185,8 @@ struct SCatalogSource {
 
 // Writes catalog.db and the versions' VHDs into `folder` (which must exist
 // and hold no catalog yet).
-SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles& files, const SCatalogSpec& spec = {});
+SCatalogSource MakeCatalogSource(const std::string& folder, const SDatabaseFiles& files,
+                                 const SCatalogOptions& options = {});
 
 // ------------------------------------------------------------------ listing fixtures
 

@@ -328,12 +328,12 @@ TEST(CatalogSource, BothLayoutsNameTheirImages)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expectedLayout);
         CTempFolder folder;
-        SCatalogSpec spec;
-        spec.layout = c.layout;
-        spec.publicFolders = true;
-        spec.bits = c.expectedLayout == 2010 ? 32 : 16;
+        SCatalogOptions options;
+        options.layout = c.layout;
+        options.publicFolders = true;
+        options.bits = c.expectedLayout == 2010 ? 32 : 16;
         const std::string root = folder.Path().substr(0, folder.Path().size() - 1);
-        const SCatalogSource source = MakeCatalogSource(root, files, spec);
+        const SCatalogSource source = MakeCatalogSource(root, files, options);
         EXPECT_EQ(root + "\\catalog.db", source.catalogPath);
         EXPECT_EQ(c.caption, source.databaseCaption);
         EXPECT_EQ(L"Mailbox Database.edb", source.databaseFile);
@@ -374,7 +374,7 @@ TEST(CatalogSource, BothLayoutsNameTheirImages)
             EXPECT_EQ(Wide(source.images[i]), paths.imagePath);
             const SShown shown = Present(ReadWholeFile(source.images[i]), QF_IMAGE_VHD);
             ASSERT_EQ(0u, shown.code);
-            EXPECT_EQ(spec.bits, shown.bits);
+            EXPECT_EQ(options.bits, shown.bits);
             EXPECT_TRUE(shown.files.at(source.databasePath) == files.database.data);
             for (const SFileData& log : files.logs)
                 EXPECT_TRUE(shown.files.at(source.logFolder + L"\\" + log.name) == log.data);
@@ -390,7 +390,7 @@ TEST(CatalogSource, BothLayoutsNameTheirImages)
         }
         // The catalog is a plain file: no journal is left beside it.
         EXPECT_FALSE(archivetest::FileExists(root + "\\catalog.db-journal"));
-        EXPECT_THROW(MakeCatalogSource(root, files, spec), std::runtime_error) << "a second catalog over the first";
+        EXPECT_THROW(MakeCatalogSource(root, files, options), std::runtime_error) << "a second catalog over the first";
     }
 }
 
@@ -412,11 +412,11 @@ TEST(CatalogSource, DamagedCatalogsFailWithTheReadersText)
         for (const Case& c : cases) {
             SCOPED_TRACE(c.failsAt);
             CTempFolder folder;
-            SCatalogSpec spec;
-            spec.layout = layout;
-            spec.damage = c.damage;
-            spec.versions.resize(1);
-            const SCatalogSource source = MakeCatalogSource(folder.Path(), files, spec);
+            SCatalogOptions options;
+            options.layout = layout;
+            options.damage = c.damage;
+            options.versions.resize(1);
+            const SCatalogSource source = MakeCatalogSource(folder.Path(), files, options);
             CLorvArchive catalog;
             catalog.SetCatalogFolder(Wide(folder.Path()));
             std::string failed = "none";

@@ -223,12 +223,12 @@ TEST_F(BackupSourcesMounted, CatalogVersions)
     for (ECatalogLayout layout : {ECatalogLayout::Exchange2010, ECatalogLayout::Exchange2007}) {
         const bool is2010 = layout == ECatalogLayout::Exchange2010;
         SCOPED_TRACE(is2010 ? "2010" : "2007");
-        SCatalogSpec spec;
-        spec.layout = layout;
-        spec.bits = is2010 ? 32 : 16;
-        spec.versions = {{"2010-11-12 13:14:15", 1, "Full"}};
+        SCatalogOptions options;
+        options.layout = layout;
+        options.bits = is2010 ? 32 : 16;
+        options.versions = {{"2010-11-12 13:14:15", 1, "Full"}};
         const std::string folder = m_sources.Folder(is2010 ? "c2010" : "c2007");
-        MakeCatalogSource(folder, *s_files, spec);
+        MakeCatalogSource(folder, *s_files, options);
         const auto before = Sums(Wide(folder));
         ASSERT_EQ(2u, before.size());
 

@@ -85,10 +85,10 @@ int wmain(int argc, wchar_t** argv)
             const bool is2010 = layout == ECatalogLayout::Exchange2010;
             const std::string folder = Join(out, is2010 ? "catalog-2010" : "catalog-2007");
             MakeFolders(folder);
-            SCatalogSpec spec;
-            spec.layout = layout;
-            spec.publicFolders = !is2010;  // in the 2007 layout it shares the images of the storage group
-            const SCatalogSource catalog = MakeCatalogSource(folder, files, spec);
+            SCatalogOptions options;
+            options.layout = layout;
+            options.publicFolders = !is2010;  // in the 2007 layout it shares the images of the storage group
+            const SCatalogSource catalog = MakeCatalogSource(folder, files, options);
             Print(is2010 ? "catalog-2010" : "catalog-2007", catalog.folder, catalog.databasePath, catalog.logFolder);
         }
     } catch (const std::exception& error) {
