@@ -167,7 +167,7 @@ struct SCatalogOptions {
     int bits = 16;
     ECatalogDamage damage = ECatalogDamage::None;
     std::vector<SCatalogBackup> versions = {{"2009-03-04 05:06:07", 1, "Monday full"},
-                                                 {"2009-03-05 23:00:01", 2, "Tuesday"}};
+                                            {"2009-03-05 23:00:01", 2, "Tuesday"}};
 };
 
 struct SCatalogSource {
