@@ -5,6 +5,7 @@
 #include "ProviderPlatform.h"
 #include "CCriticalSection.h"
 #include "CStoreRegistry.h"
+#include "SearchFolderRegistry.h"
 
 #include <list>
 
@@ -29,6 +30,8 @@ struct CProviderGlobals {
     CCriticalSection folderListLock;
     // The resource library with the branded texts (null when absent).
     HMODULE resourceLibrary = nullptr;
+    // The search folders made in this process, with their names.
+    CSearchFolderRegistry searchFolders;
 };
 
 // Made on first use; the module makes it at load.

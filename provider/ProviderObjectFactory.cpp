@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "ProviderObjectFactory.h"
+#include "CSearchRoot.h"
 
 HRESULT OpenMessageObject(CServerCookie messageCookie, const CEntryId& messageId, const CEntryId& parentId,
                           const CEntryId& storeId, LPUNKNOWN* object)
@@ -19,13 +20,7 @@ HRESULT OpenMessageObject(CServerCookie messageCookie, const CEntryId& messageId
 HRESULT OpenSearchRootObject(DWORD storeCookie, const CEntryId& searchRootId, const CEntryId& storeId,
                              const CEntryId& rootId, const wchar_t* name, LPUNKNOWN* object)
 {
-    (void)storeCookie;
-    (void)searchRootId;
-    (void)storeId;
-    (void)rootId;
-    (void)name;
-    // TODO: the search root and its search folders are the search layer's.
-    if (object)
-        *object = nullptr;
-    return MAPI_E_NO_SUPPORT;
+    // A search folder a client made is opened with the name it was made
+    // with; the search root and unknown ones with the store's name for them.
+    return CSearchRoot::Open(storeCookie, searchRootId, storeId, rootId, name, object);
 }

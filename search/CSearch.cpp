@@ -1,0 +1,1029 @@
+#include "SearchPlatform.h"
+#include "CSearch.h"
+
+#include "CException.h"
+#include "CLocalServerActivation.h"
+#include "CMsgStore.h"
+#include "CStoreConfig.h"
+#include "ComErrorRaise.h"
+#include "DisplayRecipients.h"
+#include "EseValueConversion.h"
+#include "EseValueMemory.h"
+#include "MailboxSelection.h"
+#include "MapiPtr.h"
+#include "MimeMessage.h"
+#include "ProviderGlobals.h"
+#include "ProviderLog.h"
+#include "ProviderMemory.h"
+#include "SearchColumns.h"
+#include "SearchMessages.h"
+#include "ServerInterfaces.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Where the engine's own failures say they happened, for the log.
+constexpr wchar_t kSearchSource[] = L".\\Search";
+enum ESearchLine : int {
+    kLineTranslation = 112,
+    kLineInterfaceTable = 144,
+    kLineStoreInterface = 146,
+    kLineWorkingTable = 300,
+    kLineRowRtfStream = 349,
+    kLineRowHtmlStream = 372,
+    kLineLargeRtfStream = 405,
+    kLineLargeHtmlStream = 422,
+    kLinePlainStat = 441,
+    kLinePlainRead = 447,
+    kLinePlainCopy = 453,
+    kLineMimeMessage = 466,
+    kLineTextStat = 482,
+    kLineTextHandle = 485,
+    kLineTextCopy = 494,
+    kLineInstanceKey = 521,
+    kLineEntryId = 534,
+    kLineMappingSignature = 546,
+    kLineParentEntryId = 554,
+    kLineRecordKey = 562,
+    kLineLongTermId = 570,
+    kLineWrappedStoreId = 589,
+    kLineWrappedStoreIdCopy = 593,
+    kLineStoreRecordKey = 599,
+    kLineParentDisplay = 614,
+    kLineWorkingInsert = 675,
+    kLineResultInsert = 838,
+};
+
+constexpr ULONG kAllRows = 0x7FFFFFFF;
+constexpr ULONG kBatchRows = 1000;
+constexpr ULONGLONG kMemoryBound = 0x8000000;
+constexpr HRESULT kNoSuchTable = 0x80070002;
+constexpr HRESULT kTooLarge = E_OUTOFMEMORY;
+constexpr ULONG kPrHiddenMarker = 0x36410003;
+constexpr ULONG kPrMessageRecipients = 0x0E12000D;
+// IMAPITableData, the interface CreateTable hands out.
+const IID kIidTableData = {0x00020316, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The 17 folder columns of a child-folder walk; the first two identify it.
+const ULONG kFolderColumns[] = {kPrFid,     kPrMailboxRootFid, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003,
+                                0x36030003, 0x3613001F,        0x10F4000B, 0x36DA0102, 0x36DE0003, 0x672D0003,
+                                0x67310003, 0x67300014,        0x6732001F, 0x6733001F, 0x360A000B};
+constexpr ULONG kFolderColumnCount = sizeof(kFolderColumns) / sizeof(kFolderColumns[0]);
+
+[[noreturn]] void ThrowSearchError(int line, HRESULT hr)
+{
+    CException error;
+    error.Format(L"Error in file: %s, line: %d, code:0x%08X", kSearchSource, line, static_cast<unsigned>(hr));
+    throw error;
+}
+
+const wchar_t* TextOf(const CException& error)
+{
+    return error.GetText() ? error.GetText() : L"";
+}
+
+class CServerRows {
+public:
+    CServerRows() = default;
+    ~CServerRows() { FreeEseRows(rows, count); }
+    CServerRows(const CServerRows&) = delete;
+    CServerRows& operator=(const CServerRows&) = delete;
+    ULONG count = 0;
+    _SEseRow* rows = nullptr;
+};
+
+class CServerValues {
+public:
+    CServerValues() = default;
+    ~CServerValues() { FreeEseValues(values, count); }
+    CServerValues(const CServerValues&) = delete;
+    CServerValues& operator=(const CServerValues&) = delete;
+    ULONG count = 0;
+    _SEsePropertyValue* values = nullptr;
+};
+
+bool Usable(const _SEsePropertyValue& value)
+{
+    const ULONG type = PROP_TYPE(value.m_tag);
+    return type != PT_ERROR && type != PT_NULL;
+}
+
+// A value the server left out of its row because it is too large (it is to
+// be read as a stream).
+bool TooLarge(const SPropValue& value)
+{
+    return PROP_TYPE(value.ulPropTag) == PT_ERROR && value.Value.err == kTooLarge;
+}
+
+bool TooLarge(const _SEsePropertyValue& value)
+{
+    if (PROP_TYPE(value.m_tag) != PT_ERROR)
+        return false;
+    const LONG code = value.m_type == ESE_PT_ERROR ? value.m_value.m_err.m_code : value.m_value.m_i32;
+    return code == kTooLarge;
+}
+
+// The 8 bytes of an id with its two 32-bit halves exchanged.
+void InstanceKeyOf(LONGLONG id, BYTE key[8])
+{
+    const ULONGLONG value = static_cast<ULONGLONG>(id);
+    const ULONG low = static_cast<ULONG>(value);
+    const ULONG high = static_cast<ULONG>(value >> 32);
+    std::memcpy(key, &high, 4);
+    std::memcpy(key + 4, &low, 4);
+}
+
+// A copy of bytes chained to parent, as the value of slot; a failing
+// allocation is the engine's failure at line.
+void SetBinary(SPropValue& slot, ULONG tag, const void* bytes, ULONG cb, LPVOID parent, int line)
+{
+    LPVOID copy = nullptr;
+    HRESULT hr = ProviderAllocateMore(cb ? cb : 1, parent, &copy);
+    if (FAILED(hr))
+        ThrowSearchError(line, hr);
+    if (cb)
+        std::memcpy(copy, bytes, cb);
+    slot.ulPropTag = tag;
+    slot.dwAlignPad = 0;
+    slot.Value.bin.cb = cb;
+    slot.Value.bin.lpb = static_cast<LPBYTE>(copy);
+}
+
+// Text of units UTF-16 units into the body slot, terminated.
+void SetBodyText(SPropValue& slot, const void* text, size_t bytes, LPVOID parent, int line)
+{
+    const size_t units = bytes / sizeof(wchar_t);
+    if (units > 0x3FFFFFF0)
+        ThrowSearchError(line, MAPI_E_NOT_ENOUGH_MEMORY);
+    LPVOID copy = nullptr;
+    HRESULT hr = ProviderAllocateMore(static_cast<ULONG>(units * sizeof(wchar_t) + sizeof(wchar_t)), parent, &copy);
+    if (FAILED(hr))
+        ThrowSearchError(line, hr);
+    wchar_t* out = static_cast<wchar_t*>(copy);
+    if (units)
+        std::memcpy(out, text, units * sizeof(wchar_t));
+    out[units] = L'\0';
+    slot.ulPropTag = PR_BODY_W;
+    slot.dwAlignPad = 0;
+    slot.Value.lpszW = out;
+}
+
+// A body an older client wrote in the ANSI code page reaches us as UTF-16
+// units of its bytes; it is searched as the text it is. False when the bytes
+// read as Unicode text (nothing to do).
+bool AnsiBodyAsText(const BYTE* bytes, size_t cb, std::wstring& text)
+{
+    if (cb < 2 || cb > 0x7FFFFFFF)
+        return false;
+    if (IsTextUnicode(bytes, static_cast<int>(cb), nullptr))
+        return false;
+    // An odd number of ANSI bytes left a zero byte as the last unit's high half.
+    while (cb && bytes[cb - 1] == 0)
+        --cb;
+    if (!cb) {
+        text.clear();
+        return true;
+    }
+    const int units = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(bytes), static_cast<int>(cb), nullptr, 0);
+    if (units <= 0)
+        return false;
+    text.assign(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(bytes), static_cast<int>(cb), &text[0], units);
+    return true;
+}
+
+// An HGLOBAL stream holding bytes, at its start; what the converters read
+// bodies held in the row from.
+ComPtr<IStream> StreamOver(const void* bytes, ULONG cb, int line)
+{
+    ComPtr<IStream> stream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf());
+    if (FAILED(hr))
+        ThrowSearchError(line, hr);
+    if (cb) {
+        ULONG written = 0;
+        hr = stream->Write(bytes, cb, &written);
+        if (FAILED(hr))
+            ThrowSearchError(line, hr);
+    }
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
+// The whole content of a stream, from where it stands.
+std::vector<BYTE> ReadWhole(IStream* stream)
+{
+    STATSTG stat{};
+    HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr))
+        ThrowSearchError(kLinePlainStat, hr);
+    if (stat.cbSize.QuadPart > 0x7FFFFFF0)
+        ThrowSearchError(kLinePlainRead, MAPI_E_NOT_ENOUGH_MEMORY);
+    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+    size_t total = 0;
+    while (total < bytes.size()) {
+        ULONG read = 0;
+        hr = stream->Read(bytes.data() + total, static_cast<ULONG>(bytes.size() - total), &read);
+        if (FAILED(hr))
+            ThrowSearchError(kLinePlainRead, hr);
+        if (read == 0)
+            break;
+        total += read;
+    }
+    bytes.resize(total);
+    return bytes;
+}
+
+SMessageAllocators MessageAllocators()
+{
+    const SMapiMemory memory = ProviderMapiMemory();
+    SMessageAllocators allocators;
+    allocators.allocateBuffer = memory.allocateBuffer;
+    allocators.allocateMore = memory.allocateMore;
+    allocators.freeBuffer = memory.freeBuffer;
+    allocators.malloc = memory.malloc ? memory.malloc : MAPIGetDefaultMalloc();
+    return allocators;
+}
+
+bool Contains(const ULONG* begin, const ULONG* end, ULONG tag)
+{
+    return std::find(begin, end, tag) != end;
+}
+
+} // namespace
+
+// One message row on its way into the working table.
+struct CSearch::SRowContext {
+    IEseFolder* folder = nullptr;
+    const _SEseRow* server = nullptr;
+    LONGLONG mid = 0;
+    LONGLONG fid = 0;
+    CEntryId messageId;
+    MapiPtr<SPropValue> values;
+    // The server message, opened once for whichever derived column needs it.
+    bool messageTried = false;
+    ComPtr<IEseMessage> message;
+
+    // Null when the server has no such message (no value for this row); a
+    // server that is gone is raised.
+    IEseMessage* Message()
+    {
+        if (!messageTried) {
+            messageTried = true;
+            HRESULT hr = folder->GetMessage(mid, message.GetAddressOf());
+            if (FAILED(hr)) {
+                message.Reset();
+                if (common::IsServerGone(hr))
+                    RaiseComError(hr, folder, IID_IEseFolder);
+            }
+        }
+        return message.Get();
+    }
+};
+
+CSearch::CSearch() = default;
+
+CSearch::~CSearch()
+{
+    FreeSubRestrictionMap(m_subRestrictions);
+}
+
+void CSearch::LogText(const wchar_t* text)
+{
+    LogFormat(m_lastError.LogPath(), L"%s", text ? text : L"");
+}
+
+bool CSearch::Running() const
+{
+    return WaitForSingleObject(m_request->events->Run(), 1) != WAIT_TIMEOUT;
+}
+
+bool CSearch::Init(std::unique_ptr<SearchRequest> request)
+{
+    m_request = std::move(request);
+    if (m_request->restriction) {
+        HRESULT hr = S_OK;
+        MapiPtr<SRestriction> translated = MapiAllocate<SRestriction>(sizeof(SRestriction), hr);
+        if (translated)
+            hr = TranslateRestriction(translated.get(), m_request->restriction.get(), translated.get(), &m_tags,
+                                      &m_subRestrictions);
+        if (!translated || FAILED(hr)) {
+            // An incomplete translation would test something else than the
+            // client asked: the search ends without walking.
+            try {
+                ThrowSearchError(kLineTranslation, hr);
+            } catch (const CException& error) {
+                m_lastError.SetText(TextOf(error));
+            }
+            FreeSubRestrictionMap(m_subRestrictions);
+            m_tags.clear();
+            m_request->restriction.reset();
+        } else {
+            m_request->restriction = std::move(translated);
+        }
+    }
+    LayOutColumns();
+    CEntryId storeId = m_request->storeId;
+    LPVOID holder = nullptr;
+    m_wrappedStoreIdResult = ProviderAllocateBuffer(1, &holder);
+    if (SUCCEEDED(m_wrappedStoreIdResult)) {
+        SBinary wrapped = {};
+        m_wrappedStoreIdResult = storeId.WrapStoreEntryId(holder, wrapped);
+        if (SUCCEEDED(m_wrappedStoreIdResult))
+            m_wrappedStoreId.assign(wrapped.lpb, wrapped.lpb + wrapped.cb);
+        ProviderFreeBuffer(holder);
+    }
+    return true;
+}
+
+void CSearch::LayOutColumns()
+{
+    m_serverColumns.assign(std::begin(kSearchMessageColumns), std::end(kSearchMessageColumns));
+    for (LONG tag : m_tags) {
+        const ULONG t = static_cast<ULONG>(tag);
+        // The row keys are the engine's own: a test of one of them reads the
+        // engine's value, not a column the server lacks.
+        if (Contains(std::begin(kSearchMessageColumns), std::end(kSearchMessageColumns), t) ||
+            Contains(std::begin(kSearchRowKeyColumns), std::end(kSearchRowKeyColumns), t))
+            continue;
+        m_serverColumns.push_back(t);
+    }
+    m_workingServerCount = static_cast<ULONG>(m_serverColumns.size());
+    m_workingColumns.assign(m_serverColumns.begin() + 3, m_serverColumns.end());
+    m_workingColumns.insert(m_workingColumns.end(), std::begin(kSearchRowKeyColumns), std::end(kSearchRowKeyColumns));
+
+    m_wantsBody = m_tags.count(static_cast<LONG>(PR_BODY_W)) != 0;
+    m_wantsRecipients = m_tags.count(static_cast<LONG>(kPrDisplayToW)) != 0 ||
+                        m_tags.count(static_cast<LONG>(kPrDisplayCcW)) != 0 ||
+                        m_tags.count(static_cast<LONG>(kPrDisplayBccW)) != 0;
+    // Asked for the engine's decisions only: rows the server marks hidden
+    // are no messages a folder shows, and a message held only as MIME text
+    // has its body there.
+    m_hiddenColumn = static_cast<int>(m_serverColumns.size());
+    m_serverColumns.push_back(kPrHiddenMarker);
+    m_mimeColumn = -1;
+    if (m_wantsBody) {
+        m_mimeColumn = static_cast<int>(m_serverColumns.size());
+        m_serverColumns.push_back(kMimeTextTag);
+    }
+}
+
+int CSearch::WorkingPosition(ULONG propertyId) const
+{
+    for (size_t i = 0; i < m_workingColumns.size(); ++i)
+        if (PROP_ID(m_workingColumns[i]) == propertyId)
+            return static_cast<int>(i);
+    return -1;
+}
+
+HRESULT CSearch::Go()
+{
+    HRESULT result = S_OK;
+    const SearchRequest& request = *m_request;
+    if (request.restriction && request.containers && request.containers->lpbin) {
+        const ENTRYLIST& list = *request.containers;
+        for (ULONG i = 0; i < list.cValues; ++i) {
+            if (!Running()) {
+                ResetEvent(request.events->Run());
+                break;
+            }
+            const SBinary& entry = list.lpbin[i];
+            // Fewer bytes than an identifier name no folder of this store.
+            if (!entry.lpb || entry.cb < sizeof(CEntryId))
+                continue;
+            CEntryId container;
+            std::memcpy(static_cast<void*>(&container), entry.lpb, sizeof(CEntryId));
+            try {
+                ComPtr<IGlobalInterfaceTable> git;
+                try {
+                    git = ModuleInterfaceTable();
+                } catch (const _com_error& error) {
+                    ThrowSearchError(kLineInterfaceTable, error.Error());
+                }
+                ComPtr<IEseStore> store;
+                HRESULT hr = git->GetInterfaceFromGlobal(request.storeCookie, IID_IEseStore,
+                                                         reinterpret_cast<void**>(store.GetAddressOf()));
+                if (FAILED(hr) || !store)
+                    ThrowSearchError(kLineStoreInterface, FAILED(hr) ? hr : E_NOINTERFACE);
+                // No folder for the identifiers: the entry stands for the
+                // whole store.
+                ComPtr<IEseFolder> folder;
+                if (FAILED(store->GetFolder(container.fid, container.idRoot, folder.GetAddressOf())))
+                    folder.Reset();
+                result = WalkFolders(store.Get(), folder.Get(), std::wstring(), request.result.Get(),
+                                     (request.flags & RECURSIVE_SEARCH) ? TRUE : FALSE);
+            } catch (const CException& error) {
+                LogText(TextOf(error));
+                break;
+            } catch (const _com_error& error) {
+                m_lastError.SetFromComError("CSearch::Go", error);
+                result = MAPI_E_EXTENDED_ERROR;
+                break;
+            }
+        }
+    }
+    NotifyComplete();
+    return result;
+}
+
+void CSearch::NotifyComplete()
+{
+    // A search given up for a newer one leaves the news to that one.
+    if (m_request->events->Abandoned())
+        return;
+    CProviderGlobals& globals = ProviderGlobals();
+    // The store cannot go while the lock is held (its last release takes
+    // it), so the one found stays alive for the call.
+    CCriticalSectionLock lock(globals.providerLock);
+    StoreEntry entry;
+    if (globals.storeRegistry.FindByServiceUid(m_request->storeId.storeUid, entry) && entry.store)
+        entry.store->NotifySearchComplete(m_request->searchFolderId);
+}
+
+HRESULT CSearch::WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring path, ITableData* result,
+                             BOOL recursive)
+{
+    if (m_request->flags & STOP_SEARCH)
+        return S_OK;
+    HRESULT hr = S_OK;
+    try {
+        if (folder)
+            FillContentsTable(folder, path, result);
+        if (!Running())
+            return hr;
+        if (!recursive)
+            return hr;
+
+        ComPtr<IEseTable> children;
+        if (folder) {
+            hr = folder->GetFoldersTable(children.GetAddressOf());
+            if (FAILED(hr))
+                RaiseComError(hr, folder, IID_IEseFolder);
+            hr = S_OK;
+        } else {
+            const MAPIUID& storeUid = m_request->searchFolderId.storeUid;
+            CStoreConfig config;
+            LONG publicFoldersOnly = 0;
+            config.GetPublicFoldersOnly(storeUid, publicFoldersOnly);
+            ParsedMailboxSelection selection;
+            if (!publicFoldersOnly) {
+                std::wstring text;
+                if (config.GetMailboxSelection(storeUid, text))
+                    ParseMailboxSelection(text, selection);
+            }
+            const ULONG count = selection.allChecked ? 0 : static_cast<ULONG>(selection.ids.size());
+            HRESULT tableResult =
+                store->GetMailboxesTable(count, count ? selection.ids.data() : nullptr, 0, children.GetAddressOf());
+            if (FAILED(tableResult) && tableResult != kNoSuchTable)
+                RaiseComError(tableResult, store, IID_IEseStore);
+            if (!selection.allChecked && selection.count == 0)
+                return S_OK;
+            if (publicFoldersOnly) {
+                children.Reset();
+                tableResult = store->GetFoldersTable(children.GetAddressOf());
+                if (FAILED(tableResult))
+                    RaiseComError(tableResult, store, IID_IEseStore);
+            }
+            // A mailbox store without mailboxes has nothing more to search.
+            if (!children)
+                return S_OK;
+        }
+
+        std::vector<ULONG> columns(std::begin(kFolderColumns), std::end(kFolderColumns));
+        HRESULT call = children->SetColumns(kFolderColumnCount, columns.data());
+        if (FAILED(call))
+            RaiseComError(call, children.Get(), IID_IEseTable);
+        CServerRows rows;
+        call = children->GetRows(kAllRows, 1, &rows.count, &rows.rows);
+        if (FAILED(call))
+            RaiseComError(call, children.Get(), IID_IEseTable);
+        if (!rows.rows)
+            rows.count = 0;
+        for (ULONG i = 0; i < rows.count; ++i) {
+            if (!Running())
+                break;
+            const _SEseRow& row = rows.rows[i];
+            if (row.m_valueCount < 2 || !row.m_p_values || !Usable(row.m_p_values[0]))
+                continue;
+            const LONGLONG fid = row.m_p_values[0].m_value.m_i64;
+            const LONGLONG idRoot = Usable(row.m_p_values[1]) ? row.m_p_values[1].m_value.m_i64 : 0;
+            ComPtr<IEseFolder> child;
+            call = store->GetFolder(fid, idRoot, child.GetAddressOf());
+            // A child the server cannot open is left out; searching "no
+            // folder" would mean the whole store.
+            if (FAILED(call) || !child) {
+                if (FAILED(call) && common::IsServerGone(call))
+                    RaiseComError(call, store, IID_IEseStore);
+                continue;
+            }
+            WalkFolders(store, child.Get(), path, result, TRUE);
+        }
+    } catch (const _com_error& error) {
+        m_lastError.SetFromComError("CSearch::WalkFolders", error);
+        hr = MAPI_E_EXTENDED_ERROR;
+    }
+    return hr;
+}
+
+HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITableData* result)
+{
+    if (!folder)
+        return 1;
+    try {
+        ULONG tags[] = {PR_DISPLAY_NAME_W, kPrMailboxRootFid, kPrFid};
+        CServerValues read;
+        HRESULT hr = folder->GetProperties(3, tags, &read.count, &read.values);
+        if (FAILED(hr))
+            RaiseComError(hr, folder, IID_IEseProperty);
+        std::wstring name = L"?";
+        LONGLONG idRoot = 0;
+        if (read.values && read.count > 0 && read.values[0].m_tag == PR_DISPLAY_NAME_W)
+            name = read.values[0].m_value.m_p_ws ? read.values[0].m_value.m_p_ws : L"";
+        if (read.values && read.count > 1 && read.values[1].m_tag == kPrMailboxRootFid)
+            idRoot = read.values[1].m_value.m_i64;
+        path += L"\\";
+        path += name;
+        if (read.values && read.count > 2 && read.values[2].m_tag == kPrFid &&
+            !m_visited.insert(read.values[2].m_value.m_i64).second)
+            return S_OK;
+
+        ComPtr<IEseTable> messages;
+        if (FAILED(folder->GetMessagesTable(messages.GetAddressOf())) || !messages)
+            return S_OK;
+        hr = messages->SetColumns(static_cast<ULONG>(m_serverColumns.size()), m_serverColumns.data());
+        if (FAILED(hr))
+            RaiseComError(hr, messages.Get(), IID_IEseTable);
+
+        ComPtr<ITableData> working;
+        {
+            const SMapiMemory memory = ProviderMapiMemory();
+            std::vector<ULONG> columns(m_workingColumns.size() + 1);
+            columns[0] = static_cast<ULONG>(m_workingColumns.size());
+            std::copy(m_workingColumns.begin(), m_workingColumns.end(), columns.begin() + 1);
+            hr = CreateTable(&kIidTableData, memory.allocateBuffer, memory.allocateMore,
+                             memory.freeBuffer, nullptr, TBLTYPE_DYNAMIC, PR_INSTANCE_KEY,
+                             reinterpret_cast<LPSPropTagArray>(columns.data()), working.GetAddressOf());
+            if (FAILED(hr))
+                ThrowSearchError(kLineWorkingTable, hr);
+        }
+
+        CServerRows rows;
+        hr = messages->GetRows(kAllRows, 1, &rows.count, &rows.rows);
+        if (FAILED(hr))
+            RaiseComError(hr, messages.Get(), IID_IEseTable);
+        if (!rows.rows)
+            rows.count = 0;
+
+        ULONG inWorking = 0;
+        const ULONG workingCount = static_cast<ULONG>(m_workingColumns.size());
+        for (ULONG i = 0; i < rows.count; ++i) {
+            if (!Running())
+                break;
+            const _SEseRow& server = rows.rows[i];
+            // Only rows that name a message: the server's table also lists
+            // child folders, and rows it marks hidden are no messages a
+            // folder shows.
+            if (!server.m_p_values || server.m_valueCount < m_serverColumns.size() ||
+                server.m_p_values[0].m_tag != kPrMid || server.m_p_values[1].m_tag != kPrMsgLink ||
+                server.m_p_values[2].m_tag != kPrFid || Usable(server.m_p_values[m_hiddenColumn]))
+                continue;
+
+            SRowContext row;
+            row.folder = folder;
+            row.server = &server;
+            row.mid = server.m_p_values[0].m_value.m_i64;
+            row.fid = server.m_p_values[2].m_value.m_i64;
+            row.values = MapiAllocate<SPropValue>(static_cast<ULONG>(sizeof(SPropValue) * workingCount), hr);
+            if (!row.values)
+                ThrowSearchError(kLineWorkingInsert, hr);
+            SPropValue* v = row.values.get();
+            for (ULONG k = 0; k < workingCount; ++k) {
+                v[k].ulPropTag = CHANGE_PROP_TYPE(m_workingColumns[k], PT_ERROR);
+                v[k].Value.err = MAPI_E_NOT_FOUND;
+            }
+            _SEseRow shown = server;
+            shown.m_valueCount = m_workingServerCount;
+            ConvertEseRow(v, shown, 3, v);
+
+            if (v[0].ulPropTag == PR_MESSAGE_FLAGS && (v[0].Value.l & MSGFLAG_ASSOCIATED))
+                continue;
+
+            row.messageId = CEntryId(kEntryMessage, m_request->storeId.storeUid);
+            row.messageId.idRoot = idRoot;
+            row.messageId.fid = row.fid;
+            row.messageId.mid = row.mid;
+
+            FillRow(row);
+            FillKeys(row, path);
+            FillSubRestrictions(row);
+
+            SRow mapiRow = {0, workingCount, v};
+            hr = working->HrInsertRow(inWorking, &mapiRow);
+            if (FAILED(hr))
+                ThrowSearchError(kLineWorkingInsert, hr);
+            ++inWorking;
+            row.values.reset();
+
+            if (!Running())
+                break;
+            if (m_memory >= kMemoryBound) {
+                if (inWorking)
+                    ApplySearchRestriction(this, working.Get(), result);
+                inWorking = 0;
+                m_memory = 0;
+                working->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
+            }
+        }
+        if (inWorking)
+            ApplySearchRestriction(this, working.Get(), result);
+    } catch (const _com_error& error) {
+        m_lastError.SetFromComError("CSearch::FillContentsTable", error);
+    } catch (const CException& error) {
+        LogText(TextOf(error));
+    } catch (const std::bad_alloc&) {
+        LogText(L"CSearch::FillContentsTable: out of memory");
+    }
+    return S_OK;
+}
+
+void CSearch::FillRow(SRowContext& row)
+{
+    SPropValue* v = row.values.get();
+    if (m_wantsRecipients) {
+        SDisplayPositions positions;
+        for (size_t k = 0; k < m_workingColumns.size(); ++k)
+            NoteDisplayTag(m_workingColumns[k], static_cast<int>(k), positions);
+        if (positions.to >= 0 || positions.cc >= 0 || positions.bcc >= 0) {
+            try {
+                if (IEseMessage* message = row.Message())
+                    FillSearchDisplayRecipients(message, positions, v, v);
+            } catch (const CException& error) {
+                LogText(TextOf(error));
+            }
+        }
+    }
+    if (m_wantsBody)
+        FillBody(row);
+}
+
+void CSearch::FillBody(SRowContext& row)
+{
+    SPropValue* v = row.values.get();
+    const int plain = WorkingPosition(PROP_ID(PR_BODY_W));
+    const int html = WorkingPosition(PROP_ID(kPrHtml));
+    const int rtf = WorkingPosition(PROP_ID(PR_RTF_COMPRESSED));
+    if (plain < 0 || html < 0 || rtf < 0)
+        return;
+    SPropValue& body = v[plain];
+
+    ULONG source = 0;
+    bool inRow = false;
+    if (v[plain].ulPropTag == PR_BODY_W) {
+        source = PR_BODY_W;
+        inRow = true;
+    } else if (v[html].ulPropTag == kPrHtml) {
+        source = kPrHtml;
+        inRow = true;
+    } else if (v[rtf].ulPropTag == PR_RTF_COMPRESSED) {
+        source = PR_RTF_COMPRESSED;
+        inRow = true;
+    } else {
+        // RTF wins over HTML over plain text.
+        if (TooLarge(v[plain]))
+            source = PR_BODY_W;
+        if (TooLarge(v[html]))
+            source = kPrHtml;
+        if (TooLarge(v[rtf]))
+            source = PR_RTF_COMPRESSED;
+    }
+
+    // Converts input (HTML or compressed RTF) into the body slot. A failure
+    // to make the output stream or of the conversion is logged under the
+    // given texts and the row goes on without text; a failure to hand the
+    // text over ends the folder.
+    auto convert = [&](ULONG form, IStream* input, const wchar_t* streamFailure, const wchar_t* failure) {
+        ComPtr<IStream> output;
+        try {
+            HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, output.GetAddressOf());
+            if (FAILED(made))
+                ThrowSearchError(form == PR_RTF_COMPRESSED ? (inRow ? kLineRowRtfStream : kLineLargeRtfStream)
+                                                           : (inRow ? kLineRowHtmlStream : kLineLargeHtmlStream),
+                                 made);
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), streamFailure, TextOf(error));
+            return;
+        }
+        try {
+            if (form == PR_RTF_COMPRESSED) {
+                if (!m_rtf)
+                    m_rtf.reset(new RTFToText());
+                m_rtf->Convert(input, output.Get());
+            } else {
+                if (!m_html)
+                    m_html.reset(new HtmlToText());
+                m_html->Convert(input, output.Get());
+            }
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), failure, TextOf(error));
+            return;
+        }
+        STATSTG stat{};
+        HRESULT hr = output->Stat(&stat, STATFLAG_NONAME);
+        if (FAILED(hr))
+            ThrowSearchError(kLineTextStat, hr);
+        HGLOBAL memory = nullptr;
+        hr = GetHGlobalFromStream(output.Get(), &memory);
+        if (FAILED(hr))
+            ThrowSearchError(kLineTextHandle, hr);
+        const void* text = GlobalLock(memory);
+        if (text) {
+            try {
+                SetBodyText(body, text, static_cast<size_t>(stat.cbSize.QuadPart), v, kLineTextCopy);
+            } catch (...) {
+                GlobalUnlock(memory);
+                throw;
+            }
+            GlobalUnlock(memory);
+        } else {
+            body.ulPropTag = CHANGE_PROP_TYPE(PR_BODY_W, PT_ERROR);
+            body.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+        }
+        m_memory += stat.cbSize.QuadPart;
+    };
+
+    if (source == PR_BODY_W && inRow) {
+        // Nothing to read; only a body written in the ANSI code page is
+        // turned into the text it is.
+        const wchar_t* text = body.Value.lpszW ? body.Value.lpszW : L"";
+        std::wstring ansi;
+        if (AnsiBodyAsText(reinterpret_cast<const BYTE*>(text), wcslen(text) * sizeof(wchar_t), ansi))
+            SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
+        return;
+    }
+
+    if (source == kPrHtml || source == PR_RTF_COMPRESSED) {
+        const bool rtfForm = source == PR_RTF_COMPRESSED;
+        ComPtr<IStream> input;
+        if (inRow) {
+            // The body the row holds is the one the server would stream.
+            const wchar_t* failure = rtfForm ? L"RTFToText.Convert failed.\t%s" : L"HtmlToText.Convert failed.\t%s";
+            const SBinary& bytes = v[rtfForm ? rtf : html].Value.bin;
+            try {
+                input = StreamOver(bytes.lpb, bytes.cb, rtfForm ? kLineRowRtfStream : kLineRowHtmlStream);
+            } catch (const CException& error) {
+                LogFormat(m_lastError.LogPath(), failure, TextOf(error));
+                return;
+            }
+            convert(source, input.Get(), failure, failure);
+            return;
+        }
+        IEseMessage* message = row.Message();
+        if (!message)
+            return;
+        HRESULT hr = message->OpenProperty(source, input.GetAddressOf());
+        // A body stream that cannot be had counts as no body.
+        if (FAILED(hr) || !input) {
+            if (FAILED(hr) && common::IsServerGone(hr))
+                RaiseComError(hr, message, IID_IEseProperty);
+            return;
+        }
+        convert(source, input.Get(), L"Convert failed\t%s",
+                rtfForm ? L"RTFToText.Convert failed\t%s" : L"HtmlToText.Convert failed\t%s");
+        return;
+    }
+
+    if (source == PR_BODY_W) {
+        IEseMessage* message = row.Message();
+        if (!message)
+            return;
+        ComPtr<IStream> input;
+        HRESULT hr = message->OpenProperty(PR_BODY_W, input.GetAddressOf());
+        if (FAILED(hr) || !input) {
+            if (FAILED(hr) && common::IsServerGone(hr))
+                RaiseComError(hr, message, IID_IEseProperty);
+            return;
+        }
+        try {
+            std::vector<BYTE> bytes = ReadWhole(input.Get());
+            std::wstring ansi;
+            if (AnsiBodyAsText(bytes.data(), bytes.size(), ansi))
+                SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
+            else
+                SetBodyText(body, bytes.data(), bytes.size(), v, kLinePlainCopy);
+            m_memory += bytes.size();
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
+        } catch (const std::bad_alloc&) {
+            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", L"out of memory");
+        }
+        return;
+    }
+
+    // No body of its own: a message kept only as MIME text has its body
+    // there, as the message layer would show it.
+    if (m_mimeColumn < 0 || !row.server || static_cast<ULONG>(m_mimeColumn) >= row.server->m_valueCount)
+        return;
+    const _SEsePropertyValue& mime = row.server->m_p_values[m_mimeColumn];
+    ComPtr<IStream> mimeStream;
+    if (PROP_TYPE(mime.m_tag) == PT_BINARY) {
+        mimeStream = StreamOver(mime.m_value.m_bin.m_p_bt, mime.m_value.m_bin.m_count, kLineMimeMessage);
+    } else if (TooLarge(mime)) {
+        IEseMessage* message = row.Message();
+        if (!message)
+            return;
+        HRESULT hr = message->OpenProperty(kMimeTextTag, mimeStream.GetAddressOf());
+        if (FAILED(hr) || !mimeStream) {
+            if (FAILED(hr) && common::IsServerGone(hr))
+                RaiseComError(hr, message, IID_IEseProperty);
+            return;
+        }
+    } else {
+        return;
+    }
+    ComPtr<IMessage> made;
+    HRESULT hr = MessageFromMime(mimeStream.Get(), MessageAllocators(), made.GetAddressOf());
+    if (FAILED(hr) || !made) {
+        try {
+            ThrowSearchError(kLineMimeMessage, FAILED(hr) ? hr : E_UNEXPECTED);
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
+        }
+        return;
+    }
+    ComPtr<IStream> input;
+    if (SUCCEEDED(made->OpenProperty(PR_BODY_W, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(input.GetAddressOf()))) &&
+        input) {
+        try {
+            std::vector<BYTE> bytes = ReadWhole(input.Get());
+            SetBodyText(body, bytes.data(), bytes.size(), v, kLinePlainCopy);
+            m_memory += bytes.size();
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
+        }
+        return;
+    }
+    for (ULONG form : {kPrHtml, static_cast<ULONG>(PR_RTF_COMPRESSED)}) {
+        input.Reset();
+        if (FAILED(made->OpenProperty(form, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(input.GetAddressOf()))) ||
+            !input)
+            continue;
+        convert(form, input.Get(), L"Convert failed\t%s",
+                form == PR_RTF_COMPRESSED ? L"RTFToText.Convert failed\t%s" : L"HtmlToText.Convert failed\t%s");
+        return;
+    }
+}
+
+void CSearch::FillKeys(SRowContext& row, const std::wstring& path)
+{
+    SPropValue* v = row.values.get();
+    SPropValue* key = v + (m_workingServerCount - 3);
+    const SearchRequest& request = *m_request;
+    const CEntryId& folderId = request.searchFolderId;
+
+    BYTE instanceKey[8];
+    InstanceKeyOf(row.mid, instanceKey);
+    SetBinary(key[0], PR_INSTANCE_KEY, instanceKey, sizeof(instanceKey), v, kLineInstanceKey);
+    SetBinary(key[1], PR_ENTRYID, &row.messageId, sizeof(CEntryId), v, kLineEntryId);
+    key[2].ulPropTag = PR_OBJECT_TYPE;
+    key[2].Value.l = MAPI_MESSAGE;
+    SetBinary(key[3], PR_MAPPING_SIGNATURE, &folderId.storeUid, sizeof(MAPIUID), v, kLineMappingSignature);
+    SetBinary(key[4], PR_PARENT_ENTRYID, &folderId, sizeof(CEntryId), v, kLineParentEntryId);
+    SetBinary(key[5], PR_RECORD_KEY, &row.messageId, sizeof(CEntryId), v, kLineRecordKey);
+    SetBinary(key[6], kPrLongTermEntryIdFromTable, &row.messageId, sizeof(CEntryId), v, kLineLongTermId);
+    if (SUCCEEDED(m_wrappedStoreIdResult)) {
+        SetBinary(key[7], PR_STORE_ENTRYID, m_wrappedStoreId.data(), static_cast<ULONG>(m_wrappedStoreId.size()), v,
+                  kLineWrappedStoreIdCopy);
+    } else {
+        key[7].ulPropTag = CHANGE_PROP_TYPE(PR_STORE_ENTRYID, PT_ERROR);
+        key[7].Value.err = m_wrappedStoreIdResult;
+    }
+    SetBinary(key[8], PR_STORE_RECORD_KEY, &folderId.storeUid, sizeof(MAPIUID), v, kLineStoreRecordKey);
+    key[9].ulPropTag = PR_ACCESS;
+    key[9].Value.l = MAPI_ACCESS_READ;
+    key[10].ulPropTag = PR_ACCESS_LEVEL;
+    key[10].Value.l = 0;
+    LPVOID copy = nullptr;
+    HRESULT hr = ProviderAllocateMore(static_cast<ULONG>((path.size() + 1) * sizeof(wchar_t)), v, &copy);
+    if (FAILED(hr))
+        ThrowSearchError(kLineParentDisplay, hr);
+    std::memcpy(copy, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    key[11].ulPropTag = PR_PARENT_DISPLAY_W;
+    key[11].Value.lpszW = static_cast<LPWSTR>(copy);
+}
+
+void CSearch::FillSubRestrictions(SRowContext& row)
+{
+    SPropValue* v = row.values.get();
+    for (const auto& entry : m_subRestrictions) {
+        const SRestriction* node = entry.second;
+        if (!node || node->res.resSub.ulSubObject != kPrMessageRecipients)
+            continue;
+        const int position = WorkingPosition(PROP_ID(entry.first));
+        if (position < 0)
+            continue;
+        bool matched = false;
+        if (IEseMessage* message = row.Message())
+            matched = MessageHasRecipientMatching(message, row.messageId, m_request->searchFolderId,
+                                                  m_request->storeId, node->res.resSub.lpRes);
+        v[position].ulPropTag = entry.first;
+        v[position].dwAlignPad = 0;
+        v[position].Value.b = matched ? TRUE : FALSE;
+    }
+}
+
+HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData* result)
+{
+    const SearchRequest& request = *search->m_request;
+    ComPtr<IMAPITable> view;
+    HRESULT hr = working->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    if (request.restriction) {
+        hr = view->Restrict(request.restriction.get(), TBL_BATCH);
+        if (FAILED(hr))
+            return hr;
+    }
+    hr = view->SetColumns(request.columns.get(), TBL_BATCH);
+    if (FAILED(hr))
+        return hr;
+    for (;;) {
+        LPSRowSet raw = nullptr;
+        hr = view->QueryRows(kBatchRows, 0, &raw);
+        if (FAILED(hr))
+            break;
+        RowSetPtr rows(raw);
+        const ULONG count = rows ? rows->cRows : 0;
+        // What a search given up for a newer one gathers goes nowhere.
+        if (!request.events->Abandoned()) {
+            for (ULONG i = 0; i < count; ++i) {
+                SRow& row = rows->aRow[i];
+                HRESULT inserted = result->HrInsertRow(i, &row);
+                if (FAILED(inserted)) {
+                    // A message met before (the result table holds it
+                    // already) stays where it is.
+                    const SPropValue* key = nullptr;
+                    for (ULONG k = 0; k < row.cValues && !key; ++k)
+                        if (row.lpProps[k].ulPropTag == PR_INSTANCE_KEY)
+                            key = &row.lpProps[k];
+                    LPSRow existing = nullptr;
+                    if (key && SUCCEEDED(result->HrQueryRow(const_cast<LPSPropValue>(key), &existing, nullptr))) {
+                        ProviderFreeBuffer(existing);
+                        continue;
+                    }
+                    ThrowSearchError(kLineResultInsert, inserted);
+                }
+            }
+        }
+        if (count != kBatchRows)
+            break;
+    }
+    return hr;
+}
+
+DWORD WINAPI SearchThreadProc(LPVOID parameter)
+{
+    std::unique_ptr<SearchRequest> request(static_cast<SearchRequest*>(parameter));
+    std::shared_ptr<CSearchEvents> events = request->events;
+    HMODULE module = request->pinnedModule;
+    const HRESULT comInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT hr = S_OK;
+    try {
+        CSearch search;
+        search.Init(std::move(request));
+        hr = search.Go();
+    } catch (...) {
+        hr = MAPI_E_EXTENDED_ERROR;
+    }
+    request.reset();
+    if (SUCCEEDED(comInit))
+        CoUninitialize();
+    SetEvent(events->Done());
+    events.reset();
+    if (module)
+        FreeLibraryAndExitThread(module, static_cast<DWORD>(hr));
+    return static_cast<DWORD>(hr);
+}
+
+bool StartSearchThread(std::unique_ptr<SearchRequest> request)
+{
+    // The worker keeps the module that holds its code loaded until it ends,
+    // whenever the client lets the provider go.
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&SearchThreadProc), &module);
+    request->pinnedModule = module;
+    SearchRequest* raw = request.release();
+    HANDLE thread = CreateThread(nullptr, 0, &SearchThreadProc, raw, 0, nullptr);
+    if (!thread) {
+        std::unique_ptr<SearchRequest> back(raw);
+        SetEvent(back->events->Done());
+        if (module)
+            FreeLibrary(module);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}

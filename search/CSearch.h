@@ -1,0 +1,98 @@
+// The search engine: one search of a search folder, run on a worker thread
+// of its own. The database server cannot evaluate MAPI restrictions, so the
+// engine reads every message row of every folder to be searched, turns each
+// into a MAPI row with derived columns (plain text of bodies held only as
+// HTML, compressed RTF or MIME, the To/Cc/Bcc lines, one boolean per
+// recipient subrestriction, and the identity columns of a contents-table
+// row), puts the rows into an in-memory working table, lets MAPI's table code
+// evaluate the restriction on a view of it, and inserts the matching rows
+// into the folder's result table. The store's search-complete notification
+// ends every search, also one that was stopped or failed.
+//
+// Stops are asked by resetting the run event, which the worker polls once
+// per row. Failures inside the engine are logged, never shown.
+#pragma once
+#include "ProviderPlatform.h"
+#include "CLastError.h"
+#include "HtmlToText.h"
+#include "RTFToText.h"
+#include "RestrictionCopy.h"
+#include "SearchRequest.h"
+#include "Vostrel2007.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class CSearch {
+public:
+    CSearch();
+    ~CSearch();
+    CSearch(const CSearch&) = delete;
+    CSearch& operator=(const CSearch&) = delete;
+
+    // Takes the request, translates its restriction and lays out the
+    // columns. A restriction the translation refuses is logged and leaves
+    // the search without one: it then walks nothing and only notifies.
+    bool Init(std::unique_ptr<SearchRequest> request);
+    // Searches every folder of the request's list and notifies the store.
+    HRESULT Go();
+
+    HRESULT WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring path, ITableData* result, BOOL recursive);
+    HRESULT FillContentsTable(IEseFolder* folder, std::wstring& path, ITableData* result);
+
+    // What the tests look at.
+    const std::vector<ULONG>& ServerColumns() const { return m_serverColumns; }
+    const std::vector<ULONG>& WorkingColumns() const { return m_workingColumns; }
+    const SearchTagSet& Tags() const { return m_tags; }
+    const SearchRequest* Request() const { return m_request.get(); }
+
+private:
+    friend HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData* result);
+    struct SRowContext;
+
+    bool Running() const;
+    void LayOutColumns();
+    int WorkingPosition(ULONG propertyId) const;
+    void FillRow(SRowContext& row);
+    void FillBody(SRowContext& row);
+    void FillKeys(SRowContext& row, const std::wstring& path);
+    void FillSubRestrictions(SRowContext& row);
+    void NotifyComplete();
+    void LogText(const wchar_t* text);
+
+    SearchTagSet m_tags;
+    std::unique_ptr<SearchRequest> m_request;
+    std::vector<ULONG> m_serverColumns;
+    std::vector<ULONG> m_workingColumns;
+    std::unique_ptr<RTFToText> m_rtf;
+    std::unique_ptr<HtmlToText> m_html;
+    CLastError m_lastError;
+    SubRestrictionMap m_subRestrictions;
+
+    // Server columns read for the engine's own decisions only, after the
+    // ones the working table takes (0 when not asked).
+    ULONG m_workingServerCount = 0;  // server columns that go to the working table
+    int m_hiddenColumn = -1;         // the server's hidden-row marker
+    int m_mimeColumn = -1;           // the MIME text, asked when bodies are searched
+    bool m_wantsBody = false;
+    bool m_wantsRecipients = false;
+    // The store entry identifier as MAPI wraps it, made once.
+    HRESULT m_wrappedStoreIdResult = S_OK;
+    std::vector<BYTE> m_wrappedStoreId;
+    // Folders already searched: a folder met twice (overlapping entries of
+    // the list, a damaged tree that loops) is searched once.
+    std::set<LONGLONG> m_visited;
+    ULONGLONG m_memory = 0;
+};
+
+HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData* result);
+
+// The worker's thread procedure: runs the search of the request (which it
+// owns) and signals the request's done event at its end.
+DWORD WINAPI SearchThreadProc(LPVOID request);
+
+// Starts a worker for the request; false (the request freed) when no thread
+// could be made.
+bool StartSearchThread(std::unique_ptr<SearchRequest> request);
