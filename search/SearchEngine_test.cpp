@@ -1,0 +1,314 @@
+// The search engine's pieces without a database server: the registry of
+// search folders under readers and a writer, the columns a search asks for
+// and works on, and how the matches of a working table reach a result table.
+#include "SearchPlatform.h"
+#include "CSearch.h"
+#include "MapiPtr.h"
+#include "RestrictionCopy.h"
+#include "SearchColumns.h"
+#include "SearchFolderRegistry.h"
+#include "testing/SearchTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+MAPIUID Uid(BYTE seed)
+{
+    MAPIUID uid;
+    for (int i = 0; i < 16; ++i)
+        uid.ab[i] = static_cast<BYTE>(seed + i);
+    return uid;
+}
+
+CEntryId SearchFolderId(ULONG serial)
+{
+    CEntryId id(kEntrySearchRoot, Uid(1));
+    id.serial = serial;
+    return id;
+}
+
+TEST(SearchFolderRegistry, KeepsNamesAndFlagsOfTheFoldersMade)
+{
+    CSearchFolderRegistry registry;
+    EXPECT_EQ(1u, registry.NextSerial());
+    EXPECT_EQ(2u, registry.NextSerial());
+    SSearchFolderEntry entry;
+    EXPECT_FALSE(registry.Find(SearchFolderId(1), entry));
+    registry.Insert(SearchFolderId(1), {L"First", {1, 2, 3}});
+    ASSERT_TRUE(registry.Find(SearchFolderId(1), entry));
+    EXPECT_EQ(L"First", entry.name);
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), entry.extendedFlags);
+    // The reserved word takes no part, as in every comparison of identifiers.
+    CEntryId reserved = SearchFolderId(1);
+    reserved.reserved = 0x55;
+    EXPECT_TRUE(registry.Find(reserved, entry));
+    EXPECT_FALSE(registry.Find(SearchFolderId(2), entry));
+    CEntryId otherStore(kEntrySearchRoot, Uid(9));
+    otherStore.serial = 1;
+    EXPECT_FALSE(registry.Find(otherStore, entry));
+}
+
+TEST(SearchFolderRegistry, ReadersNeverMeetAnInsertionHalfDone)
+{
+    CSearchFolderRegistry registry;
+    constexpr ULONG kFolders = 3000;
+    std::atomic<ULONG> inserted{0};
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 4; ++r)
+        readers.emplace_back([&, r] {
+            ULONG probe = static_cast<ULONG>(r);
+            while (!done) {
+                const ULONG known = inserted;
+                if (known == 0)
+                    continue;
+                probe = (probe * 7 + 1) % known;
+                SSearchFolderEntry entry;
+                if (!registry.Find(SearchFolderId(probe + 1), entry) ||
+                    entry.name != L"Folder " + std::to_wstring(probe + 1) || entry.extendedFlags.size() != 30)
+                    ++wrong;
+            }
+        });
+    for (ULONG i = 1; i <= kFolders; ++i) {
+        registry.Insert(SearchFolderId(i), {L"Folder " + std::to_wstring(i), std::vector<BYTE>(30, 0x11)});
+        inserted = i;
+    }
+    done = true;
+    for (std::thread& t : readers)
+        t.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(kFolders, registry.Count());
+}
+
+// A search's request over in-memory tables: no server, no store.
+class SearchWithoutServer : public ::testing::Test {
+protected:
+    std::unique_ptr<SearchRequest> Request(const SRestriction* restriction)
+    {
+        std::unique_ptr<SearchRequest> request(new SearchRequest());
+        request->searchFolderId = SearchFolderId(7);
+        request->storeId = CEntryId(kEntryMessageStore, Uid(1));
+        HRESULT hr = S_OK;
+        if (restriction) {
+            request->restriction = MapiAllocate<SRestriction>(sizeof(SRestriction), hr);
+            EXPECT_EQ(S_OK, CopyRestriction(request->restriction.get(), restriction, request->restriction.get(), nullptr));
+        }
+        const std::vector<ULONG> columns = SearchResultColumns();
+        request->columns = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(columns.size()), hr);
+        request->columns->cValues = static_cast<ULONG>(columns.size());
+        std::memcpy(request->columns->aulPropTag, columns.data(), columns.size() * sizeof(ULONG));
+        request->events = CSearchEvents::Create();
+        return request;
+    }
+
+    static ComPtr<ITableData> Table(const std::vector<ULONG>& tags)
+    {
+        std::vector<ULONG> columns(tags.size() + 1);
+        columns[0] = static_cast<ULONG>(tags.size());
+        std::copy(tags.begin(), tags.end(), columns.begin() + 1);
+        ComPtr<ITableData> table;
+        EXPECT_EQ(S_OK, CreateTable(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, nullptr,
+                                    TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(columns.data()),
+                                    table.GetAddressOf()));
+        return table;
+    }
+
+    // A working row: subject and instance key, everything else missing.
+    static void AddRow(ITableData* table, const std::vector<ULONG>& columns, ULONG key, const wchar_t* subject)
+    {
+        std::vector<SPropValue> values(columns.size());
+        for (size_t i = 0; i < columns.size(); ++i) {
+            values[i].ulPropTag = CHANGE_PROP_TYPE(columns[i], PT_ERROR);
+            values[i].Value.err = MAPI_E_NOT_FOUND;
+            if (columns[i] == PR_SUBJECT_W) {
+                values[i].ulPropTag = PR_SUBJECT_W;
+                values[i].Value.lpszW = const_cast<LPWSTR>(subject);
+            } else if (columns[i] == PR_INSTANCE_KEY) {
+                values[i].ulPropTag = PR_INSTANCE_KEY;
+                values[i].Value.bin.cb = sizeof(key);
+                values[i].Value.bin.lpb = reinterpret_cast<LPBYTE>(&key);
+            }
+        }
+        SRow row = {0, static_cast<ULONG>(values.size()), values.data()};
+        ULONG count = 0;
+        ComPtr<IMAPITable> view;
+        table->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+        view->GetRowCount(0, &count);
+        EXPECT_EQ(S_OK, table->HrInsertRow(count, &row));
+    }
+
+    static std::vector<std::wstring> SubjectsOf(ITableData* table)
+    {
+        ComPtr<IMAPITable> view;
+        table->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+        SizedSPropTagArray(1, subject) = {1, {PR_SUBJECT_W}};
+        view->SetColumns(reinterpret_cast<LPSPropTagArray>(&subject), 0);
+        LPSRowSet rows = nullptr;
+        view->QueryRows(1000000, 0, &rows);
+        std::vector<std::wstring> subjects;
+        for (ULONG i = 0; rows && i < rows->cRows; ++i)
+            subjects.push_back(rows->aRow[i].lpProps[0].ulPropTag == PR_SUBJECT_W ? rows->aRow[i].lpProps[0].Value.lpszW
+                                                                                   : L"?");
+        FreeProws(rows);
+        return subjects;
+    }
+
+    searchtest::CComScope m_com;
+};
+
+SRestriction SubjectContains(SPropValue& value, const wchar_t* text)
+{
+    value.ulPropTag = PR_SUBJECT_W;
+    value.Value.lpszW = const_cast<LPWSTR>(text);
+    SRestriction r = {};
+    r.rt = RES_CONTENT;
+    r.res.resContent.ulFuzzyLevel = FL_SUBSTRING | FL_IGNORECASE;
+    r.res.resContent.ulPropTag = PR_SUBJECT_W;
+    r.res.resContent.lpProp = &value;
+    return r;
+}
+
+TEST_F(SearchWithoutServer, AsksTheServerForWhatTheRestrictionTestsAndMakesTheRowKeysItself)
+{
+    SPropValue text = {};
+    SPropValue entry = {};
+    entry.ulPropTag = PR_ENTRYID;
+    SRestriction children[4] = {};
+    children[0] = SubjectContains(text, L"x");
+    children[1].rt = RES_EXIST;
+    children[1].res.resExist.ulPropTag = 0x8001001F;
+    children[2].rt = RES_PROPERTY;
+    children[2].res.resProperty.relop = RELOP_EQ;
+    children[2].res.resProperty.ulPropTag = PR_ENTRYID;
+    children[2].res.resProperty.lpProp = &entry;
+    SRestriction inner = {};
+    inner.rt = RES_EXIST;
+    inner.res.resExist.ulPropTag = PR_DISPLAY_NAME_W;
+    children[3].rt = RES_SUBRESTRICTION;
+    children[3].res.resSub.ulSubObject = PR_MESSAGE_RECIPIENTS;
+    children[3].res.resSub.lpRes = &inner;
+    SRestriction all = {};
+    all.rt = RES_AND;
+    all.res.resAnd.cRes = 4;
+    all.res.resAnd.lpRes = children;
+
+    CSearch search;
+    ASSERT_TRUE(search.Init(Request(&all)));
+    std::vector<ULONG> expected(std::begin(kSearchMessageColumns), std::end(kSearchMessageColumns));
+    // In the order of the tags as signed numbers; the subject is among the
+    // message columns already, the entry identifier is the engine's own.
+    expected.push_back(0x8001001F);
+    expected.push_back(PR_SEARCH_SUBRESTRICTION_BASE);
+    std::vector<ULONG> working(expected.begin() + 3, expected.end());
+    working.insert(working.end(), std::begin(kSearchRowKeyColumns), std::end(kSearchRowKeyColumns));
+    // The hidden-row marker, and without a body test no MIME text.
+    expected.push_back(0x36410003);
+    EXPECT_EQ(expected, search.ServerColumns());
+    EXPECT_EQ(working, search.WorkingColumns());
+    // The request now holds the translated restriction: the subrestriction
+    // became a test of its column.
+    const SRestriction* translated = search.Request()->restriction.get();
+    ASSERT_NE(nullptr, translated);
+    EXPECT_EQ(static_cast<ULONG>(RES_PROPERTY), translated->res.resAnd.lpRes[3].rt);
+    EXPECT_EQ(PR_SEARCH_SUBRESTRICTION_BASE, translated->res.resAnd.lpRes[3].res.resProperty.ulPropTag);
+
+    // A body test also asks for the MIME text, after the marker.
+    SRestriction body = SubjectContains(text, L"x");
+    body.res.resContent.ulPropTag = PR_BODY_W;
+    CSearch bodySearch;
+    ASSERT_TRUE(bodySearch.Init(Request(&body)));
+    const std::vector<ULONG>& asked = bodySearch.ServerColumns();
+    ASSERT_EQ(kSearchMessageColumnCount + 2, asked.size());
+    EXPECT_EQ(0x36410003u, asked[kSearchMessageColumnCount]);
+    EXPECT_EQ(0x66590102u, asked[kSearchMessageColumnCount + 1]);
+    EXPECT_EQ(kSearchMessageColumnCount - 3 + kSearchRowKeyColumnCount, bodySearch.WorkingColumns().size());
+}
+
+TEST_F(SearchWithoutServer, ARestrictionTheTranslationRefusesLeavesTheSearchWithoutOne)
+{
+    SRestriction inner = {};
+    inner.rt = RES_EXIST;
+    inner.res.resExist.ulPropTag = PR_DISPLAY_NAME_W;
+    std::vector<SRestriction> subs(kMaxSubRestrictions + 1);
+    for (SRestriction& s : subs) {
+        s.rt = RES_SUBRESTRICTION;
+        s.res.resSub.ulSubObject = PR_MESSAGE_RECIPIENTS;
+        s.res.resSub.lpRes = &inner;
+    }
+    SRestriction any = {};
+    any.rt = RES_OR;
+    any.res.resOr.cRes = static_cast<ULONG>(subs.size());
+    any.res.resOr.lpRes = subs.data();
+    CSearch search;
+    ASSERT_TRUE(search.Init(Request(&any)));
+    EXPECT_EQ(nullptr, search.Request()->restriction.get());
+    EXPECT_TRUE(search.Tags().empty());
+}
+
+TEST_F(SearchWithoutServer, MatchesGoToTheResultTableOnceEach)
+{
+    SPropValue text = {};
+    SRestriction restriction = SubjectContains(text, L"match");
+    CSearch search;
+    ASSERT_TRUE(search.Init(Request(&restriction)));
+    const std::vector<ULONG>& columns = search.WorkingColumns();
+    ComPtr<ITableData> working = Table(columns);
+    const std::vector<ULONG> resultColumns = SearchResultColumns();
+    ComPtr<ITableData> result = Table(resultColumns);
+
+    // More rows than one batch of the view, every other one a match.
+    for (ULONG i = 0; i < 2100; ++i)
+        AddRow(working.Get(), columns, i, i % 2 ? L"a match" : L"nothing");
+    // A message the result table holds already (met in another folder of
+    // the same search) stays as it is.
+    AddRow(result.Get(), resultColumns, 1, L"a match, found before");
+    EXPECT_EQ(S_OK, ApplySearchRestriction(&search, working.Get(), result.Get()));
+    const std::vector<std::wstring> found = SubjectsOf(result.Get());
+    EXPECT_EQ(1050u, found.size());
+    EXPECT_EQ(1, std::count(found.begin(), found.end(), L"a match, found before"));
+    EXPECT_EQ(0, std::count(found.begin(), found.end(), L"nothing"));
+}
+
+TEST_F(SearchWithoutServer, ASearchGivenUpForANewerOneAddsNothing)
+{
+    SPropValue text = {};
+    SRestriction restriction = SubjectContains(text, L"match");
+    std::unique_ptr<SearchRequest> request = Request(&restriction);
+    std::shared_ptr<CSearchEvents> events = request->events;
+    CSearch search;
+    ASSERT_TRUE(search.Init(std::move(request)));
+    const std::vector<ULONG>& columns = search.WorkingColumns();
+    ComPtr<ITableData> working = Table(columns);
+    ComPtr<ITableData> result = Table(SearchResultColumns());
+    AddRow(working.Get(), columns, 1, L"a match");
+    events->Abandon();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(events->Run(), 0)) << "given up is stopped";
+    ApplySearchRestriction(&search, working.Get(), result.Get());
+    EXPECT_TRUE(SubjectsOf(result.Get()).empty());
+}
+
+TEST(SearchEvents, BelongToEveryHolderUntilTheLastLetsGo)
+{
+    std::shared_ptr<CSearchEvents> folder = CSearchEvents::Create();
+    ASSERT_NE(nullptr, folder);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(folder->Run(), 0)) << "signalled while the search may run";
+    EXPECT_FALSE(folder->Finished());
+    std::shared_ptr<CSearchEvents> search = folder;
+    const HANDLE run = search->Run();
+    folder.reset();
+    // The folder went; the search still polls and signals live handles.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(run, 0));
+    EXPECT_TRUE(SetEvent(search->Done()));
+    EXPECT_TRUE(search->Finished());
+}
+
+} // namespace
