@@ -283,6 +283,32 @@ struct CSearch::SRowContext {
         }
         return message.Get();
     }
+
+    // A value too large for the server's row, read whole in one call. False
+    // when the message or its value cannot be had (no value for this row).
+    bool ReadLargeValue(ULONG tag, std::vector<BYTE>& bytes)
+    {
+        IEseMessage* server = Message();
+        if (!server)
+            return false;
+        ULONG size = 0;
+        BYTE* data = nullptr;
+        HRESULT hr = server->GetProperty(tag, &size, &data);
+        if (FAILED(hr)) {
+            CoTaskMemFree(data);
+            if (common::IsServerGone(hr))
+                RaiseComError(hr, server, IID_IEseProperty);
+            return false;
+        }
+        try {
+            bytes.assign(data, data + (data ? size : 0));
+        } catch (...) {
+            CoTaskMemFree(data);
+            throw;
+        }
+        CoTaskMemFree(data);
+        return true;
+    }
 };
 
 CSearch::CSearch() = default;
@@ -370,6 +396,15 @@ void CSearch::LayOutColumns()
         m_mimeColumn = static_cast<int>(m_serverColumns.size());
         m_serverColumns.push_back(kMimeTextTag);
     }
+}
+
+bool CSearch::MessageRow(const _SEseRow& server) const
+{
+    // Only rows that name a message: the server's table also lists child
+    // folders, and rows it marks hidden are no messages a folder shows.
+    return server.m_p_values && server.m_valueCount >= m_serverColumns.size() &&
+           server.m_p_values[0].m_tag == kPrMid && server.m_p_values[1].m_tag == kPrMsgLink &&
+           server.m_p_values[2].m_tag == kPrFid && !Usable(server.m_p_values[m_hiddenColumn]);
 }
 
 int CSearch::WorkingPosition(ULONG propertyId) const
@@ -584,12 +619,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             if (!Running())
                 break;
             const _SEseRow& server = rows.rows[i];
-            // Only rows that name a message: the server's table also lists
-            // child folders, and rows it marks hidden are no messages a
-            // folder shows.
-            if (!server.m_p_values || server.m_valueCount < m_serverColumns.size() ||
-                server.m_p_values[0].m_tag != kPrMid || server.m_p_values[1].m_tag != kPrMsgLink ||
-                server.m_p_values[2].m_tag != kPrFid || Usable(server.m_p_values[m_hiddenColumn]))
+            if (!MessageRow(server))
                 continue;
 
             SRowContext row;
@@ -781,14 +811,16 @@ void CSearch::FillBody(SRowContext& row)
             convert(source, input.Get(), failure, failure);
             return;
         }
-        IEseMessage* message = row.Message();
-        if (!message)
+        // Read whole at once: the converters read in small pieces, each of
+        // which would cross to the server.
+        std::vector<BYTE> bytes;
+        if (!row.ReadLargeValue(source, bytes))
             return;
-        HRESULT hr = message->OpenProperty(source, input.GetAddressOf());
-        // A body stream that cannot be had counts as no body.
-        if (FAILED(hr) || !input) {
-            if (FAILED(hr) && common::IsServerGone(hr))
-                RaiseComError(hr, message, IID_IEseProperty);
+        try {
+            input = StreamOver(bytes.data(), static_cast<ULONG>(bytes.size()),
+                               rtfForm ? kLineLargeRtfStream : kLineLargeHtmlStream);
+        } catch (const CException& error) {
+            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
             return;
         }
         convert(source, input.Get(), L"Convert failed\t%s",
@@ -797,18 +829,10 @@ void CSearch::FillBody(SRowContext& row)
     }
 
     if (source == PR_BODY_W) {
-        IEseMessage* message = row.Message();
-        if (!message)
-            return;
-        ComPtr<IStream> input;
-        HRESULT hr = message->OpenProperty(PR_BODY_W, input.GetAddressOf());
-        if (FAILED(hr) || !input) {
-            if (FAILED(hr) && common::IsServerGone(hr))
-                RaiseComError(hr, message, IID_IEseProperty);
-            return;
-        }
         try {
-            std::vector<BYTE> bytes = ReadWhole(input.Get());
+            std::vector<BYTE> bytes;
+            if (!row.ReadLargeValue(PR_BODY_W, bytes))
+                return;
             std::wstring ansi;
             if (AnsiBodyAsText(bytes.data(), bytes.size(), ansi))
                 SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
@@ -829,19 +853,19 @@ void CSearch::FillBody(SRowContext& row)
         return;
     const _SEsePropertyValue& mime = row.server->m_p_values[m_mimeColumn];
     ComPtr<IStream> mimeStream;
-    if (PROP_TYPE(mime.m_tag) == PT_BINARY) {
-        mimeStream = StreamOver(mime.m_value.m_bin.m_p_bt, mime.m_value.m_bin.m_count, kLineMimeMessage);
-    } else if (TooLarge(mime)) {
-        IEseMessage* message = row.Message();
-        if (!message)
-            return;
-        HRESULT hr = message->OpenProperty(kMimeTextTag, mimeStream.GetAddressOf());
-        if (FAILED(hr) || !mimeStream) {
-            if (FAILED(hr) && common::IsServerGone(hr))
-                RaiseComError(hr, message, IID_IEseProperty);
+    try {
+        if (PROP_TYPE(mime.m_tag) == PT_BINARY) {
+            mimeStream = StreamOver(mime.m_value.m_bin.m_p_bt, mime.m_value.m_bin.m_count, kLineMimeMessage);
+        } else if (TooLarge(mime)) {
+            std::vector<BYTE> bytes;
+            if (!row.ReadLargeValue(kMimeTextTag, bytes))
+                return;
+            mimeStream = StreamOver(bytes.data(), static_cast<ULONG>(bytes.size()), kLineMimeMessage);
+        } else {
             return;
         }
-    } else {
+    } catch (const CException& error) {
+        LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
         return;
     }
     ComPtr<IMessage> made;

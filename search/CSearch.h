@@ -55,6 +55,7 @@ private:
     bool Running() const;
     void LayOutColumns();
     int WorkingPosition(ULONG propertyId) const;
+    bool MessageRow(const _SEseRow& server) const;
     void FillRow(SRowContext& row);
     void FillBody(SRowContext& row);
     void FillKeys(SRowContext& row, const std::wstring& path);

@@ -105,12 +105,13 @@ TEST_F(SearchEngineTest, FindsWordsWhereverTheMessageHoldsThem)
          0, {}},
         {"the folder only", b.Content(PR_BODY_W, L"plainword"), inbox, 0, {L"Plain only"}},
         {"the folder and its sub-folders", b.Content(PR_BODY_W, L"plainword"), inbox, RECURSIVE_SEARCH,
-         {L"Plain only", L"Nested plainword", L"Deep plainword"}},
+         {L"Plain only", L"Nested plainword", L"Deep plainword", L"Beneath damaged plainword"}},
         {"two folders", b.Content(PR_BODY_W, L"plainword"), inboxAndOther, 0, {L"Plain only", L"Other plainword"}},
         {"folders met twice", b.Content(PR_BODY_W, L"plainword"), overlapping, RECURSIVE_SEARCH,
-         {L"Plain only", L"Nested plainword", L"Deep plainword"}},
+         {L"Plain only", L"Nested plainword", L"Deep plainword", L"Beneath damaged plainword"}},
         {"the whole store", b.Content(PR_BODY_W, L"plainword"), wholeStore, RECURSIVE_SEARCH,
-         {L"Plain only", L"Nested plainword", L"Deep plainword", L"Other plainword", L"Second mailbox plainword"}},
+         {L"Plain only", L"Nested plainword", L"Deep plainword", L"Beneath damaged plainword", L"Other plainword",
+          L"Second mailbox plainword"}},
         {"the folder path the engine makes",
          b.And({b.Content(PR_BODY_W, L"plainword"), b.Content(PR_PARENT_DISPLAY_W, L"\\Inbox\\Sub")}), inbox,
          RECURSIVE_SEARCH, {L"Nested plainword", L"Deep plainword"}},
@@ -223,7 +224,7 @@ TEST_F(SearchEngineTest, NotifiesOnceAtTheEnd)
     ASSERT_NE(nullptr, again);
     Sleep(500);
     EXPECT_EQ(1, folder.Sink().Count());
-    EXPECT_EQ(3u, searchtest::Subjects(again.Get()).size());
+    EXPECT_EQ(4u, searchtest::Subjects(again.Get()).size());
 }
 
 TEST_F(SearchEngineTest, ASearchStartedWithStopSearchWalksNothingAndNotifies)

@@ -7,6 +7,9 @@
 #include "RestrictionCopy.h"
 #include "SearchColumns.h"
 #include "SearchFolderRegistry.h"
+#include "ProviderFiles.h"
+#include "ResourceStrings.h"
+#include "testing/ProviderTestSupport.h"
 #include "testing/SearchTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -294,6 +297,41 @@ TEST_F(SearchWithoutServer, ASearchGivenUpForANewerOneAddsNothing)
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(events->Run(), 0)) << "given up is stopped";
     ApplySearchRestriction(&search, working.Get(), result.Get());
     EXPECT_TRUE(SubjectsOf(result.Get()).empty());
+}
+
+TEST_F(SearchWithoutServer, AStoreThatCannotBeReachedEndsTheSearchAtItsFirstFolder)
+{
+    // The provider's data directory, where the log is, is named by the
+    // resource library.
+    if (!GetResourceLibrary())
+        SetResourceLibrary(LoadLibraryW(L"pelmrix.dll"));
+    std::wstring directory;
+    ASSERT_TRUE(GetDataDirectory(directory));
+    const std::wstring log = directory + L"\\KOLWEN32.log";
+    const size_t before = providertest::ReadLogLines(log).size();
+
+    SPropValue text = {};
+    SRestriction restriction = SubjectContains(text, L"x");
+    std::unique_ptr<SearchRequest> request = Request(&restriction);
+    // A cookie no interface was registered under: the store has gone.
+    request->storeCookie = 0x7FFF0001;
+    CEntryId folders[2] = {CEntryId(kEntryFolder, Uid(1)), CEntryId(kEntryFolder, Uid(1))};
+    SBinary entries[2] = {{sizeof(CEntryId), reinterpret_cast<LPBYTE>(&folders[0])},
+                          {sizeof(CEntryId), reinterpret_cast<LPBYTE>(&folders[1])}};
+    ENTRYLIST list = {2, entries};
+    HRESULT hr = S_OK;
+    request->containers = CopyEntryList(&list, hr);
+    ASSERT_EQ(S_OK, hr);
+    CSearch search;
+    ASSERT_TRUE(search.Init(std::move(request)));
+    search.Go();
+
+    const std::vector<std::wstring> lines = providertest::ReadLogLines(log);
+    int failures = 0;
+    for (size_t i = before; i < lines.size(); ++i)
+        if (lines[i].find(L"Error in file: .\\Search, line: 146, code:0x") != std::wstring::npos)
+            ++failures;
+    EXPECT_EQ(1, failures) << "the second folder is not tried";
 }
 
 TEST(SearchEvents, BelongToEveryHolderUntilTheLastLetsGo)

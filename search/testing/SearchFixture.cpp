@@ -125,6 +125,13 @@ public:
             hidden.folderRow = {Int32("L3641", 1)};
             add(ids.inbox, hidden);
         }
+        {
+            // A folder the server cannot list; what lies beneath it can be.
+            const int64_t damaged = database.AddFolder(ids.inbox, L"Damaged");
+            database.SetIndexes(CExchangeDatabase::MessageTable(damaged), {});
+            add(damaged, PlainMessage(L"Damaged plainword", L"plainword"));
+            add(database.AddFolder(damaged, L"Beneath"), PlainMessage(L"Beneath damaged plainword", L"plainword"));
+        }
         add(ids.sub, PlainMessage(L"Nested plainword", L"plainword"));
         add(ids.deeper, PlainMessage(L"Deep plainword", L"plainword"));
         add(ids.other, PlainMessage(L"Other plainword", L"plainword"));
