@@ -6,9 +6,7 @@
 #include "Platform.h"
 #include "AddInTestFixture.h"
 
-#include "CEntryId.h"
 #include "CUnknownImpl.h"
-#include "ProviderFiles.h"
 
 #include <cstring>
 
@@ -24,69 +22,6 @@ std::vector<std::wstring> Methods(const std::vector<olhost::AddInCall>& calls)
     for (const auto& call : calls)
         methods.push_back(call.method);
     return methods;
-}
-
-// A folder as Outlook hands it to OptionsPagesAdd, with the EntryID a test
-// chooses.
-class CFolder final : public common::CUnknownImpl<CFolder, outlook::MAPIFolder> {
-public:
-    static ComPtr<outlook::MAPIFolder> Make(const std::wstring& entryId)
-    {
-        ComPtr<outlook::MAPIFolder> folder;
-        folder.Attach(new CFolder(entryId));
-        return folder;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    STDMETHODIMP get_Application(outlook::_Application**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Class(long* Class) override
-    {
-        *Class = outlook::olFolder;
-        return S_OK;
-    }
-    STDMETHODIMP get_Session(outlook::_NameSpace**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Parent(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_DefaultItemType(long*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_DefaultMessageClass(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Description(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Description(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_EntryID(BSTR* EntryID) override
-    {
-        *EntryID = SysAllocString(m_entryId.c_str());
-        return S_OK;
-    }
-    STDMETHODIMP get_Folders(outlook::_Folders**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Items(IDispatch**) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Name(BSTR* Name) override
-    {
-        *Name = SysAllocString(L"Archive");
-        return S_OK;
-    }
-    STDMETHODIMP put_Name(BSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP get_StoreID(BSTR*) override { return E_NOTIMPL; }
-
-private:
-    friend class common::CUnknownImpl<CFolder, outlook::MAPIFolder>;
-    explicit CFolder(std::wstring entryId) : m_entryId(std::move(entryId)) {}
-    std::wstring m_entryId;
-};
-
-const MAPIUID kStoreUid = {{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
-
-std::wstring EntryIdHex(EEntryKind kind, const MAPIUID& provider = kProviderUid)
-{
-    CEntryId id(kind, kStoreUid);
-    id.providerUid = provider;
-    return BytesToHex(reinterpret_cast<const BYTE*>(&id), sizeof(id));
 }
 
 class ConnectTest : public AddInTest {
