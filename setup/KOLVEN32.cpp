@@ -10,6 +10,7 @@
 #include "CAddInModule.h"
 #include "MapiSvcRegistration.h"
 #include "ResourceStrings.h"
+#include "ServiceEntry.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -74,20 +75,8 @@ extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, L
                                        ULONG ulFlags, ULONG ulContext, ULONG cValues, LPSPropValue lpProps,
                                        LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
 {
-    (void)hInstance;
-    (void)lpMalloc;
-    (void)lpMAPISup;
-    (void)ulUIParam;
-    (void)ulFlags;
-    (void)ulContext;
-    (void)cValues;
-    (void)lpProps;
-    (void)lpProviderAdmin;
-    // TODO: the service entry (the add-store wizard, the store's profile
-    // properties and its settings file) is not part of this library yet.
-    if (lppMapiError)
-        *lppMapiError = nullptr;
-    return MAPI_E_NO_SUPPORT;
+    return setup::ServiceEntryImpl(hInstance, lpMalloc, lpMAPISup, ulUIParam, ulFlags, ulContext, cValues, lpProps,
+                                   lpProviderAdmin, lppMapiError);
 }
 
 // MAPI reaches both entries through GetProcAddress, so nothing else checks

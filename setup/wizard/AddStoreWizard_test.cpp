@@ -1,0 +1,423 @@
+// The add-store wizard as a MAPI client meets it: the service is created,
+// configured and deleted through IMsgServiceAdmin, which calls the library's
+// ServiceEntry; a robot thread works the wizard's pages as a person would;
+// then the profile sections and the store's settings file are read back.
+// The databases are small fixtures opened by the real database server.
+#include "ProviderPlatform.h"
+
+#include "CEntryId.h"
+#include "ExchangeFixture.h"
+#include "WizardSession.h"
+
+#include <mapispi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace wizardtest;
+
+constexpr int kDatabasePage = 202;
+constexpr int kMailboxPage = 203;
+constexpr int kDatabaseBrowse = 206;
+constexpr int kDatabasePath = 207;
+constexpr int kLogPath = 208;
+constexpr int kLogBrowse = 209;
+constexpr int kMailboxList = 1120;
+
+constexpr ULONG kTagDatabasePath = 0x6610001F;
+constexpr ULONG kTagLogPath = 0x6611001F;
+constexpr ULONG kTagSourceKind = 0x66120003;
+constexpr ULONG kTagDatabaseImage = 0x6613001F;
+constexpr ULONG kTagLogImage = 0x6614001F;
+constexpr ULONG kTagRestoreMap = 0x6615101F;
+constexpr ULONG kTagCatalogBackupId = 0x66160003;
+constexpr ULONG kTagStoreFlags = 0x66010003;
+constexpr ULONG kTagStoreDatabasePath = 0x6700001F;
+
+const std::vector<ULONG> kIdentityTags = {PR_RECORD_KEY,     PR_STORE_RECORD_KEY, kTagStoreFlags, PR_MDB_PROVIDER,
+                                          PR_DISPLAY_NAME_W, kTagStoreDatabasePath, PR_STORE_ENTRYID, PR_ENTRYID};
+const std::vector<ULONG> kPrivateTags = {kTagDatabasePath,  kTagLogPath,    kTagSourceKind,     kTagDatabaseImage,
+                                         kTagLogImage,      kTagRestoreMap, kTagCatalogBackupId};
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring Item(LONGLONG id, bool checked, const std::wstring& name)
+{
+    return std::to_wstring(id) + L" " + (checked ? L"1" : L"0") + L" " + std::to_wstring(name.size()) + L" " + name +
+           L" ";
+}
+
+std::vector<BYTE> UidBytes(const MAPIUID& uid)
+{
+    return std::vector<BYTE>(uid.ab, uid.ab + sizeof(uid.ab));
+}
+
+std::wstring HexOf(const std::vector<BYTE>& bytes)
+{
+    std::wstring text;
+    wchar_t pair[3];
+    for (BYTE b : bytes) {
+        swprintf(pair, 3, L"%02X", b);
+        text += pair;
+    }
+    return text;
+}
+
+// Fixture databases, written once for the whole suite.
+struct SDatabases {
+    SDatabases()
+    {
+        using namespace exchangefixture;
+        {
+            CExchangeDatabase three;
+            ann = three.AddMailbox(L"Ann Lee").rootId;
+            carla = three.AddMailbox(L"Carla Diaz").rootId;
+            bob = three.AddMailbox(L"Bob Stone").rootId;
+            threeMailboxes = Wide(folder.File("three.edb"));
+            three.Write(folder.File("three.edb"));
+        }
+        {
+            CExchangeDatabase none;
+            noMailboxes = Wide(folder.File("none.edb"));
+            none.Write(folder.File("none.edb"));
+        }
+        {
+            CExchangeDatabase publicOnly(EStoreKind::PublicFolders);
+            publicFolders = Wide(folder.File("public.edb"));
+            publicOnly.Write(folder.File("public.edb"));
+        }
+        garbage = Wide(folder.File("garbage.edb"));
+        if (FILE* file = _wfopen(garbage.c_str(), L"wb")) {
+            const std::string text(16384, 'x');
+            fwrite(text.data(), 1, text.size(), file);
+            fclose(file);
+        }
+        aFolder = Wide(folder.Folder("a-folder"));
+        logs = Wide(folder.Folder("logs"));
+    }
+
+    esefixture::CTempFolder folder;
+    std::wstring threeMailboxes, noMailboxes, publicFolders, garbage, aFolder, logs;
+    LONGLONG ann = 0, bob = 0, carla = 0;
+};
+
+SDatabases* g_db = nullptr;
+
+using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
+                                        LPPROVIDERADMIN, LPMAPIERROR*);
+
+class AddStoreWizardTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(S_OK, RegisterLibrary(false));
+        g_db = new SDatabases();
+    }
+    static void TearDownTestSuite()
+    {
+        delete g_db;
+        g_db = nullptr;
+    }
+
+    void SetUp() override { ASSERT_TRUE(m_profile.Ready()); }
+    void TearDown() override
+    {
+        for (const MAPIUID& uid : m_created)
+            DeleteFileW(SettingsFilePath(uid).c_str());
+    }
+
+    HRESULT Create(const RobotScript& script, ULONG flags = SERVICE_UI_ALWAYS)
+    {
+        const HRESULT hr = RunWithRobot([&] { return m_profile.CreateService(flags); }, script, m_log);
+        MAPIUID uid;
+        if (SUCCEEDED(hr) && m_profile.LastServiceUid(uid))
+            m_created.push_back(uid);
+        return hr;
+    }
+
+    HRESULT Configure(const MAPIUID& uid, ULONG flags, const RobotScript& script)
+    {
+        return RunWithRobot([&] { return m_profile.Configure(uid, flags); }, script, m_log);
+    }
+
+    // A store of the three-mailbox database with Ann and Carla checked.
+    MAPIUID CreateStore()
+    {
+        const HRESULT hr = Create([](CWizardRobot& robot, CScriptLog& log) {
+            EnterDatabase(robot, log, g_db->threeMailboxes, g_db->logs);
+            ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 3);
+            ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 0, true)); // Ann Lee
+            ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 2, true)); // Carla Diaz
+            ROBOT_CHECK(log, robot.Press(EButton::Finish));
+        });
+        EXPECT_EQ(S_OK, hr);
+        MAPIUID uid{};
+        EXPECT_TRUE(m_profile.LastServiceUid(uid));
+        return uid;
+    }
+
+    std::wstring AnnAndCarla() const
+    {
+        return Item(g_db->ann, true, L"Ann Lee") + Item(g_db->bob, false, L"Bob Stone") +
+               Item(g_db->carla, true, L"Carla Diaz");
+    }
+
+    // Types the paths on the database page and goes on to the mailbox page.
+    static void EnterDatabase(CWizardRobot& robot, CScriptLog& log, const std::wstring& database,
+                              const std::wstring& logs)
+    {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, robot.SetText(kDatabasePath, database));
+        ROBOT_CHECK(log, robot.SetText(kLogPath, logs));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+    }
+
+    // Waits for a message box with the configuration caption, checks its
+    // text and icon, and dismisses it.
+    static void ExpectMessage(CWizardRobot& robot, CScriptLog& log, const std::wstring& text, UINT icon)
+    {
+        SMessageBox box;
+        const bool shown = robot.WaitForMessageBox(box, 20000);
+        ROBOT_CHECK(log, shown);
+        if (!shown)
+            return;
+        ROBOT_CHECK(log, box.caption == LibraryText(301));
+        if (box.text != text)
+            log.Note("message text: got \"" + std::string(box.text.begin(), box.text.end()) + "\", expected \"" +
+                     std::string(text.begin(), text.end()) + "\"");
+        ROBOT_CHECK(log, box.icon == icon);
+        ROBOT_CHECK(log, robot.Dismiss(box));
+    }
+
+    ServiceEntryFn Entry() const
+    {
+        return reinterpret_cast<ServiceEntryFn>(reinterpret_cast<void*>(GetProcAddress(Kolven32(), "ServiceEntry")));
+    }
+
+    ComPtr<IProviderAdmin> AdminOf(const MAPIUID& service)
+    {
+        MAPIUID uid = service;
+        ComPtr<IProviderAdmin> admin;
+        EXPECT_EQ(S_OK, m_profile.Services()->AdminProviders(&uid, 0, admin.GetAddressOf()));
+        return admin;
+    }
+
+    void SetServiceProps(const MAPIUID& service, std::vector<SPropValue> values)
+    {
+        ASSERT_EQ(S_OK, m_profile.Configure(service, 0, static_cast<ULONG>(values.size()), values.data()));
+    }
+
+    void DeleteServiceProps(const MAPIUID& service, const std::vector<ULONG>& tags)
+    {
+        MAPIUID uid = service;
+        ComPtr<IProfSect> section;
+        ASSERT_EQ(S_OK, m_profile.Services()->OpenProfileSection(&uid, nullptr, MAPI_MODIFY, section.GetAddressOf()));
+        std::vector<ULONG> array(tags.size() + 1);
+        array[0] = static_cast<ULONG>(tags.size());
+        std::copy(tags.begin(), tags.end(), array.begin() + 1);
+        ASSERT_TRUE(SUCCEEDED(section->DeleteProps(reinterpret_cast<LPSPropTagArray>(array.data()), nullptr)));
+    }
+
+    CMapiProfile m_profile;
+    CScriptLog m_log;
+    std::vector<MAPIUID> m_created;
+};
+
+#define EXPECT_SCRIPT_OK() EXPECT_TRUE(m_log.Failures().empty()) << m_log.Joined()
+
+TEST_F(AddStoreWizardTest, CreateWritesTheServiceTheProviderSectionAndTheSettingsFile)
+{
+    const MAPIUID uid = CreateStore();
+    EXPECT_SCRIPT_OK();
+
+    const CSectionValues values = m_profile.Read(uid, kPrivateTags);
+    EXPECT_EQ(g_db->threeMailboxes, values.Text(kTagDatabasePath));
+    EXPECT_EQ(g_db->logs, values.Text(kTagLogPath));
+    EXPECT_EQ(0, values.Long(kTagSourceKind));
+    EXPECT_EQ(L"", values.Text(kTagDatabaseImage));
+    EXPECT_EQ(L"", values.Text(kTagLogImage));
+    EXPECT_FALSE(values.Has(kTagRestoreMap));
+    EXPECT_EQ(0, values.Long(kTagCatalogBackupId));
+
+    // The identity is the same on the provider's section and the service's.
+    MAPIUID provider;
+    ASSERT_TRUE(m_profile.ProviderSection(uid, provider));
+    for (const MAPIUID& section : {provider, uid}) {
+        const CSectionValues identity = m_profile.Read(section, kIdentityTags);
+        EXPECT_EQ(UidBytes(uid), identity.Bytes(PR_RECORD_KEY));
+        EXPECT_EQ(UidBytes(uid), identity.Bytes(PR_STORE_RECORD_KEY));
+        EXPECT_EQ(0, identity.Long(kTagStoreFlags));
+        EXPECT_EQ(UidBytes(kProviderUid), identity.Bytes(PR_MDB_PROVIDER));
+        EXPECT_EQ(LibraryText(386) + L" (" + g_db->threeMailboxes + L")", identity.Text(PR_DISPLAY_NAME_W));
+        EXPECT_EQ(g_db->threeMailboxes, identity.Text(kTagStoreDatabasePath));
+        const std::vector<BYTE> entryId = identity.Bytes(PR_ENTRYID);
+        EXPECT_EQ(entryId, identity.Bytes(PR_STORE_ENTRYID));
+        EXPECT_NE(std::wstring::npos, HexOf(entryId).find(HexOf(UidBytes(uid))));
+        // The wrapped identifier ends with the store's 72 bytes: kind 1, this
+        // store's UID and the provider's UID.
+        ASSERT_GE(entryId.size(), 72u);
+        CEntryId store;
+        std::memcpy(&store, entryId.data() + entryId.size() - 72, 72);
+        EXPECT_EQ(static_cast<ULONG>(kEntryMessageStore), store.kind);
+        EXPECT_EQ(0, std::memcmp(store.storeUid.ab, uid.ab, 16));
+    }
+
+    // Items in list order (sorted by name), checked as chosen.
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, g_db->logs, AnnAndCarla(), 0),
+              ReadFileBytes(SettingsFilePath(uid)));
+}
+
+TEST_F(AddStoreWizardTest, DatabasePageChecksThePathsItWasGiven)
+{
+    const std::wstring missing = g_db->logs + L"\\missing.edb";
+    struct Case {
+        std::wstring database, logs;
+        UINT message; // 0: the page lets the user on
+        std::wstring argument;
+        int focus;
+    };
+    const Case cases[] = {
+        {L"", L"", 305, L"", 0},
+        {L"   \t", g_db->logs, 305, L"", 0},
+        {missing, L"", 306, missing, kDatabasePath},
+        {L"  " + missing + L" ", L"", 306, missing, kDatabasePath},
+        {g_db->threeMailboxes, g_db->threeMailboxes, 304, g_db->threeMailboxes, kLogPath},
+        {g_db->threeMailboxes, g_db->logs + L"\\none", 304, g_db->logs + L"\\none", kLogPath},
+        {L" " + g_db->threeMailboxes + L" ", g_db->logs + L"  ", 0, L"", 0},
+    };
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        // Without the image-mounting driver the wizard starts here, with Next only.
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Next));
+        ROBOT_CHECK(log, !robot.ButtonEnabled(EButton::Back));
+        ROBOT_CHECK(log, robot.IsEnabled(kDatabaseBrowse) && robot.IsEnabled(kLogBrowse));
+        ROBOT_CHECK(log, robot.Text(210) == LibraryText(350) && robot.Text(212) == LibraryText(352));
+        for (const Case& c : cases) {
+            ROBOT_CHECK(log, robot.SetText(kDatabasePath, c.database));
+            ROBOT_CHECK(log, robot.SetText(kLogPath, c.logs));
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            if (c.message) {
+                ExpectMessage(robot, log,
+                              c.argument.empty() ? LibraryText(c.message) : LibraryFormat(c.message, c.argument.c_str()),
+                              MB_ICONWARNING);
+                ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+                if (c.focus)
+                    ROBOT_CHECK(log, robot.FocusedControlId() == c.focus);
+            }
+        }
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    ASSERT_EQ(S_OK, hr);
+    MAPIUID uid;
+    ASSERT_TRUE(m_profile.LastServiceUid(uid));
+    // The trimmed paths are the ones written.
+    const CSectionValues values = m_profile.Read(uid, kPrivateTags);
+    EXPECT_EQ(g_db->threeMailboxes, values.Text(kTagDatabasePath));
+    EXPECT_EQ(g_db->logs, values.Text(kTagLogPath));
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, g_db->logs,
+                                Item(g_db->ann, false, L"Ann Lee") + Item(g_db->bob, true, L"Bob Stone") +
+                                    Item(g_db->carla, false, L"Carla Diaz"),
+                                0),
+              ReadFileBytes(SettingsFilePath(uid)));
+}
+
+// Cancel on either page of a first creation: the service is not created and
+// nothing of the wizard's was written.
+TEST_F(AddStoreWizardTest, CancelOnEachPageCreatesNothing)
+{
+    for (const int page : {kDatabasePage, kMailboxPage}) {
+        SCOPED_TRACE(page);
+        const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+            if (page == kMailboxPage)
+                EnterDatabase(robot, log, g_db->threeMailboxes, L"");
+            else
+                ROBOT_CHECK(log, robot.WaitForSheet());
+            ROBOT_CHECK(log, robot.PageId() == page);
+            ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+            ROBOT_CHECK(log, robot.WaitForSheetGone());
+        });
+        EXPECT_SCRIPT_OK();
+        EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+        MAPIUID uid;
+        EXPECT_FALSE(m_profile.LastServiceUid(uid));
+    }
+}
+
+// Zero mailboxes leave nothing to check; a public-folder database is no
+// error; going back to another database fills the list afresh.
+TEST_F(AddStoreWizardTest, EmptyAndPublicFolderDatabases)
+{
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        EnterDatabase(robot, log, g_db->noMailboxes, L"");
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 0);
+        ROBOT_CHECK(log, !robot.ButtonEnabled(EButton::Finish));
+        ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Back));
+        ROBOT_CHECK(log, robot.Text(210) == LibraryText(360) && robot.Text(211) == LibraryText(361));
+
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, robot.Text(kDatabasePath) == g_db->noMailboxes);
+        ROBOT_CHECK(log, robot.SetText(kDatabasePath, g_db->publicFolders));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 1);
+        ROBOT_CHECK(log, robot.ListText(kMailboxList, 0) == LibraryText(365));
+        ROBOT_CHECK(log, !robot.ListHasCheckBoxes(kMailboxList));
+        ROBOT_CHECK(log, !robot.IsEnabled(kMailboxList));
+        ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Finish));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    ASSERT_EQ(S_OK, hr);
+    MAPIUID uid;
+    ASSERT_TRUE(m_profile.LastServiceUid(uid));
+    EXPECT_EQ(SettingsFileBytes(g_db->publicFolders, L"", L"", 1), ReadFileBytes(SettingsFilePath(uid)));
+}
+
+// What the server cannot open is reported on the mailbox page, which stays
+// without Finish and tries again on the next visit.
+TEST_F(AddStoreWizardTest, DatabasesTheServerCannotOpen)
+{
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        for (const std::wstring& path : {g_db->garbage, g_db->aFolder}) {
+            EnterDatabase(robot, log, path, L"");
+            SMessageBox box;
+            ROBOT_CHECK(log, robot.WaitForMessageBox(box, 20000));
+            ROBOT_CHECK(log, box.caption == LibraryText(301));
+            ROBOT_CHECK(log, box.icon == MB_ICONERROR);
+            // The server's own error numbers choose the text; the stand-in
+            // engine reports codes of its own, shown as such.
+            const std::wstring framed = LibraryText(320);
+            ROBOT_CHECK(log, box.text.compare(0, framed.find(L"0x"), framed, 0, framed.find(L"0x")) == 0);
+            ROBOT_CHECK(log, robot.Dismiss(box));
+            ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+            ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 0);
+            ROBOT_CHECK(log, !robot.ButtonEnabled(EButton::Finish));
+            // Back and Next without a change: the fill is tried again.
+            ROBOT_CHECK(log, robot.Press(EButton::Back));
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ROBOT_CHECK(log, robot.WaitForMessageBox(box, 20000));
+            ROBOT_CHECK(log, robot.Dismiss(box));
+            ROBOT_CHECK(log, robot.Press(EButton::Back));
+        }
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+}
+
+} // namespace
