@@ -40,8 +40,15 @@ vostrel_start_session() {
     # serves as well).
     wineserver -p 2>/dev/null || true
 
-    # The proxy/stub library and the server are registered in the prefix once per run.
-    (cd "$build/bin" && wine regsvr32 /s Vostrel2007PS.dll && wine Vostrel2003.exe /RegServer) \
+    # Programs run by hand in the prefix (benchmarks, tests) load the stand-in
+    # MAPI library from their own folder, as the tests' wrapper has them do.
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v mapi32 /d native,builtin /f >/dev/null 2>&1 \
+        || { echo "setting the prefix's MAPI override failed" >&2; return 1; }
+
+    # The proxy/stub library, the server and the stand-in MIME converter are
+    # registered in the prefix once per run.
+    (cd "$build/bin" && wine regsvr32 /s Vostrel2007PS.dll && wine Vostrel2003.exe /RegServer \
+        && { [ ! -f mimeconv.dll ] || wine regsvr32 /s mimeconv.dll; }) \
         || { echo "registration in the Wine prefix failed" >&2; return 1; }
 }
 

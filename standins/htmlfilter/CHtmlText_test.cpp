@@ -37,6 +37,8 @@ TEST(CHtmlText, PagesBecomeChunksOfText)
         {"entities", L"a &amp; b &lt;c&gt; &quot;d&quot; &#233;t&#xE9; &euro;&nbsp;x &copy 2024 &unknown; &#128512; "
                      L"&#150; &Eacute;&eacute; &#0; &#xD800;",
          L"a & b <c> \"d\" été € x © 2024 &unknown; \xD83D\xDE00 \x2013 Éé \xFFFD \xFFFD"},
+        {"symbols and Greek", L"&forall;x &isin; &empty;: x &ne; &alefsym; &rArr; &lang;&thetasym;&rang; &spades;",
+         L"\x2200x \x2208 \x2205: x \x2260 \x2135 \x21D2 \x2329\x03D1\x232A \x2660"},
         {"no-break space kept without the spaces flag", L"a&nbsp;b", L"a\xA0" L"b", 0},
         {"hyphens", L"infor&shy;mation non&#8209;breaking", L"information non-breaking"},
         {"hyphens kept without the hyphens flag", L"infor&shy;mation", L"infor\xADmation", 0},

@@ -1,5 +1,5 @@
-// Character references of HTML: the named ones of HTML 4 (Latin-1, symbols
-// and Greek, special characters) and the numeric ones.
+// Character references of HTML: the 252 named ones of HTML 4 (Latin-1, symbols
+// and Greek, special characters), XML's "apos", and the numeric ones.
 #pragma once
 #include <string>
 

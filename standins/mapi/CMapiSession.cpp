@@ -87,7 +87,7 @@ HRESULT CMapiSession::FindStoreSection(ULONG cbEntryID, const ENTRYID* entryId, 
     LPSTR dllName = nullptr;
     ULONG cbOrig = 0;
     LPENTRYID orig = nullptr;
-    if (FAILED(UnwrapStoreEntryID(cbEntryID, const_cast<LPENTRYID>(entryId), &dllName, &cbOrig, &orig)))
+    if (FAILED(mapistub::UnwrapStoreEntryID(cbEntryID, const_cast<LPENTRYID>(entryId), &dllName, &cbOrig, &orig)))
         return MAPI_E_INVALID_ENTRYID;
     std::vector<MAPIUID> sections = StoreSections();
     std::vector<CPropBag> bags(sections.size());
@@ -106,7 +106,7 @@ HRESULT CMapiSession::FindStoreSection(ULONG cbEntryID, const ENTRYID* entryId, 
         LPSTR ownDll = nullptr;
         ULONG cbOwn = 0;
         LPENTRYID ownOrig = nullptr;
-        if (own && SUCCEEDED(UnwrapStoreEntryID(own->Value.bin.cb, reinterpret_cast<LPENTRYID>(own->Value.bin.lpb),
+        if (own && SUCCEEDED(mapistub::UnwrapStoreEntryID(own->Value.bin.cb, reinterpret_cast<LPENTRYID>(own->Value.bin.lpb),
                                                 &ownDll, &cbOwn, &ownOrig)) &&
             cbOwn == cbOrig && std::memcmp(ownOrig, orig, cbOrig) == 0) {
             section = sections[i];
@@ -137,7 +137,7 @@ HRESULT CMapiSession::LoadProvider(const std::wstring& dll, IMSProvider** provid
     HMODULE module = LoadLibraryW(name.c_str());
     if (!module)
         return MAPI_E_FAILONEPROVIDER;
-    auto* init = reinterpret_cast<MSPROVIDERINIT*>(reinterpret_cast<void*>(GetProcAddress(module, "MSProviderInit")));
+    auto* init = reinterpret_cast<MSPROVIDERINIT*>(reinterpret_cast<void*>(mapistub::EntryPointOf(module, "MSProviderInit")));
     if (!init)
         return MAPI_E_FAILONEPROVIDER;
     ULONG version = 0;
@@ -309,7 +309,7 @@ STDMETHODIMP CMapiSession::OpenMsgStore(ULONG_PTR ulUIParam, ULONG cbEntryID, LP
         LPSTR dllName = nullptr;
         ULONG cbOrig = 0;
         LPENTRYID orig = nullptr;
-        hr = UnwrapStoreEntryID(cbEntryID, lpEntryID, &dllName, &cbOrig, &orig);
+        hr = mapistub::UnwrapStoreEntryID(cbEntryID, lpEntryID, &dllName, &cbOrig, &orig);
         if (FAILED(hr))
             return hr;
         CMapiSupport* rawSupport = nullptr;
@@ -389,7 +389,7 @@ STDMETHODIMP CMapiSession::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCII
         LPSTR dll = nullptr;
         ULONG cbOrig = 0;
         LPENTRYID orig = nullptr;
-        if (SUCCEEDED(UnwrapStoreEntryID(cbEntryID, lpEntryID, &dll, &cbOrig, &orig))) {
+        if (SUCCEEDED(mapistub::UnwrapStoreEntryID(cbEntryID, lpEntryID, &dll, &cbOrig, &orig))) {
             HRESULT hr = OpenMsgStore(0, cbEntryID, lpEntryID, lpInterface, ulFlags,
                                       reinterpret_cast<LPMDB*>(lppUnk));
             if (SUCCEEDED(hr))

@@ -63,7 +63,7 @@ HRESULT LoadEntry(const CPropBag& service, EntryPoint& point)
     if (!point.module)
         return MAPI_E_NOT_FOUND;
     point.entry = reinterpret_cast<LPMSGSERVICEENTRY>(
-        reinterpret_cast<void*>(GetProcAddress(point.module, mapistub::AnsiText(entry).c_str())));
+        reinterpret_cast<void*>(mapistub::EntryPointOf(point.module, mapistub::AnsiText(entry).c_str())));
     if (!point.entry)
         return MAPI_E_NOT_FOUND;
     return S_OK;

@@ -137,7 +137,7 @@ HRESULT CRestriction::Build(const SRestriction* res, unsigned depth, std::unique
         if (!value)
             return MAPI_E_INVALID_PARAMETER;
         ULONG size = 0;
-        HRESULT hr = ScCountProps(1, const_cast<LPSPropValue>(value), &size);
+        HRESULT hr = mapistub::CountProps(1, value, &size);
         if (FAILED(hr))
             return hr;
         node->m_valueBlock.reset(new ULONGLONG[size / 8 + 1]);

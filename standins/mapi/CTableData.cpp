@@ -207,7 +207,7 @@ STDMETHODIMP CTableData::HrModifyRows(ULONG ulFlags, LPSRowSet lpSRowSet)
             for (ULONG i = 0; i < lpSRowSet->cRows; ++i) {
                 const SRow& row = lpSRowSet->aRow[i];
                 ULONG size = 0;
-                if (!IndexValue(row) || FAILED(ScCountProps(static_cast<int>(row.cValues), row.lpProps, &size)))
+                if (!IndexValue(row) || FAILED(mapistub::CountProps(static_cast<int>(row.cValues), row.lpProps, &size)))
                     return MAPI_E_INVALID_PARAMETER;
             }
             for (ULONG i = 0; i < lpSRowSet->cRows && SUCCEEDED(hr); ++i)

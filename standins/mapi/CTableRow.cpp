@@ -13,7 +13,7 @@ std::shared_ptr<CTableRow> CTableRow::Create(ULONG cValues, const SPropValue* pr
         return nullptr;
     }
     ULONG size = 0;
-    hr = ScCountProps(static_cast<int>(cValues), const_cast<LPSPropValue>(props), &size);
+    hr = mapistub::CountProps(static_cast<int>(cValues), props, &size);
     if (FAILED(hr))
         return nullptr;
     std::shared_ptr<CTableRow> row(new (std::nothrow) CTableRow());

@@ -69,4 +69,10 @@ inline bool SameUid(const MAPIUID& a, const MAPIUID& b)
     return std::memcmp(a.ab, b.ab, sizeof(a.ab)) == 0;
 }
 
+// A service's or provider's entry point by name, as MAPI finds it in the DLL
+// it loaded. This library's own writable store service has its entries here
+// without exporting them: Windows's MAPI library exports no such names, and
+// this one exports none that Windows's lacks.
+FARPROC EntryPointOf(HMODULE module, const char* name);
+
 } // namespace mapistub

@@ -1,6 +1,7 @@
 // Profiles, message services, sessions and support objects, driven as a
 // MAPI client drives them, with the tests' toy message service.
 #include "MapiSubsystem.h"
+#include "StoreEntryIdWrap.h"
 #include "ToyState.h"
 
 #include <shlobj.h>
@@ -111,10 +112,7 @@ std::vector<BYTE> Bytes(const SPropValue* value)
 
 HRESULT Unwrap(ULONG cbWrapped, LPENTRYID lpWrapped, LPSTR* name, ULONG* cbOrig, LPENTRYID* orig)
 {
-    using UnwrapFn = HRESULT(STDAPICALLTYPE*)(ULONG, LPENTRYID, LPSTR*, ULONG*, LPENTRYID*);
-    auto fn = reinterpret_cast<UnwrapFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"mapi32.dll"), "UnwrapStoreEntryID")));
-    return fn ? fn(cbWrapped, lpWrapped, name, cbOrig, orig) : E_FAIL;
+    return mapistub::UnwrapStoreEntryID(cbWrapped, lpWrapped, name, cbOrig, orig);
 }
 
 LPTSTR W(const wchar_t* text)

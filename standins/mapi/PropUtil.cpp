@@ -81,19 +81,34 @@ STDAPI_(ULONG) UlPropSize(LPSPropValue lpSPropValue)
     }
 }
 
+SCODE mapistub::CountProps(int cValues, const SPropValue* values, ULONG* cb)
+{
+    if (cValues < 0 || (cValues > 0 && !values))
+        return MAPI_E_INVALID_PARAMETER;
+    ULONG total = RoundUp8(static_cast<ULONG>(cValues) * sizeof(SPropValue));
+    for (int i = 0; i < cValues; ++i) {
+        if (!IsKnownType(PROP_TYPE(values[i].ulPropTag)))
+            return MAPI_E_INVALID_PARAMETER;
+        total += ExtraSize(values[i]);
+    }
+    if (cb)
+        *cb = total;
+    return S_OK;
+}
+
+// As MAPI counts: beside a type no value carries (MV_INSTANCE among them),
+// a value with the identifier PROP_ID_NULL or PROP_ID_INVALID, or a
+// multi-valued one without values, makes the whole array invalid.
 STDAPI_(SCODE) ScCountProps(int cValues, LPSPropValue lpPropArray, ULONG* lpcb)
 {
-    if (cValues < 0 || (cValues > 0 && !lpPropArray))
-        return MAPI_E_INVALID_PARAMETER;
-    ULONG total = mapistub::RoundUp8(static_cast<ULONG>(cValues) * sizeof(SPropValue));
-    for (int i = 0; i < cValues; ++i) {
-        if (!IsKnownType(PROP_TYPE(lpPropArray[i].ulPropTag)))
+    for (int i = 0; i < cValues && lpPropArray; ++i) {
+        const SPropValue& value = lpPropArray[i];
+        if (PROP_ID(value.ulPropTag) == PROP_ID_NULL || PROP_ID(value.ulPropTag) == PROP_ID_INVALID)
             return MAPI_E_INVALID_PARAMETER;
-        total += ExtraSize(lpPropArray[i]);
+        if (mapistub::IsMultiValued(value.ulPropTag) && value.Value.MVl.cValues == 0)
+            return MAPI_E_INVALID_PARAMETER;
     }
-    if (lpcb)
-        *lpcb = total;
-    return S_OK;
+    return mapistub::CountProps(cValues, lpPropArray, lpcb);
 }
 
 STDAPI_(SCODE) ScCopyProps(int cValues, LPSPropValue lpPropArray, LPVOID lpvDst, ULONG* lpcb)

@@ -2,6 +2,8 @@
 #include "MapiStandin.h"
 #include "MapiTestSupport.h"
 
+#include <mapival.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -114,6 +116,84 @@ TEST(PropUtilities, CopiesOfEveryTypeCompareEqualToTheirSource)
     nullString.ulPropTag = PR_SUBJECT_W;
     SPropValue target{};
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, PropCopyMore(&target, &nullString, MAPIAllocateMore, nullptr));
+}
+
+// Values MAPI's utilities refuse: MV_INSTANCE only marks a table column
+// (a row's value under such a column is a single value with that tag),
+// identifiers PROP_ID_NULL and PROP_ID_INVALID, multi-valued properties
+// without values, unknown types. A copy must never keep the caller's pointers.
+TEST(PropUtilities, ValuesMapiRefusesAreNotCountedCopiedOrDuplicated)
+{
+    CValueStore v;
+    const ULONG mviUnicode = MVI_PROP(PROP_TAG(PT_MV_UNICODE, 0x6830));
+    SPropValue rowInstance = v.Wide(mviUnicode, L"the caller's text"); // as a row of an MVI column holds it
+    SPropValue mviList = v.WideList(mviUnicode, {L"one", L"two"});
+    SPropValue instanceOnly = v.Wide(PROP_TAG(PT_UNICODE | MV_INSTANCE, 0x6831), L"single");
+    SPropValue emptyList = v.LongList(PROP_TAG(PT_MV_LONG, 0x6832), {});
+    struct Case {
+        const char* what;
+        SPropValue value;
+        bool typeRefused; // also by ScCopyProps and PropCopyMore
+    } cases[] = {
+        {"MVI_FLAG, single value", rowInstance, true},
+        {"MVI_FLAG, list", mviList, true},
+        {"MV_INSTANCE without MV_FLAG", instanceOnly, true},
+        {"unknown type", v.Long(PROP_TAG(0x0777, 0x6833), 1), true},
+        {"no multi-valued boolean", v.LongList(PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6834), {1}), true},
+        {"PROP_ID_NULL", v.Long(PROP_TAG(PT_LONG, PROP_ID_NULL), 1), false},
+        {"PROP_ID_INVALID", v.Long(PROP_TAG(PT_LONG, PROP_ID_INVALID), 1), false},
+        {"multi-valued without values", emptyList, false},
+    };
+    for (Case& c : cases) {
+        // Between two good values: one bad value spoils the whole array.
+        std::vector<SPropValue> values = {v.Long(PR_IMPORTANCE, 1), c.value, v.Wide(PR_SUBJECT_W, L"fine")};
+        ULONG size = 7;
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, ScCountProps(3, values.data(), &size)) << c.what;
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, ScCountProps(3, values.data(), nullptr)) << c.what;
+        LPSPropValue duplicated = reinterpret_cast<LPSPropValue>(1);
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, ScDupPropset(3, values.data(), MAPIAllocateBuffer, &duplicated))
+            << c.what;
+        EXPECT_EQ(nullptr, duplicated) << c.what;
+        EXPECT_TRUE(FBadProp(&c.value)) << c.what;
+        if (c.typeRefused) {
+            std::vector<ULONGLONG> block(64);
+            EXPECT_EQ(MAPI_E_INVALID_PARAMETER, ScCopyProps(1, &c.value, block.data(), nullptr)) << c.what;
+            void* root = nullptr;
+            ASSERT_EQ(S_OK, MAPIAllocateBuffer(sizeof(SPropValue), &root));
+            EXPECT_EQ(MAPI_E_INVALID_PARAMETER,
+                      PropCopyMore(static_cast<LPSPropValue>(root), &c.value, MAPIAllocateMore, root))
+                << c.what;
+            MAPIFreeBuffer(root);
+        }
+    }
+}
+
+TEST(PropUtilities, BadPropTagKnowsMapisTypesAndColumnFlags)
+{
+    struct Case {
+        ULONG tag;
+        bool bad;
+    } cases[] = {
+        {PR_SUBJECT_W, false},
+        {PROP_TAG(PT_NULL, 0x6840), false},
+        {PROP_TAG(PT_ERROR, 0x6840), false},
+        {PROP_TAG(PT_MV_UNICODE, 0x6840), false},
+        {PROP_TAG(PT_MV_I8, 0x6840), false},
+        {MVI_PROP(PROP_TAG(PT_MV_LONG, 0x6840)), false}, // a column of one row per value
+        {MVI_PROP(PROP_TAG(PT_LONG, 0x6840)), false},    // MVI_PROP sets MV_FLAG too
+        {PROP_TAG(PT_LONG | MV_INSTANCE, 0x6840), true},
+        {PROP_TAG(MV_FLAG | PT_BOOLEAN, 0x6840), true},
+        {PROP_TAG(MV_FLAG | PT_ERROR, 0x6840), true},
+        {MVI_PROP(PROP_TAG(PT_OBJECT, 0x6840)), true},
+        {PROP_TAG(0x0777, 0x6840), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.bad, FBadPropTag(c.tag) != FALSE) << std::hex << c.tag;
+
+    SizedSPropTagArray(2, columns) = {2, {PR_SUBJECT_W, MVI_PROP(PROP_TAG(PT_MV_UNICODE, 0x6841))}};
+    EXPECT_FALSE(FBadColumnSet(reinterpret_cast<LPSPropTagArray>(&columns)));
+    columns.aulPropTag[1] = PROP_TAG(PT_UNICODE | MV_INSTANCE, 0x6841);
+    EXPECT_TRUE(FBadColumnSet(reinterpret_cast<LPSPropTagArray>(&columns)));
 }
 
 TEST(PropUtilities, SizesFindAndCompare)

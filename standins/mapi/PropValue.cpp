@@ -54,7 +54,7 @@ ULONGLONG FileTimeValue(const FILETIME& ft)
 
 bool IsKnownType(ULONG type)
 {
-    switch (type & ~static_cast<ULONG>(MV_INSTANCE)) {
+    switch (type) {
     case PT_UNSPECIFIED:
     case PT_NULL:
     case PT_I2:
@@ -89,6 +89,13 @@ bool IsKnownType(ULONG type)
     default:
         return false;
     }
+}
+
+bool IsKnownTagType(ULONG type)
+{
+    if ((type & MVI_FLAG) == MVI_FLAG)
+        return IsKnownType(type & ~static_cast<ULONG>(MV_INSTANCE));
+    return IsKnownType(type);
 }
 
 bool IsComparableType(ULONG type)

@@ -24,8 +24,20 @@ inline ULONG BaseType(ULONG tag)
     return PROP_TYPE(tag) & ~static_cast<ULONG>(MV_FLAG | MV_INSTANCE);
 }
 
-// Whether the type (single or multi-valued) is one this library knows.
+// Whether a property value may carry the type: one of MAPI's types, single
+// or multi-valued. Never with MV_INSTANCE: that flag only asks a table for
+// one row per value of a column, no value has it.
 bool IsKnownType(ULONG type);
+
+// Bytes one block holding a copy of the values needs (as ScCopyProps lays
+// it out); MAPI_E_INVALID_PARAMETER for a type no value carries. The
+// library's own tables and restrictions count with it; ScCountProps adds
+// MAPI's further rules on identifiers and empty lists.
+SCODE CountProps(int cValues, const SPropValue* values, ULONG* cb);
+
+// Whether a property tag may carry the type: a value's type, or a
+// multi-valued type with MV_INSTANCE (MVI_FLAG, as in column sets).
+bool IsKnownTagType(ULONG type);
 
 // Bytes a deep copy of the value needs beyond its SPropValue, each piece
 // rounded up to 8 bytes. Unknown types need nothing.

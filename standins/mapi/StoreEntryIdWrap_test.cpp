@@ -1,5 +1,6 @@
 // Wrapping of a provider's store entry identifier and its unwrapping.
 #include "MapiStandin.h"
+#include "StoreEntryIdWrap.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +10,11 @@
 
 namespace {
 
-// The unwrapping helper is not part of MAPI's import library; MAPI code in
-// this library calls it directly, a test finds it in the loaded DLL.
-using UnwrapFn = HRESULT(STDAPICALLTYPE*)(ULONG, LPENTRYID, LPSTR*, ULONG*, LPENTRYID*);
-
+// MAPI exports no unwrapping; the test reads the wrapped form with the
+// library's own reader, compiled in.
 HRESULT Unwrap(ULONG cbWrapped, LPENTRYID lpWrapped, LPSTR* name, ULONG* cbOrig, LPENTRYID* orig)
 {
-    HMODULE module = GetModuleHandleW(L"mapi32.dll");
-    auto fn = module ? reinterpret_cast<UnwrapFn>(GetProcAddress(module, "UnwrapStoreEntryID")) : nullptr;
-    return fn ? fn(cbWrapped, lpWrapped, name, cbOrig, orig) : E_NOTIMPL;
+    return mapistub::UnwrapStoreEntryID(cbWrapped, lpWrapped, name, cbOrig, orig);
 }
 
 TEST(StoreEntryIdWrap, WrappedFormCarriesTheDllNameAndTheProvidersBytes)

@@ -34,7 +34,7 @@ STDAPI_(ULONG) FBadRestriction(LPSRestriction lpres)
 
 STDAPI_(ULONG) FBadPropTag(ULONG ulPropTag)
 {
-    return mapistub::IsKnownType(PROP_TYPE(ulPropTag)) ? FALSE : TRUE;
+    return mapistub::IsKnownTagType(PROP_TYPE(ulPropTag)) ? FALSE : TRUE;
 }
 
 STDAPI_(ULONG) FBadProp(LPSPropValue lpprop)

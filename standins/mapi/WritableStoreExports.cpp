@@ -2,7 +2,8 @@
 // the provider section the store's entry identifier, and MSProviderInit.
 // MAPISVC.INF need not list the service: the library knows it by the name
 // "WRITABLESTORE" (see CServiceInf), with "MAPI.DLL" as its DLL, which MAPI
-// loads as this very library.
+// loads as this very library. The entries are not exported (Windows's MAPI
+// library has no such exports); EntryPointOf hands them out by name.
 #include "MapiSubsystem.h"
 #include "CWritableData.h"
 #include "CWritableProvider.h"
@@ -79,11 +80,9 @@ HRESULT ServiceUidOf(IMAPISupport* support, MAPIUID& uid)
     return ok ? S_OK : MAPI_E_CORRUPT_DATA;
 }
 
-} // namespace
-
-extern "C" HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG,
-                                                    ULONG ulContext, ULONG, LPSPropValue,
-                                                    LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
+HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG, ULONG ulContext,
+                                         ULONG, LPSPropValue, LPPROVIDERADMIN lpProviderAdmin,
+                                         LPMAPIERROR* lppMapiError)
 {
     return mapistub::Guarded([&]() -> HRESULT {
         if (lppMapiError)
@@ -102,8 +101,8 @@ extern "C" HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPIS
     });
 }
 
-extern "C" HRESULT __cdecl MSProviderInit(HINSTANCE, LPMALLOC, LPALLOCATEBUFFER, LPALLOCATEMORE, LPFREEBUFFER, ULONG,
-                                          ULONG ulMAPIVer, ULONG* lpulProviderVer, LPMSPROVIDER* lppMSProvider)
+HRESULT __cdecl WritableStoreProviderInit(HINSTANCE, LPMALLOC, LPALLOCATEBUFFER, LPALLOCATEMORE, LPFREEBUFFER,
+                                          ULONG, ULONG ulMAPIVer, ULONG* lpulProviderVer, LPMSPROVIDER* lppMSProvider)
 {
     if (!lpulProviderVer || !lppMSProvider)
         return MAPI_E_INVALID_PARAMETER;
@@ -112,4 +111,24 @@ extern "C" HRESULT __cdecl MSProviderInit(HINSTANCE, LPMALLOC, LPALLOCATEBUFFER,
     if (ulMAPIVer < CURRENT_SPI_VERSION)
         return MAPI_E_VERSION;
     return CWritableProvider::Create(lppMSProvider);
+}
+
+// MAPI calls them through its own function types: they must match exactly.
+MSGSERVICEENTRY* const kServiceEntry = &WritableStoreServiceEntry;
+MSPROVIDERINIT* const kProviderInit = &WritableStoreProviderInit;
+
+} // namespace
+
+FARPROC mapistub::EntryPointOf(HMODULE module, const char* name)
+{
+    HMODULE self = nullptr;
+    if (name && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<LPCWSTR>(&EntryPointOf), &self) &&
+        module == self) {
+        if (std::strcmp(name, "WritableStoreServiceEntry") == 0)
+            return reinterpret_cast<FARPROC>(kServiceEntry);
+        if (std::strcmp(name, "MSProviderInit") == 0)
+            return reinterpret_cast<FARPROC>(kProviderInit);
+    }
+    return GetProcAddress(module, name);
 }
