@@ -354,7 +354,9 @@ bool CWizardRobot::Dismiss(const SMessageBox& box)
         if (!Wait(start, kTimeout))
             return false;
     }
-    return Settle();
+    // Closing the box may end the wizard, and with it the wait.
+    Settle();
+    return true;
 }
 
 HWND CWizardRobot::FindOtherDialog()

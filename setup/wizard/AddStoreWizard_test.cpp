@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,29 @@ SDatabases* g_db = nullptr;
 
 using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
                                         LPPROVIDERADMIN, LPMAPIERROR*);
+
+// Property values whose strings live as long as the object.
+class CValues {
+public:
+    SPropValue Long(ULONG tag, LONG value)
+    {
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.l = value;
+        return v;
+    }
+    SPropValue Text(ULONG tag, const std::wstring& text)
+    {
+        m_texts.push_back(text);
+        SPropValue v{};
+        v.ulPropTag = tag;
+        v.Value.lpszW = &m_texts.back()[0];
+        return v;
+    }
+
+private:
+    std::deque<std::wstring> m_texts;
+};
 
 class AddStoreWizardTest : public ::testing::Test {
 protected:
@@ -418,6 +442,329 @@ TEST_F(AddStoreWizardTest, DatabasesTheServerCannotOpen)
     });
     EXPECT_SCRIPT_OK();
     EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+}
+
+// A toggle of a selected item's check box carries the other selected items
+// with it; a change that also changes the selection touches the item alone.
+// Going Back and Next without a change keeps the checks.
+TEST_F(AddStoreWizardTest, CheckBoxesFollowTheSelection)
+{
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        EnterDatabase(robot, log, g_db->threeMailboxes, L"");
+        ROBOT_CHECK(log, robot.ListText(kMailboxList, 0) == L"Ann Lee");
+        ROBOT_CHECK(log, robot.ListText(kMailboxList, 1) == L"Bob Stone");
+        ROBOT_CHECK(log, robot.ListText(kMailboxList, 2) == L"Carla Diaz");
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {0, 1}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 0, true));
+        ROBOT_CHECK(log, robot.ListChecked(kMailboxList, 0) && robot.ListChecked(kMailboxList, 1));
+        ROBOT_CHECK(log, !robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Finish));
+
+        ROBOT_CHECK(log, robot.ListSetStateWithSelection(kMailboxList, 2, true));
+        ROBOT_CHECK(log, robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, robot.ListChecked(kMailboxList, 0) && robot.ListChecked(kMailboxList, 1));
+
+        // Unchecking the last of a selection of one leaves Finish disabled
+        // once nothing is checked.
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {1}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, false));
+        ROBOT_CHECK(log, robot.ListChecked(kMailboxList, 0) && !robot.ListChecked(kMailboxList, 1));
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {0, 2}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 2, false));
+        ROBOT_CHECK(log, !robot.ListChecked(kMailboxList, 0) && !robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, !robot.ButtonEnabled(EButton::Finish));
+
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {2}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 2, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 3);
+        ROBOT_CHECK(log, !robot.ListChecked(kMailboxList, 0) && robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    ASSERT_EQ(S_OK, hr);
+    MAPIUID uid;
+    ASSERT_TRUE(m_profile.LastServiceUid(uid));
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, L"",
+                                Item(g_db->ann, false, L"Ann Lee") + Item(g_db->bob, false, L"Bob Stone") +
+                                    Item(g_db->carla, true, L"Carla Diaz"),
+                                0),
+              ReadFileBytes(SettingsFilePath(uid)));
+}
+
+// Configure with SERVICE_UI_ALWAYS alone reopens the wizard over the stored
+// configuration: the source is locked, Next checks nothing, the list comes
+// from the stored selection, and a changed selection is saved and told to
+// the open store.
+TEST_F(AddStoreWizardTest, ReconfigureShowsTheStoredChoiceAndSignalsAChange)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    GUID guid;
+    std::memcpy(&guid, uid.ab, sizeof(guid));
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, (std::wstring(text) + L"MailboxChanged").c_str());
+    ASSERT_NE(nullptr, changed);
+
+    // Cancelled: nothing changes and the store is not told.
+    HRESULT hr = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(changed, 0));
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, g_db->logs, AnnAndCarla(), 0),
+              ReadFileBytes(SettingsFilePath(uid)));
+
+    hr = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, robot.Text(kDatabasePath) == g_db->threeMailboxes);
+        ROBOT_CHECK(log, robot.Text(kLogPath) == g_db->logs);
+        ROBOT_CHECK(log, robot.IsReadOnly(kDatabasePath) && robot.IsReadOnly(kLogPath));
+        ROBOT_CHECK(log, !robot.IsEnabled(kDatabaseBrowse) && !robot.IsEnabled(kLogBrowse));
+        // Whatever the fields hold, Next checks nothing.
+        ROBOT_CHECK(log, robot.SetText(kDatabasePath, L""));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 3);
+        ROBOT_CHECK(log, robot.ListChecked(kMailboxList, 0) && !robot.ListChecked(kMailboxList, 1) &&
+                             robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Finish));
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {1}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(changed, 0));
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, g_db->logs,
+                                Item(g_db->ann, true, L"Ann Lee") + Item(g_db->bob, true, L"Bob Stone") +
+                                    Item(g_db->carla, true, L"Carla Diaz"),
+                                0),
+              ReadFileBytes(SettingsFilePath(uid)));
+    EXPECT_EQ(g_db->threeMailboxes, m_profile.Read(uid, kPrivateTags).Text(kTagDatabasePath));
+
+    // Finish without a change does not tell the store.
+    hr = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(changed, 0));
+    CloseHandle(changed);
+}
+
+// With the settings in place, configure with SERVICE_UI_ALLOWED shows no
+// wizard and writes nothing of the wizard's, but completes the provider's
+// section. A profile whose settings file is gone (copied to another
+// machine) gets the wizard, prefilled, and a new settings file.
+TEST_F(AddStoreWizardTest, ConfigureAllowedRunsTheWizardOnlyWhenTheSettingsAreMissing)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    MAPIUID provider;
+    ASSERT_TRUE(m_profile.ProviderSection(uid, provider));
+    DeleteServiceProps(uid, {PR_ENTRYID, PR_STORE_ENTRYID});
+    const std::vector<BYTE> before = ReadFileBytes(SettingsFilePath(uid));
+
+    HRESULT hr = Configure(uid, SERVICE_UI_ALLOWED, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, !robot.WaitForSheet(3000));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(before, ReadFileBytes(SettingsFilePath(uid)));
+    EXPECT_EQ(m_profile.Read(provider, {PR_ENTRYID}).Bytes(PR_ENTRYID),
+              m_profile.Read(uid, {PR_ENTRYID}).Bytes(PR_ENTRYID));
+
+    ASSERT_TRUE(DeleteFileW(SettingsFilePath(uid).c_str()));
+    hr = Configure(uid, SERVICE_UI_ALLOWED, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.IsReadOnly(kDatabasePath));
+        ROBOT_CHECK(log, robot.Text(kDatabasePath) == g_db->threeMailboxes);
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        // No stored selection: the list comes from the database.
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 3);
+        ROBOT_CHECK(log, !robot.ListChecked(kMailboxList, 0) && !robot.ListChecked(kMailboxList, 2));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(SettingsFileBytes(g_db->threeMailboxes, g_db->logs,
+                                Item(g_db->ann, false, L"Ann Lee") + Item(g_db->bob, true, L"Bob Stone") +
+                                    Item(g_db->carla, false, L"Carla Diaz"),
+                                0),
+              ReadFileBytes(SettingsFilePath(uid)));
+}
+
+// An entry identifier of another service (a copied section) is rewritten;
+// one that carries this service's UID is left as it is.
+TEST_F(AddStoreWizardTest, OnlyAStaleEntryIdentifierIsRewritten)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    const std::vector<BYTE> written = m_profile.Read(uid, {PR_ENTRYID}).Bytes(PR_ENTRYID);
+
+    std::vector<BYTE> foreign(72, 0x11);
+    SPropValue value{};
+    value.ulPropTag = PR_ENTRYID;
+    value.Value.bin.cb = static_cast<ULONG>(foreign.size());
+    value.Value.bin.lpb = foreign.data();
+    SetServiceProps(uid, {value});
+    EXPECT_EQ(written, m_profile.Read(uid, {PR_ENTRYID}).Bytes(PR_ENTRYID));
+
+    std::vector<BYTE> own = {0xAB, 0xCD};
+    own.insert(own.end(), uid.ab, uid.ab + 16);
+    own.push_back(0xEF);
+    value.Value.bin.cb = static_cast<ULONG>(own.size());
+    value.Value.bin.lpb = own.data();
+    SetServiceProps(uid, {value});
+    EXPECT_EQ(own, m_profile.Read(uid, {PR_ENTRYID}).Bytes(PR_ENTRYID));
+}
+
+// The contexts without a wizard, called as MAPI calls them.
+TEST_F(AddStoreWizardTest, ContextsWithoutAWizard)
+{
+    EXPECT_EQ(E_INVALIDARG, m_profile.CreateService(0));
+    MAPIUID none;
+    EXPECT_FALSE(m_profile.LastServiceUid(none));
+
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    ServiceEntryFn entry = Entry();
+    ASSERT_NE(nullptr, entry);
+    ComPtr<IProviderAdmin> admin = AdminOf(uid);
+    const std::vector<BYTE> settings = ReadFileBytes(SettingsFilePath(uid));
+    for (ULONG context : {MSG_SERVICE_INSTALL, MSG_SERVICE_UNINSTALL, MSG_SERVICE_PROVIDER_CREATE,
+                          MSG_SERVICE_PROVIDER_DELETE}) {
+        LPMAPIERROR error = reinterpret_cast<LPMAPIERROR>(1);
+        EXPECT_EQ(S_OK, entry(Kolven32(), nullptr, nullptr, 0, SERVICE_UI_ALWAYS, context, 0, nullptr, admin.Get(),
+                              &error));
+        EXPECT_EQ(nullptr, error);
+    }
+    // Configure without values and without a UI flag does nothing.
+    EXPECT_EQ(S_OK, entry(Kolven32(), nullptr, nullptr, 0, 0, MSG_SERVICE_CONFIGURE, 0, nullptr, admin.Get(), nullptr));
+    EXPECT_EQ(settings, ReadFileBytes(SettingsFilePath(uid)));
+}
+
+// A first creation cancelled: the result is MAPI_E_USER_CANCEL with an
+// empty MAPIERROR, and the two paths are written empty.
+TEST_F(AddStoreWizardTest, CancelledCreationWritesEmptyPaths)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    DeleteServiceProps(uid, kPrivateTags);
+    ComPtr<IProviderAdmin> admin = AdminOf(uid);
+    LPMAPIERROR error = nullptr;
+    const HRESULT hr = RunWithRobot(
+        [&] {
+            return Entry()(Kolven32(), nullptr, nullptr, 0, SERVICE_UI_ALWAYS, MSG_SERVICE_CREATE, 0, nullptr,
+                           admin.Get(), &error);
+        },
+        [&](CWizardRobot& robot, CScriptLog& log) {
+            ROBOT_CHECK(log, robot.WaitForSheet());
+            // Not prefilled: the fields are the user's to fill.
+            ROBOT_CHECK(log, robot.Text(kDatabasePath).empty() && !robot.IsReadOnly(kDatabasePath));
+            ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+        },
+        m_log);
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+    ASSERT_NE(nullptr, error);
+    const MAPIERROR zero{};
+    EXPECT_EQ(0, std::memcmp(&zero, error, sizeof(MAPIERROR)));
+    EXPECT_EQ(20u, sizeof(MAPIERROR));
+    MAPIFreeBuffer(error);
+    const CSectionValues values = m_profile.Read(uid, kPrivateTags);
+    EXPECT_EQ(L"", values.Text(kTagDatabasePath));
+    EXPECT_EQ(L"", values.Text(kTagLogPath));
+    EXPECT_FALSE(values.Has(kTagSourceKind));
+}
+
+// Delete removes the settings file, the identity on both sections and the
+// private properties.
+TEST_F(AddStoreWizardTest, DeleteRemovesWhatTheServiceWrote)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    MAPIUID provider;
+    ASSERT_TRUE(m_profile.ProviderSection(uid, provider));
+    ASSERT_FALSE(ReadFileBytes(SettingsFilePath(uid)).empty());
+    ComPtr<IProviderAdmin> admin = AdminOf(uid);
+    // An identity section named by the service UID itself, as MAPI keeps one.
+    {
+        MAPIUID named = uid;
+        ComPtr<IProfSect> section;
+        ASSERT_EQ(S_OK, admin->OpenProfileSection(&named, nullptr, MAPI_MODIFY, section.GetAddressOf()));
+        SPropValue flag{};
+        flag.ulPropTag = kTagStoreFlags;
+        flag.Value.l = 0;
+        ASSERT_EQ(S_OK, section->SetProps(1, &flag, nullptr));
+    }
+
+    EXPECT_EQ(S_OK, Entry()(Kolven32(), nullptr, nullptr, 0, 0, MSG_SERVICE_DELETE, 0, nullptr, admin.Get(), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(INVALID_FILE_ATTRIBUTES), GetFileAttributesW(SettingsFilePath(uid).c_str()));
+    for (ULONG tag : {PR_RECORD_KEY, PR_STORE_RECORD_KEY, kTagStoreFlags, PR_MDB_PROVIDER, PR_STORE_ENTRYID,
+                      PR_ENTRYID}) {
+        EXPECT_FALSE(m_profile.Read(uid, {tag}).Has(tag)) << std::hex << tag;
+    }
+    for (ULONG tag : kPrivateTags)
+        EXPECT_FALSE(m_profile.Read(uid, {tag}).Has(tag)) << std::hex << tag;
+    // The provider's own section is MAPI's to remove.
+    EXPECT_TRUE(m_profile.Read(provider, {PR_ENTRYID}).Has(PR_ENTRYID));
+
+    // Deleting again finds nothing to do and still succeeds.
+    EXPECT_EQ(S_OK, Entry()(Kolven32(), nullptr, nullptr, 0, 0, MSG_SERVICE_DELETE, 0, nullptr, admin.Get(), nullptr));
+    EXPECT_EQ(S_OK, m_profile.Delete(uid));
+    EXPECT_FALSE(m_profile.HasService(uid));
+}
+
+// The side files of an archive store's images go with the service: one per
+// drive, so a log folder on the database's drive takes none of its own.
+TEST_F(AddStoreWizardTest, DeleteOfAnArchiveStoreRemovesTheChangeFiles)
+{
+    std::vector<wchar_t> free;
+    for (wchar_t letter = L'Y'; letter > L'D' && free.size() < 2; --letter) {
+        const wchar_t root[] = {letter, L':', L'\\', 0};
+        if (GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR)
+            free.push_back(letter);
+    }
+    ASSERT_EQ(2u, free.size());
+    const std::wstring onDatabaseDrive = std::wstring(1, free[0]) + L":\\Logs";
+    const std::wstring onOtherDrive = std::wstring(1, free[1]) + L":\\Logs";
+    for (const std::wstring& logs : {onDatabaseDrive, onOtherDrive}) {
+        SCOPED_TRACE(std::string(logs.begin(), logs.end()));
+        const MAPIUID uid = CreateStore();
+        ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+        const std::wstring databaseImage = g_db->logs + L"\\Monday-1.KZF";
+        const std::wstring logImage = g_db->logs + L"\\Monday-2.KZF";
+        for (const std::wstring& file : {databaseImage + L".chunk.dat", logImage + L".chunk.dat"}) {
+            FILE* made = _wfopen(file.c_str(), L"wb");
+            ASSERT_NE(nullptr, made);
+            fclose(made);
+        }
+        CValues values;
+        SetServiceProps(uid, {values.Long(kTagSourceKind, 1),
+                              values.Text(kTagDatabasePath, std::wstring(1, free[0]) + L":\\Data\\priv1.edb"),
+                              values.Text(kTagLogPath, logs), values.Text(kTagDatabaseImage, databaseImage),
+                              values.Text(kTagLogImage, logImage)});
+        EXPECT_EQ(S_OK, m_profile.Delete(uid));
+        EXPECT_EQ(static_cast<DWORD>(INVALID_FILE_ATTRIBUTES),
+                  GetFileAttributesW((databaseImage + L".chunk.dat").c_str()));
+        const bool logChangeFileLeft =
+            GetFileAttributesW((logImage + L".chunk.dat").c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(logs == onDatabaseDrive, logChangeFileLeft);
+        DeleteFileW((logImage + L".chunk.dat").c_str());
+    }
 }
 
 } // namespace

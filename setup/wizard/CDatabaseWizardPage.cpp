@@ -178,14 +178,22 @@ INT_PTR CDatabaseWizardPage::OnBrowseDatabase(WPARAM, LPARAM)
 
 UINT_PTR CALLBACK CDatabaseWizardPage::DriveHook(HWND dialog, UINT message, WPARAM, LPARAM lParam)
 {
+    // The initial folder travels in a window property of the hook's dialog;
+    // its window words belong to the common dialog.
+    static const wchar_t kInitialFolder[] = L"VostrelInitialFolder";
     if (message == WM_INITDIALOG) {
         const OPENFILENAMEW* open = reinterpret_cast<const OPENFILENAMEW*>(lParam);
-        SetWindowLongPtrW(dialog, GWLP_USERDATA, open ? static_cast<LONG_PTR>(open->lCustData) : 0);
+        if (open && open->lCustData)
+            SetPropW(dialog, kInitialFolder, reinterpret_cast<HANDLE>(open->lCustData));
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        RemovePropW(dialog, kInitialFolder);
         return 0;
     }
     if (message != WM_NOTIFY || !lParam || reinterpret_cast<const NMHDR*>(lParam)->code != CDN_FILEOK)
         return 0;
-    const wchar_t* initial = reinterpret_cast<const wchar_t*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    const wchar_t* initial = reinterpret_cast<const wchar_t*>(GetPropW(dialog, kInitialFolder));
     if (!initial || !*initial)
         return 0;
     // The hook's window is a child of the dialog; the dialog answers CDM_*.

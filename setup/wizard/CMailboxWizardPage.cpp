@@ -231,9 +231,17 @@ INT_PTR CMailboxWizardPage::OnItemChanged(WPARAM, LPARAM lParam)
     const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
     if (!(change->uChanged & LVIF_STATE))
         return 0;
-    // A check box toggled, and nothing else about the item changed.
-    const bool toggled = (change->uNewState == kChecked && change->uOldState == kUnchecked) ||
-                         (change->uNewState == kUnchecked && change->uOldState == kChecked);
+
+    // A check box toggled, and nothing else about the item changed. Some
+    // list views report only the bits that changed (0x2000 against 0x1000),
+    // others the item's whole state (a selected item's bits on both sides):
+    // what counts is that the check state went from one box to the other
+    // and no other bit moved.
+    const UINT oldImage = change->uOldState & LVIS_STATEIMAGEMASK;
+    const UINT newImage = change->uNewState & LVIS_STATEIMAGEMASK;
+    const bool toggled = ((newImage == kChecked && oldImage == kUnchecked) ||
+                          (newImage == kUnchecked && oldImage == kChecked)) &&
+                         ((change->uNewState ^ change->uOldState) & ~LVIS_STATEIMAGEMASK) == 0;
     if (!toggled)
         return 0;
     if (!m_synchronising &&
