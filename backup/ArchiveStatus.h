@@ -3,6 +3,8 @@
 // failure. File-layer codes pass through the archive readers unchanged, so a
 // caller sees one vocabulary from the file up to the archive.
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 enum : int {
     ARCERR_OK = 0,
@@ -47,3 +49,20 @@ enum : uint8_t {
     ARCCB_NEW_VOLUME_RETRY = 12,
     ARCCB_BASE_MISSING = 13,
 };
+
+// The status for the exception being handled, from inside a catch handler:
+// every method that answers in status codes ends with catch (...) and this,
+// so that no exception crosses that boundary. A length read from a damaged
+// file that no container can hold counts as memory running out.
+inline int StatusOfException() noexcept
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return ARCERR_NO_MEMORY;
+    } catch (const std::length_error&) {
+        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return ARCERR_IO;
+    }
+}

@@ -57,8 +57,8 @@ int CBlockPacker::Pack(const uint8_t* data, size_t length, uint8_t choice, std::
         if (packedLength)
             memcpy(&out[at + m_headerLength], stored, packedLength);
         return ARCERR_OK;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 

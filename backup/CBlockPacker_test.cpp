@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -90,6 +91,60 @@ TEST(RunLengthCodec, DecoderCases)
             EXPECT_EQ(c.output, out);
         }
     }
+}
+
+// Fixed inputs decoded by hand from the format: a flag word (0 compressed, 1
+// copied), control words low byte first (bit k set: item k is a copy), copy
+// items b0 b1 naming slot (b0 >> 4) * 256 + b1 with length (b0 & 15) + 3,
+// every slot starting at "123456789012345678", and the table updated as the
+// encoder updates it (the copy's own slot, pending literals by their hash).
+TEST(Lzrw3Codec, DecodesFixedVectors)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> input;
+        long long result;
+        std::string output;
+    } cases[] = {
+        {"one copy from slot 0", Bytes({0, 0, 0, 0, 0x01, 0x00, 0x00, 0x00}), 3, "123"},
+        {"literals only", Bytes({0, 0, 0, 0, 0x00, 0x00, 'A', 'B'}), 2, "AB"},
+        {"copy form", Bytes({1, 0, 0, 0, 'x', 'y', 'z'}), 3, "xyz"},
+        {"longest copy", Bytes({0, 0, 0, 0, 0x01, 0x00, 0x0F, 0x00}), 18, "123456789012345678"},
+        {"slot 0x134, length 5", Bytes({0, 0, 0, 0, 0x01, 0x00, 0x12, 0x34}), 5, "12345"},
+        // "abc" enters slot Hash(a, b, c) = 0xABD after its third literal.
+        {"three literals, then their slot", Bytes({0, 0, 0, 0, 0x08, 0x00, 'a', 'b', 'c', 0xA0, 0xBD}), 6, "abcabc"},
+        // A copy moves its slot to its own output: the second copy of slot 0
+        // reads "123" and then the byte it is writing.
+        {"slot moved by a copy", Bytes({0, 0, 0, 0, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00}), 7, "1231231"},
+        // A literal before a copy is hashed with the copied bytes: "x12" goes
+        // to slot 0xAD9.
+        {"literal hashed after the copy", Bytes({0, 0, 0, 0, 0x06, 0x00, 'x', 0x00, 0x00, 0xA1, 0xD9}), 8,
+         "x123x123"},
+        {"second control word",
+         Bytes({0, 0, 0, 0, 0x00, 0x00, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o',
+                'p', 0x00, 0x00, 'q'}),
+         17, "abcdefghijklmnopq"},
+        {"empty compressed form", Bytes({0, 0, 0, 0}), 0, ""},
+        {"flag word of neither form", Bytes({2, 0, 0, 0, 'x'}), -1, ""},
+        {"shorter than the flag word", Bytes({0, 0, 0}), -1, ""},
+        {"copy item cut short", Bytes({0, 0, 0, 0, 0x01, 0x00, 0x00}), -1, ""},
+        {"control word cut short", Bytes({0, 0, 0, 0, 0x01}), -1, ""},
+    };
+    CLzrw3Codec codec;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> out(32, 0xEE);
+        long long n = codec.Decompress(c.input.data(), c.input.size(), out.data(), out.size());
+        EXPECT_EQ(c.result, n) << c.what;
+        if (n >= 0) {
+            EXPECT_EQ(c.output, std::string(out.begin(), out.begin() + n)) << c.what;
+        }
+    }
+    // The longest copy needs 18 bytes of room.
+    std::vector<uint8_t> longest = Bytes({0, 0, 0, 0, 0x01, 0x00, 0x0F, 0x00});
+    std::vector<uint8_t> out(17);
+    EXPECT_EQ(-1, codec.Decompress(longest.data(), longest.size(), out.data(), 17));
+    std::vector<uint8_t> copied = Bytes({1, 0, 0, 0, 'x', 'y', 'z'});
+    EXPECT_EQ(-1, codec.Decompress(copied.data(), copied.size(), out.data(), 2)) << "copy form past the capacity";
 }
 
 TEST(Lzrw3Codec, RoundTripsAndFallsBackToCopy)

@@ -111,23 +111,29 @@ int CExtentIndex::Load(const std::function<int(void*, uint32_t)>& read, uint64_t
     if (m_shift > 31)
         return ARCERR_FORMAT;
     Clear();
+    int rc = ARCERR_OK;
     try {
         std::vector<uint8_t> records;
-        for (auto& bucket : m_buckets) {
+        for (unsigned b = 0; b < kExtentBuckets && rc == ARCERR_OK; ++b) {
+            auto& bucket = m_buckets[b];
             uint8_t countBytes[4];
-            if (available < 4)
-                return ARCERR_READ;
-            if (int rc = read(countBytes, 4))
-                return rc;
+            if (available < 4) {
+                rc = ARCERR_READ;
+                break;
+            }
+            if ((rc = read(countBytes, 4)))
+                break;
             available -= 4;
             uint64_t count = Get32(countBytes);
-            if (count * kExtentRecordLength > available)
-                return ARCERR_READ;
-            records.resize(static_cast<size_t>(count * kExtentRecordLength));
-            if (count) {
-                if (int rc = read(records.data(), static_cast<uint32_t>(records.size())))
-                    return rc;
+            // What the file holds bounds the count, and one read of 32 bits
+            // takes all of a bucket's extents.
+            if (count * kExtentRecordLength > available || count * kExtentRecordLength > 0x7FFFFFFF) {
+                rc = ARCERR_READ;
+                break;
             }
+            records.resize(static_cast<size_t>(count * kExtentRecordLength));
+            if (count && (rc = read(records.data(), static_cast<uint32_t>(records.size()))))
+                break;
             available -= records.size();
             bucket.reserve(static_cast<size_t>(count));
             for (uint64_t i = 0; i < count; ++i) {
@@ -137,12 +143,25 @@ int CExtentIndex::Load(const std::function<int(void*, uint32_t)>& read, uint64_t
                 e.end = Get32(p + 4);
                 e.offset = Get32(p + 8) | (static_cast<uint64_t>(Get32(p + 12)) << 32);
                 e.flags = p[16];
+                // Lookups find an extent only in its own bucket, in order.
+                if (((e.first >> m_shift) & 0xFF) != b || (!bucket.empty() && bucket.back().first > e.first)) {
+                    rc = ARCERR_FORMAT;
+                    break;
+                }
                 bucket.push_back(e);
             }
         }
-    } catch (const std::bad_alloc&) {
-        Clear();
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        rc = StatusOfException();
     }
-    return ARCERR_OK;
+    if (rc != ARCERR_OK)
+        Clear();
+    return rc;
+}
+
+void CExtentIndex::ForEach(const std::function<void(const SExtent&)>& visit) const
+{
+    for (const auto& bucket : m_buckets)
+        for (const SExtent& e : bucket)
+            visit(e);
 }

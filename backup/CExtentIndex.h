@@ -55,8 +55,11 @@ public:
     size_t GetSavedLength() const;
     void Save(std::vector<uint8_t>& out) const;
     // `read(buffer, n)` returns 0 or a status; `available` bounds what the
-    // counts may claim, so an absurd count fails instead of allocating.
+    // counts may claim, so an absurd count fails instead of allocating. An
+    // extent outside its bucket or out of order is ARCERR_FORMAT; a failed
+    // load leaves the index empty.
     int Load(const std::function<int(void*, uint32_t)>& read, uint64_t available);
+    void ForEach(const std::function<void(const SExtent&)>& visit) const;
 
 private:
     std::vector<SExtent> m_buckets[kExtentBuckets];

@@ -92,6 +92,23 @@ TEST(ExtentIndex, SavesAndLoads)
     EXPECT_EQ(saved, again);
     EXPECT_EQ(500 * 1000000007ull, loaded.Lookup(500 * 16 + 3, 1).extent.offset);
 
+    // Lookups search an extent's own bucket, in order: a saved index that
+    // breaks either is refused and leaves nothing behind. Bucket 0 holds the
+    // extents of sectors 0, 2048, 4096...; its second one lies at byte 37.
+    const std::vector<uint8_t> good = saved;
+    struct Damage {
+        const char* what;
+        uint32_t first;
+    } damages[] = {{"first sector of bucket 2", 16}, {"after the next one", 6144}};
+    for (const Damage& d : damages) {
+        saved = good;
+        memcpy(&saved[37], &d.first, 4);
+        at = 0;
+        EXPECT_EQ(ARCERR_FORMAT, loaded.Load(reader, saved.size())) << d.what;
+        EXPECT_EQ(0u, loaded.GetCount()) << d.what;
+    }
+    saved = good;
+
     // An absurd count fails before anything is allocated for it.
     std::vector<uint8_t> absurd = saved;
     absurd[16] = absurd[17] = absurd[18] = absurd[19] = 0xFF;

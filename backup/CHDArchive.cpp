@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace {
@@ -23,6 +24,10 @@ const uint64_t kMaxPartLength = 256ull << 20;
 // limit is about 1032); a block that claims more is damage, caught before
 // anything is allocated for it.
 const uint64_t kMaxExpansion = 1100;
+// What a packed block may carry beyond its unpacked length: a codec's own
+// header (LZRW3's flag word, zlib's header and check value) and slack for
+// packers that do not fall back to storing.
+const uint64_t kMaxPackedOverhead = 1024;
 const size_t kPaddingPiece = 0x100000;
 // What the end of every volume keeps free: a padding entry header and the
 // closing entry with the largest record a link may carry.
@@ -287,8 +292,8 @@ int CHDArchive::ReadVolumeHeader(SVolume& volume)
         return ARCERR_FORMAT;
     try {
         volume.header.assign(kHdFixedHeaderLength, 0);
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
     if (int rc = ReadRaw(volume, 0, volume.header.data(), kHdFixedHeaderLength))
         return rc;
@@ -335,8 +340,8 @@ int CHDArchive::Open(const ArchiveOpenParams* params, HdArchiveHeader** headerOu
             return GetHeaderCopy(headerOut);
         }
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -545,9 +550,12 @@ int CHDArchive::OpenNextVolume(const std::vector<uint8_t>& recordIn, size_t* ind
             if (header->length != first->length || header->partitionAreaLength != first->partitionAreaLength ||
                 memcmp(header->label, first->label, sizeof header->label) != 0 || header->length > volume->size)
                 return ARCERR_FORMAT;
-            volume->header.resize(header->length);
+            // The header grows to its whole length: `header` moves with it.
+            const uint32_t length = header->length;
+            volume->header.resize(length);
+            header = volume->Header();
             if ((rc = ReadRaw(*volume, kHdFixedHeaderLength, volume->header.data() + kHdFixedHeaderLength,
-                              header->length - kHdFixedHeaderLength)))
+                              length - kHdFixedHeaderLength)))
                 return rc;
             volume->index.SetShift(m_shift);
             volume->index.SetRange(header->dataStart, header->dataStart + header->dataLength);
@@ -615,6 +623,12 @@ int CHDArchive::ReadPart(SVolume& volume, uint64_t* at, uint64_t expected, bool 
     if (dataAt > volume.size || volume.size - dataAt < stored)
         return ARCERR_READ;
     if (expected > static_cast<uint64_t>(stored) * kMaxExpansion + 1024)
+        return ARCERR_FORMAT;
+    // A part is packed only when that makes it smaller, else stored as it is;
+    // a block far longer than its part is damage, caught before its stored
+    // bytes are allocated (the volume's size alone bounds nothing on a large
+    // volume).
+    if (stored > expected + expected / 64 + kMaxPackedOverhead)
         return ARCERR_FORMAT;
     if (out) {
         std::vector<uint8_t> packedBytes(stored);
@@ -757,8 +771,8 @@ int CHDArchive::ReadEntry(HdEntryHeader* entry, std::vector<uint8_t>* bitmap, st
             ReportProgress(m_entryOffset, m_volumes[m_streamVolume]->size);
             return 0;
         }
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -817,8 +831,8 @@ int CHDArchive::BuildIndex()
             m_indexBuilt = true;
         m_cache.reset();
         return rc;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -880,6 +894,11 @@ int CHDArchive::ReadFromEntry(size_t volume, const SExtent& extent, uint32_t fir
     const HdEntryHeader& header = cache.header;
     const uint32_t spu = header.sectorsPerUnit ? header.sectorsPerUnit : 1;
     const bool hasBitmap = (header.flags & kEntryBitmap) != 0;
+    // The units of the entry bound every place computed below.
+    const uint64_t entryEnd = header.firstSector + static_cast<uint64_t>(header.units) * spu;
+    if (first < header.firstSector || first + static_cast<uint64_t>(count) > entryEnd ||
+        (hasBitmap && cache.bitmap.size() < (static_cast<uint64_t>(header.units) + 7) / 8))
+        return ARCERR_FORMAT;
     uint32_t sector = first;
     const uint32_t end = first + count;
     while (sector < end) {
@@ -941,33 +960,120 @@ int CHDArchive::ReadIndexed(uint32_t first, uint32_t count, uint8_t* buffer)
     return 0;
 }
 
+bool CHDArchive::IsFlat() const
+{
+    const HdArchiveHeader* header = m_volumes.empty() ? nullptr : m_volumes[0]->Header();
+    return header && (header->flags & kHdFlat) && !(header->flags & kHdPacked) && !m_base;
+}
+
+// Whether `extent` describes the sector entry at its offset in the volume:
+// the same sectors and flags, the entry whole inside the volume and, in a
+// flat archive, its sectors stored as they are right behind its header (or
+// none), since there they are read and written in place. `entryEnd` gets the
+// end of a flat entry's data.
+int CHDArchive::CheckExtent(size_t index, const SExtent& extent, uint64_t* entryEnd)
+{
+    SVolume& volume = *m_volumes[index];
+    const uint64_t headerLength = volume.Header()->length;
+    if (extent.offset < headerLength || extent.offset > volume.size ||
+        volume.size - extent.offset < kHdEntryHeaderLength)
+        return ARCERR_FORMAT;
+    HdEntryHeader header;
+    if (int rc = ReadStream(volume, extent.offset, &header, kHdEntryHeaderLength))
+        return rc;
+    const uint32_t spu = header.sectorsPerUnit ? header.sectorsPerUnit : 1;
+    const uint64_t end = header.firstSector + static_cast<uint64_t>(header.units) * spu;
+    const uint8_t flags =
+        static_cast<uint8_t>((header.entryFlags & 0x03) | ((header.flags & kEntryBitmap) ? kExtentHasBitmap : 0));
+    if (header.magic != kEntryMagic || !IsSectorKind(header.flags) || header.units == 0 || end > 0x100000000ull ||
+        extent.first != header.firstSector || extent.end != static_cast<uint32_t>(end) || extent.flags != flags)
+        return ARCERR_FORMAT;
+    uint64_t dataEnd = extent.offset + kHdEntryHeaderLength;
+    if (IsFlat()) {
+        if (header.flags & (kEntryPacked | kEntryBitmap))
+            return ARCERR_FORMAT;
+        if (!(header.entryFlags & kEntryNoData)) {
+            const uint64_t length = (end - header.firstSector) * kSectorSize;
+            if (header.dataLength != length || volume.size - dataEnd < length)
+                return ARCERR_FORMAT;
+            dataEnd += length;
+        }
+    }
+    if (entryEnd)
+        *entryEnd = dataEnd;
+    return 0;
+}
+
+// Every extent a companion gave a volume must describe its entry; in a flat
+// archive, where writes land inside the entries, no two entries may overlap.
+int CHDArchive::CheckCompanionIndex(size_t index)
+{
+    CExtentIndex& extentIndex = m_volumes[index]->index;
+    if (extentIndex.GetShift() != m_shift)
+        return ARCERR_FORMAT;
+    std::vector<SExtent> extents;
+    extentIndex.ForEach([&](const SExtent& e) { extents.push_back(e); });
+    // In file order, so that the volume is read front to back.
+    std::sort(extents.begin(), extents.end(),
+              [](const SExtent& a, const SExtent& b) { return a.offset < b.offset; });
+    uint64_t previousEnd = 0;
+    for (const SExtent& e : extents) {
+        uint64_t entryEnd = 0;
+        if (int rc = CheckExtent(index, e, &entryEnd))
+            return rc == ARCERR_ABORTED ? rc : ARCERR_FORMAT;
+        if (IsFlat() && e.offset < previousEnd)
+            return ARCERR_FORMAT;
+        previousEnd = entryEnd;
+    }
+    return 0;
+}
+
 int CHDArchive::TransferFlat(bool write, uint32_t first, uint32_t count, uint8_t* buffer)
 {
-    while (count > 0) {
+    struct SRun {
+        size_t volume;
+        SExtent extent;
+        uint32_t first;
+        uint32_t count;
+    };
+    // Every run is found and its entry checked before anything moves, so that
+    // a write is done whole or not at all.
+    std::vector<SRun> runs;
+    for (uint32_t sector = first, left = count; left > 0;) {
         size_t index = 0;
         SExtentMatch match;
-        if (int rc = LookupExtent(first, count, &index, &match))
+        if (int rc = LookupExtent(sector, left, &index, &match))
             return rc;
         if (match.kind != SExtentMatch::kHit)
             return ARCERR_NOT_POSSIBLE;
-        SVolume& volume = *m_volumes[index];
-        uint32_t run = std::min<uint64_t>(count, static_cast<uint64_t>(match.extent.end) - first);
-        uint64_t position = static_cast<uint64_t>(first - match.extent.first) * kSectorSize;
-        uint64_t at = match.extent.offset + kHdEntryHeaderLength + position;
-        uint32_t length = run * kSectorSize;
-        if (write) {
-            std::vector<uint8_t> bytes(buffer, buffer + length);
+        if (int rc = CheckExtent(index, match.extent, nullptr))
+            return rc;
+        // An entry without data holds zeros and has no room to write into.
+        if (write && (match.extent.flags & kEntryNoData))
+            return ARCERR_NOT_POSSIBLE;
+        uint32_t run = static_cast<uint32_t>(std::min<uint64_t>(left, static_cast<uint64_t>(match.extent.end) - sector));
+        runs.push_back(SRun{index, match.extent, sector, run});
+        sector += run;
+        left -= run;
+    }
+    for (const SRun& r : runs) {
+        SVolume& volume = *m_volumes[r.volume];
+        uint8_t* data = buffer + static_cast<size_t>(r.first - first) * kSectorSize;
+        uint64_t position = static_cast<uint64_t>(r.first - r.extent.first) * kSectorSize;
+        uint64_t at = r.extent.offset + kHdEntryHeaderLength + position;
+        uint32_t length = r.count * kSectorSize;
+        if (r.extent.flags & kEntryNoData) {
+            memset(data, 0, length);
+        } else if (write) {
+            std::vector<uint8_t> bytes(data, data + length);
             Cipher(bytes.data(), length, position);
             if (volume.file->WriteAt(bytes.data(), length, at) != 0)
                 return ARCERR_READ;
         } else {
-            if (int rc = ReadRaw(volume, at, buffer, length))
+            if (int rc = ReadRaw(volume, at, data, length))
                 return rc;
-            Cipher(buffer, length, position);
+            Cipher(data, length, position);
         }
-        first += run;
-        count -= run;
-        buffer += length;
     }
     return 0;
 }
@@ -980,8 +1086,7 @@ int CHDArchive::Read(int mode, uint32_t firstSector, uint32_t count, void* buffe
         return ARCERR_BAD_ARGUMENT;
     if (static_cast<uint64_t>(firstSector) + count > 0x100000000ull || (count && !buffer))
         return ARCERR_BAD_ARGUMENT;
-    const HdArchiveHeader* header = GetHeader();
-    const bool flat = (header->flags & kHdFlat) && !(header->flags & kHdPacked) && !m_base;
+    const bool flat = IsFlat();
     int rc;
     try {
         if (flat) {
@@ -1003,8 +1108,8 @@ int CHDArchive::Read(int mode, uint32_t firstSector, uint32_t count, void* buffe
         } else {
             return ARCERR_BAD_ARGUMENT;
         }
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
     if (rc == 0 && done)
         *done = count;
@@ -1016,7 +1121,8 @@ int CHDArchive::SaveCompanion(CNAFile* file)
     ArchiveMutexLock lock(m_mutex);
     if (!m_open)
         return ARCERR_READ;
-    const HdArchiveHeader* header = GetHeader();
+    // The archive is named by its first volume, whichever volume was read last.
+    const HdArchiveHeader* header = m_volumes[0]->Header();
     if (header->unitSize == 0 || (header->unitSize & (header->unitSize - 1)))
         return ARCERR_NOT_POSSIBLE;
     if (!file || !m_indexBuilt)
@@ -1043,8 +1149,8 @@ int CHDArchive::SaveCompanion(CNAFile* file)
         if (int rc = file->Write(out.data(), static_cast<uint32_t>(out.size())))
             return rc;
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -1053,7 +1159,7 @@ int CHDArchive::LoadCompanion(CNAFile* file)
     ArchiveMutexLock lock(m_mutex);
     if (!m_open)
         return ARCERR_READ;
-    const HdArchiveHeader* header = GetHeader();
+    const HdArchiveHeader* header = m_volumes[0]->Header();
     if (header->unitSize == 0 || (header->unitSize & (header->unitSize - 1)))
         return ARCERR_NOT_POSSIBLE;
     if (!file)
@@ -1083,38 +1189,55 @@ int CHDArchive::LoadCompanion(CNAFile* file)
         uint64_t id = Get32(head + 8) | (static_cast<uint64_t>(Get32(head + 12)) << 32);
         if (id != header->archiveId)
             return ARCERR_COMPANION_FOREIGN;
+        // From here on the index is the companion's or none: a refused
+        // companion leaves nothing to read through.
         m_cache.reset();
-        size_t index = 0;
-        for (;;) {
-            auto counted = [&](void* buffer, uint32_t n) { return read(buffer, n); };
-            if (int rc = m_volumes[index]->index.Load(counted, available))
-                return rc;
-            uint8_t lengthBytes[2];
-            if (int rc = read(lengthBytes, 2))
-                return rc;
-            uint16_t length = static_cast<uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
-            if (length == 0) {
-                uint8_t rest[2];
-                if (int rc = read(rest, 2))
-                    return rc;
-                break;
-            }
-            if (length < 4)
-                return ARCERR_FORMAT;
-            std::vector<uint8_t> record(length);
-            record[0] = lengthBytes[0];
-            record[1] = lengthBytes[1];
-            if (int rc = read(record.data() + 2, length - 2))
-                return rc;
-            size_t next = 0;
-            if (int rc = FollowLink(index, record, &next))
-                return rc;
-            index = next;
+        m_indexBuilt = false;
+        for (auto& volume : m_volumes)
+            volume->index.Clear();
+        int rc = LoadCompanionIndexes(read, available);
+        if (rc) {
+            for (auto& volume : m_volumes)
+                volume->index.Clear();
+            return rc;
         }
         m_indexBuilt = true;
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        for (auto& volume : m_volumes)
+            volume->index.Clear();
+        m_indexBuilt = false;
+        return StatusOfException();
+    }
+}
+
+int CHDArchive::LoadCompanionIndexes(const std::function<int(void*, uint32_t)>& read, uint64_t& available)
+{
+    size_t index = 0;
+    for (;;) {
+        if (int rc = m_volumes[index]->index.Load(read, available))
+            return rc;
+        if (int rc = CheckCompanionIndex(index))
+            return rc;
+        uint8_t lengthBytes[2];
+        if (int rc = read(lengthBytes, 2))
+            return rc;
+        uint16_t length = static_cast<uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
+        if (length == 0) {
+            uint8_t rest[2];
+            return read(rest, 2);
+        }
+        if (length < 4)
+            return ARCERR_FORMAT;
+        std::vector<uint8_t> record(length);
+        record[0] = lengthBytes[0];
+        record[1] = lengthBytes[1];
+        if (int rc = read(record.data() + 2, length - 2))
+            return rc;
+        size_t next = 0;
+        if (int rc = FollowLink(index, record, &next))
+            return rc;
+        index = next;
     }
 }
 
@@ -1174,8 +1297,8 @@ int CHDArchive::DeleteVolumes()
                 return status;
         }
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -1308,8 +1431,8 @@ int CHDArchive::Create(const ArchiveOpenParams* params, const SHdCreateOptions& 
         m_writing = true;
         m_writeError = StartVolume(GetRecordPath(AsRecord(m_location)));
         return m_writeError;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -1444,8 +1567,8 @@ int CHDArchive::WriteEntry(const HdEntryHeader* entry, const uint8_t* bitmap, co
         if (rc)
             m_writeError = rc;
         return rc;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -1541,7 +1664,12 @@ int CHDArchive::Finish()
         return ARCERR_BAD_ARGUMENT;
     int rc = m_writeError;
     if (m_writeFile) {
-        int closed = CloseVolume(nullptr);
+        int closed;
+        try {
+            closed = CloseVolume(nullptr);
+        } catch (...) {
+            closed = StatusOfException();
+        }
         if (!rc)
             rc = closed;
     }

@@ -15,6 +15,7 @@
 #include "CBlockPacker.h"
 #include "CExtentIndex.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ private:
     int LookupExtent(uint32_t sector, uint32_t count, size_t* volume, SExtentMatch* match) const;
     int ReadIndexed(uint32_t first, uint32_t count, uint8_t* buffer);
     int ReadFromEntry(size_t volume, const SExtent& extent, uint32_t first, uint32_t count, uint8_t* buffer);
+    bool IsFlat() const;
+    int CheckExtent(size_t volume, const SExtent& extent, uint64_t* entryEnd);
+    int CheckCompanionIndex(size_t volume);
+    int LoadCompanionIndexes(const std::function<int(void*, uint32_t)>& read, uint64_t& available);
     int ReadFromBase(uint32_t first, uint32_t count, uint8_t* buffer);
     int TransferFlat(bool write, uint32_t first, uint32_t count, uint8_t* buffer);
     int WalkVolumes();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -547,6 +548,252 @@ TEST(HdArchive, CompanionSavesAndLoads)
     }
 }
 
+// Where each extent of a saved companion lies in it: its byte offset and its
+// first sector, for every volume in turn.
+struct SavedExtent {
+    size_t at;
+    uint32_t first;
+    uint64_t offset;
+};
+
+std::vector<SavedExtent> SavedExtents(const std::vector<uint8_t>& companion)
+{
+    std::vector<SavedExtent> out;
+    size_t at = 20;
+    auto get32 = [&](size_t p) {
+        uint32_t v;
+        memcpy(&v, &companion[p], 4);
+        return v;
+    };
+    for (;;) {
+        at += 16;
+        for (int bucket = 0; bucket < 256; ++bucket) {
+            uint32_t count = get32(at);
+            at += 4;
+            for (uint32_t i = 0; i < count; ++i, at += 17)
+                out.push_back(SavedExtent{at, get32(at), get32(at + 8) | static_cast<uint64_t>(get32(at + 12)) << 32});
+        }
+        uint16_t length;
+        memcpy(&length, &companion[at], 2);
+        if (length == 0)
+            return out;
+        at += length;
+    }
+}
+
+int LoadCompanionFile(CBaseArchive* archive, const std::string& companion)
+{
+    std::unique_ptr<CNAFile> file(NewWinFileCache());
+    if (int rc = file->Open(companion.c_str(), 1, 0x80000000u, 0))
+        return rc;
+    return archive->LoadCompanion(file.get());
+}
+
+int SaveCompanionFile(CBaseArchive* archive, const std::string& companion)
+{
+    std::unique_ptr<CNAFile> file(NewWinFileCache());
+    if (int rc = file->Open(companion.c_str(), 2, 0xC0000000u, 0))
+        return rc;
+    if (int rc = archive->SaveCompanion(file.get()))
+        return rc;
+    return file->Close();
+}
+
+// A companion decides which entry a sector is read from: one whose extents do
+// not describe the entries they name is refused as a whole, whether it claims
+// sectors an entry does not hold, names another entry or no entry at all.
+TEST(HdArchive, CompanionNotMatchingItsEntriesIsRefused)
+{
+    CTempFolder folder;
+    std::string path = folder / "hostile.kzf";
+    // Sectors 0-127 plainly, 800-927 with a unit bitmap (units 0, 2, 4, 6, 9,
+    // 11, 13 and 15 present, the others zero).
+    const std::vector<uint8_t> plain = SectorPattern(128, 21);
+    const std::vector<uint8_t> present = SectorPattern(64, 22);
+    const uint8_t bitmap[2] = {0x55, 0xAA};
+    {
+        CallbackLog log;
+        RecordPtr location(NewArchiveLocation(path.c_str()));
+        ArchiveOpenParams params = Params(location.get(), &log);
+        params.readOnly = 0;
+        SHdCreateOptions options;
+        options.archiveId = 77;
+        CHDArchive writer;
+        ASSERT_EQ(0, writer.Create(&params, options));
+        HdEntryHeader entry{};
+        entry.units = 16;
+        entry.sectorsPerUnit = 8;
+        ASSERT_EQ(0, writer.WriteEntry(&entry, nullptr, plain.data(), static_cast<uint32_t>(plain.size())));
+        entry.firstSector = 800;
+        entry.flags = kEntryBitmap;
+        ASSERT_EQ(0, writer.WriteEntry(&entry, bitmap, present.data(), static_cast<uint32_t>(present.size())));
+        ASSERT_EQ(0, writer.Finish());
+    }
+    std::vector<uint8_t> expected(128 * 512, 0);
+    for (unsigned unit = 0, next = 0; unit < 16; ++unit)
+        if ((bitmap[unit / 8] >> (unit % 8)) & 1)
+            memcpy(&expected[unit * 4096], &present[4096 * next++], 4096);
+
+    std::string companion = folder / "hostile.kfm";
+    {
+        CallbackLog log;
+        ArchivePtr archive;
+        ASSERT_EQ(0, Open(path, archive, &log));
+        ASSERT_EQ(0, archive->BuildIndex());
+        ASSERT_EQ(0, SaveCompanionFile(archive.get(), companion));
+    }
+    const std::vector<uint8_t> saved = ReadWholeFile(companion);
+    const std::vector<SavedExtent> extents = SavedExtents(saved);
+    ASSERT_EQ(2u, extents.size());
+    const SavedExtent& first = extents[0].first == 0 ? extents[0] : extents[1];
+    const SavedExtent& second = extents[0].first == 800 ? extents[0] : extents[1];
+    ASSERT_EQ(800u, second.first);
+
+    auto put32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) { memcpy(&b[at], &v, 4); };
+    auto put64 = [](std::vector<uint8_t>& b, size_t at, uint64_t v) { memcpy(&b[at], &v, 8); };
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+    } cases[] = {
+        {"first sector 800 made 0", [&](std::vector<uint8_t>& b) { put32(b, second.at, 0); }},
+        {"end past the entry's units", [&](std::vector<uint8_t>& b) { put32(b, second.at + 4, 2000); }},
+        {"end before the entry's end", [&](std::vector<uint8_t>& b) { put32(b, second.at + 4, 900); }},
+        {"offset of the other entry", [&](std::vector<uint8_t>& b) { put64(b, second.at + 8, first.offset); }},
+        {"offset inside an entry's data", [&](std::vector<uint8_t>& b) { put64(b, second.at + 8, second.offset + 95); }},
+        {"offset inside the header", [&](std::vector<uint8_t>& b) { put64(b, second.at + 8, 8); }},
+        {"offset past the volume", [&](std::vector<uint8_t>& b) { put64(b, second.at + 8, 1ull << 40); }},
+        {"bitmap flag dropped", [&](std::vector<uint8_t>& b) { b[second.at + 16] = 0; }},
+        {"flags the entry does not have", [&](std::vector<uint8_t>& b) { b[second.at + 16] |= 0x02; }},
+        {"another shift than the archive's", [&](std::vector<uint8_t>& b) { put32(b, 20 + 12, 9); }},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = saved;
+        c.damage(bytes);
+        WriteWholeFile(companion, bytes);
+        for (bool builtBefore : {false, true}) {
+            CallbackLog log;
+            ArchivePtr archive;
+            ASSERT_EQ(0, Open(path, archive, &log));
+            if (builtBefore) {
+                ASSERT_EQ(0, archive->BuildIndex());
+            }
+            EXPECT_EQ(ARCERR_FORMAT, LoadCompanionFile(archive.get(), companion)) << c.what;
+            EXPECT_FALSE(archive->IsIndexBuilt()) << c.what << ": no index is left to read through";
+            std::vector<uint8_t> got(64 * 512);
+            for (uint32_t sector : {0u, 200u, 800u, 1500u})
+                EXPECT_EQ(ARCERR_BAD_ARGUMENT, archive->Read(0, sector, 64, got.data(), nullptr)) << c.what;
+        }
+    }
+
+    WriteWholeFile(companion, saved);
+    CallbackLog log;
+    ArchivePtr archive;
+    ASSERT_EQ(0, Open(path, archive, &log));
+    ASSERT_EQ(0, LoadCompanionFile(archive.get(), companion));
+    std::vector<uint8_t> got(128 * 512);
+    ASSERT_EQ(0, archive->Read(0, 800, 128, got.data(), nullptr));
+    EXPECT_TRUE(got == expected);
+    ASSERT_EQ(0, archive->Read(0, 0, 128, got.data(), nullptr));
+    EXPECT_TRUE(got == plain);
+}
+
+// In a flat archive the index says where in-place writes land: they stay
+// inside the data of the entry that holds the sectors, whatever the index
+// came from, and an entry without data is read as zeros and never written.
+TEST(HdArchive, FlatWritesStayInsideTheirEntries)
+{
+    CTempFolder folder;
+    std::string path = folder / "flatnd.kzf";
+    const std::vector<uint8_t> data = SectorPattern(120, 31);
+    {
+        CallbackLog log;
+        RecordPtr location(NewArchiveLocation(path.c_str()));
+        ArchiveOpenParams params = Params(location.get(), &log);
+        params.readOnly = 0;
+        SHdCreateOptions options;
+        options.flags = kHdFlat;
+        options.archiveId = 5;
+        CHDArchive writer;
+        ASSERT_EQ(0, writer.Create(&params, options));
+        for (uint32_t first : {0u, 40u, 80u}) {
+            HdEntryHeader entry{};
+            entry.firstSector = first;
+            entry.units = 5;
+            entry.sectorsPerUnit = 8;
+            const bool empty = first == 40;
+            if (empty)
+                entry.entryFlags = kEntryNoData;
+            ASSERT_EQ(0, writer.WriteEntry(&entry, nullptr, empty ? nullptr : &data[first * 512],
+                                           empty ? 0 : 40 * 512));
+        }
+        ASSERT_EQ(0, writer.Finish());
+    }
+    const std::vector<uint8_t> original = ReadWholeFile(path);
+    std::vector<uint8_t> expected = data;
+    std::fill(expected.begin() + 40 * 512, expected.begin() + 80 * 512, 0);
+
+    auto openWritable = [&](CHDArchive& archive, CallbackLog& log, RecordPtr& location) {
+        location.reset(NewArchiveLocation(path.c_str()));
+        ArchiveOpenParams params = Params(location.get(), &log);
+        params.readOnly = 0;
+        return archive.Open(&params, nullptr, nullptr, nullptr);
+    };
+    std::string companion = folder / "flatnd.kfm";
+    {
+        CallbackLog log;
+        RecordPtr location;
+        CHDArchive archive;
+        ASSERT_EQ(0, openWritable(archive, log, location));
+        ASSERT_EQ(0, archive.BuildIndex());
+        std::vector<uint8_t> got(120 * 512, 0xEE);
+        ASSERT_EQ(0, archive.Read(0, 0, 120, got.data(), nullptr));
+        EXPECT_TRUE(got == expected) << "sectors of an entry without data read as zeros";
+        std::vector<uint8_t> change(2 * 512, 0x42);
+        EXPECT_EQ(ARCERR_NOT_POSSIBLE, archive.Read(1, 45, 2, change.data(), nullptr));
+        EXPECT_EQ(ARCERR_NOT_POSSIBLE, archive.Read(1, 79, 2, change.data(), nullptr));
+        ASSERT_EQ(0, SaveCompanionFile(&archive, companion));
+    }
+    EXPECT_TRUE(ReadWholeFile(path) == original) << "no byte of the archive changed";
+
+    const std::vector<uint8_t> saved = ReadWholeFile(companion);
+    const std::vector<SavedExtent> extents = SavedExtents(saved);
+    ASSERT_EQ(3u, extents.size());
+    auto find = [&](uint32_t first) {
+        for (const SavedExtent& e : extents)
+            if (e.first == first)
+                return e;
+        return SavedExtent{};
+    };
+    const SavedExtent a = find(0), c = find(80);
+    struct Case {
+        const char* what;
+        size_t at;
+        uint64_t value;
+        int width;
+    } cases[] = {
+        {"sectors 0-39 sent into the entry of 80-119", a.at + 8, c.offset, 8},
+        {"sectors 80-119 claimed to reach sector 400", c.at + 4, 400, 4},
+        {"the entry of 0-39 moved onto the volume header", a.at + 8, 200, 8},
+        {"the empty entry given data", find(40).at + 16, 0, 1},
+    };
+    for (const Case& k : cases) {
+        std::vector<uint8_t> bytes = saved;
+        memcpy(&bytes[k.at], &k.value, k.width);
+        WriteWholeFile(companion, bytes);
+        {
+            CallbackLog log;
+            RecordPtr location;
+            CHDArchive archive;
+            ASSERT_EQ(0, openWritable(archive, log, location));
+            EXPECT_EQ(ARCERR_FORMAT, LoadCompanionFile(&archive, companion)) << k.what;
+            std::vector<uint8_t> change(512, 0x42);
+            for (uint32_t sector : {0u, 45u, 100u, 300u})
+                EXPECT_NE(0, archive.Read(1, sector, 1, change.data(), nullptr)) << k.what << " " << sector;
+        }
+        EXPECT_TRUE(ReadWholeFile(path) == original) << k.what;
+    }
+}
+
 TEST(HdArchive, HeaderEdgeCases)
 {
     CTempFolder folder;
@@ -779,6 +1026,31 @@ TEST_F(VolumeChain, DeleteVolumesRemovesChainAndCompanions)
         EXPECT_FALSE(FileExists(v)) << v;
         EXPECT_FALSE(FileExists(v.substr(0, v.size() - 4) + ".kfm")) << v;
     }
+}
+
+// The companion names the archive by its first volume's id, whichever volume
+// the reader saw last, so that it loads on a reader fresh from the first.
+TEST_F(VolumeChain, CompanionNamesTheArchiveByItsFirstVolume)
+{
+    for (size_t i = 1; i < volumes.size(); ++i) {
+        std::vector<uint8_t> bytes = ReadWholeFile(volumes[i]);
+        bytes[216] ^= 0x5A;
+        WriteWholeFile(volumes[i], bytes);
+    }
+    std::string companion = folder / "v1.kfm";
+    CallbackLog log;
+    {
+        ArchivePtr archive;
+        ASSERT_EQ(0, Open(volumes[0], archive, &log));
+        ASSERT_EQ(0, archive->BuildIndex());
+        ASSERT_EQ(0, SaveCompanionFile(archive.get(), companion));
+    }
+    ArchivePtr fresh;
+    ASSERT_EQ(0, Open(volumes[0], fresh, &log));
+    ASSERT_EQ(0, LoadCompanionFile(fresh.get(), companion));
+    std::vector<uint8_t> got(data.size());
+    ASSERT_EQ(0, fresh->Read(0, 0, static_cast<uint32_t>(data.size() / 512), got.data(), nullptr));
+    EXPECT_TRUE(got == data);
 }
 
 // Damage anywhere in an archive gives a status, never a crash, a hang or a

@@ -3,10 +3,16 @@
 // server settings (which Exchange version wrote the backups), the complete
 // databases, the backup versions of one database, the image paths of one
 // version and the database files of a storage group. Every operation opens
-// the catalog, takes an exclusive transaction (waiting while another writer
-// holds it), runs one query and closes the connection without committing,
-// so the catalog is never changed. Operations return 1 or 0; a failure leaves
-// its text in the last error. Only SQLite's UTF-16 statement interface is used.
+// the catalog, begins a transaction (waiting while a writer holds the
+// catalog), runs one query and closes the connection without committing.
+// Operations return 1 or 0; a failure leaves its text in the last error, and
+// no exception leaves them.
+//
+// The catalog and its folder are never changed, not even by SQLite's own
+// recovery: the catalog is opened read-only, and a catalog that would need
+// recovering or that keeps its changes in a write-ahead log (a "-journal" or
+// "-wal" file beside it, or a catalog in WAL mode) is read from a private
+// copy in the temporary folder, recovered there and deleted afterwards.
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,6 +76,13 @@ public:
 
 private:
     int RunQuery(const std::wstring& query, const std::function<void(sqlite3_stmt*)>& onRow);
+    // One query on the catalog at `openPath` (read-only, or the private copy
+    // read-write); texts name `path`. `refused` says that a read-only
+    // connection could not read the catalog as it lies (it needs recovering).
+    int RunQueryOn(const std::wstring& path, const std::wstring& openPath, bool readOnly, const std::wstring& query,
+                   const std::function<void(sqlite3_stmt*)>& onRow, bool* refused);
+    // Runs one operation; an exception inside it fails the operation with a text.
+    int Guard(const std::function<int()>& operation);
     void SetError(const wchar_t* format, ...);
 
     std::wstring m_folder;

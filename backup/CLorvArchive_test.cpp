@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using archivetest::CTempFolder;
 using archivetest::FileExists;
@@ -264,6 +267,157 @@ TEST_F(Catalog, LockedCatalogIsWaitedForThenGivenUp)
     ASSERT_EQ(SQLITE_OK, sqlite3_open((folder.Path() + "catalog.db").c_str(), &after));
     Exec(after, "BEGIN EXCLUSIVE TRANSACTION; ROLLBACK;");
     sqlite3_close(after);
+}
+
+// Every file of a folder: name, attributes and bytes.
+std::map<std::wstring, std::pair<DWORD, std::vector<uint8_t>>> Snapshot(const std::string& folder)
+{
+    std::map<std::wstring, std::pair<DWORD, std::vector<uint8_t>>> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((Wide(folder) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return files;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::vector<uint8_t> bytes;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            int n = WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            std::string narrow(n - 1, '\0');
+            WideCharToMultiByte(CP_UTF8, 0, name.c_str(), -1, &narrow[0], n, nullptr, nullptr);
+            bytes = archivetest::ReadWholeFile(folder + narrow);
+        }
+        files[name] = {found.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE, bytes};
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return files;
+}
+
+// The private copies this process left in the temporary folder.
+int PrivateCopiesLeft()
+{
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    wchar_t pattern[64];
+    swprintf(pattern, 64, L"vostrel-catalog-%lu-*", static_cast<unsigned long>(GetCurrentProcessId()));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(temp) + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int n = 0;
+    do
+        ++n;
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return n;
+}
+
+void Copy(const std::string& from, const std::string& to)
+{
+    ASSERT_TRUE(CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE)) << from;
+}
+
+// Reading never changes the catalog's folder, whatever lies beside the
+// catalog: SQLite would roll a hot journal back into the catalog, fold a
+// write-ahead log into it, or create its "-wal" and "-shm" files. A catalog
+// that needs recovering is read as it was before the interrupted change; what
+// a write-ahead log holds is read as committed.
+TEST(CatalogFolder, ReadsLeaveItAsItWas)
+{
+    CTempFolder work;
+    // A hot journal: a change half written into the catalog when its writer
+    // stopped (the files copied while the change is under way).
+    const std::string hot = work / "hot\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(hot).c_str(), nullptr));
+    {
+        const std::string source = work / "writer\\";
+        ASSERT_TRUE(CreateDirectoryW(Wide(source).c_str(), nullptr));
+        MakeCatalog(source, true, "Version 14.1 (Build 218.15)");
+        sqlite3* writer = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((source + "catalog.db").c_str(), &writer));
+        Exec(writer, "BEGIN; update Databases set Caption = 'Changed';");
+        ASSERT_EQ(SQLITE_OK, sqlite3_db_cacheflush(writer));
+        Copy(source + "catalog.db", hot + "catalog.db");
+        Copy(source + "catalog.db-journal", hot + "catalog.db-journal");
+        Exec(writer, "ROLLBACK;");
+        sqlite3_close(writer);
+    }
+    // A write-ahead log holding a committed row that the catalog itself lacks.
+    const std::string logged = work / "logged\\";
+    const std::string walMode = work / "walmode\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(logged).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Wide(walMode).c_str(), nullptr));
+    {
+        const std::string source = work / "walwriter\\";
+        ASSERT_TRUE(CreateDirectoryW(Wide(source).c_str(), nullptr));
+        MakeCatalog(source, true, "Version 14.1 (Build 218.15)");
+        sqlite3* writer = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open((source + "catalog.db").c_str(), &writer));
+        Exec(writer, "PRAGMA journal_mode=WAL;"
+                     "insert into Databases values(16, 'Logged', 'LOGGED', 1, 2, 0, 'l.edb', 'D:\\l');");
+        Copy(source + "catalog.db", logged + "catalog.db");
+        Copy(source + "catalog.db-wal", logged + "catalog.db-wal");
+        sqlite3_close(writer);
+        // Closed: the log folded in and gone, the catalog still in WAL mode.
+        ASSERT_FALSE(FileExists(source + "catalog.db-wal"));
+        Copy(source + "catalog.db", walMode + "catalog.db");
+    }
+    const std::string plain = work / "plain\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(plain).c_str(), nullptr));
+    MakeCatalog(plain, true, "Version 14.1 (Build 218.15)");
+    // A read-only catalog beside a hot journal.
+    const std::string readOnly = work / "readonly\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(readOnly).c_str(), nullptr));
+    Copy(hot + "catalog.db", readOnly + "catalog.db");
+    Copy(hot + "catalog.db-journal", readOnly + "catalog.db-journal");
+    ASSERT_TRUE(SetFileAttributesW(Wide(readOnly + "catalog.db").c_str(), FILE_ATTRIBUTE_READONLY));
+    // An empty catalog beside a journal (SQLite deletes such a journal).
+    const std::string empty = work / "empty\\";
+    ASSERT_TRUE(CreateDirectoryW(Wide(empty).c_str(), nullptr));
+    archivetest::WriteWholeFile(empty + "catalog.db", {});
+    Copy(hot + "catalog.db-journal", empty + "catalog.db-journal");
+
+    struct Case {
+        const char* what;
+        std::string folder;
+        bool readable;
+        std::vector<std::wstring> captions;  // of the complete databases
+    } cases[] = {
+        {"plain catalog", plain, true, {L"Mailbox Database", L"Public", L"Quoted", L"Lonely"}},
+        {"hot journal beside it", hot, true, {L"Mailbox Database", L"Public", L"Quoted", L"Lonely"}},
+        {"read-only catalog, hot journal beside it", readOnly, true,
+         {L"Mailbox Database", L"Public", L"Quoted", L"Lonely"}},
+        {"write-ahead log beside it", logged, true, {L"Mailbox Database", L"Public", L"Quoted", L"Lonely", L"Logged"}},
+        {"WAL mode, no log", walMode, true, {L"Mailbox Database", L"Public", L"Quoted", L"Lonely", L"Logged"}},
+        {"empty catalog beside a journal", empty, false, {}},
+    };
+    for (const Case& c : cases) {
+        const auto before = Snapshot(c.folder);
+        CLorvArchive catalog;
+        catalog.SetCatalogFolder(Wide(c.folder));
+        ASSERT_EQ(c.readable ? 1 : 0, catalog.ReadSettings(nullptr, nullptr, nullptr)) << c.what;
+        if (c.readable) {
+            std::vector<SCatalogDatabase> databases;
+            ASSERT_EQ(1, catalog.ListDatabases(&databases)) << c.what;
+            std::vector<std::wstring> captions;
+            for (const SCatalogDatabase& d : databases)
+                captions.push_back(d.caption);
+            EXPECT_EQ(c.captions, captions) << c.what;
+            std::vector<SCatalogVersion> versions;
+            EXPECT_EQ(1, catalog.ListDatabaseVersions(L"MDB1", &versions)) << c.what;
+            SCatalogImagePaths paths;
+            EXPECT_EQ(1, catalog.GetImagePaths(11, &paths)) << c.what;
+            SCatalogDatabase database;
+            SCatalogVersion version;
+            EXPECT_EQ(1, catalog.GetDatabaseVersion(12, &database, &version)) << c.what;
+        } else {
+            EXPECT_FALSE(catalog.GetLastErrorText().empty()) << c.what;
+        }
+        EXPECT_TRUE(before == Snapshot(c.folder)) << c.what << ": the folder changed";
+        EXPECT_EQ(0, PrivateCopiesLeft()) << c.what;
+    }
+    SetFileAttributesW(Wide(readOnly + "catalog.db").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

@@ -27,6 +27,14 @@ const uint64_t kMaxAllocationBytes = 64ull << 20;
 // Stream position past the volumes known so far (the chain is not walked yet).
 const int kPastKnownVolumes = -2;
 
+// The most stored bytes a block of `unpacked` bytes can take: deflate's own
+// worst case is a few bytes per 16 KiB over the input; anything beyond this
+// bound is damage, refused before its stored bytes are allocated.
+uint64_t MaxStoredLength(uint32_t unpacked)
+{
+    return unpacked + unpacked / 8 + 1024ull;
+}
+
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Get32(const uint8_t* p)
 {
@@ -144,6 +152,8 @@ public:
     int ReadItem(std::vector<uint8_t>& out, uint32_t length, bool exact)
     {
         if (!m_archive.m_compressed) {
+            if (int rc = m_archive.StreamHolds(m_position, length))
+                return rc;
             out.resize(length);
             if (int rc = m_archive.ReadStreamBytes(m_position, out.data(), length))
                 return rc;
@@ -202,6 +212,8 @@ private:
         block->firstIndex = 0;
         if (block->unpacked > kDataCacheSize)
             return ARCERR_IO;
+        if (block->stored > MaxStoredLength(block->unpacked))
+            return ARCERR_FORMAT;
         return 0;
     }
 
@@ -324,8 +336,8 @@ int COldArchive::Open(const ArchiveOpenParams* params, HdArchiveHeader** headerO
         if (headerOut)
             return GetHeaderCopy(headerOut);
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -387,8 +399,24 @@ int COldArchive::ReadStreamBytes(uint64_t offset, void* buffer, uint32_t n)
     return more ? kPastKnownVolumes : ARCERR_READ;
 }
 
+int COldArchive::StreamHolds(uint64_t offset, uint64_t n) const
+{
+    const SVolume& last = *m_volumes.back();
+    const uint64_t end = last.streamStart + last.streamLength;
+    if (offset <= end && end - offset >= n)
+        return 0;
+    // As ReadStreamBytes answers past the last volume.
+    return last.header[10] != 0 && !m_mapped ? kPastKnownVolumes : ARCERR_READ;
+}
+
 int COldArchive::UnpackBlock(const SBlock& block, std::vector<uint8_t>& out)
 {
+    if (block.unpacked > kDataCacheSize)
+        return ARCERR_IO;
+    if (block.stored > MaxStoredLength(block.unpacked))
+        return ARCERR_FORMAT;
+    if (int rc = StreamHolds(block.offset + 9, block.stored))
+        return rc;
     std::vector<uint8_t> stored(block.stored);
     if (int rc = ReadStreamBytes(block.offset + 9, stored.data(), block.stored))
         return rc;
@@ -634,8 +662,8 @@ int COldArchive::BuildIndex()
         }
         m_indexBuilt = true;
         return 0;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }
 
@@ -645,9 +673,13 @@ int COldArchive::LoadCompanion(CNAFile* file)
     ArchiveMutexLock lock(m_mutex);
     if (!m_open)
         return ARCERR_READ;
-    m_volumes.resize(1);
-    int rc = MapStream();
-    return rc == kPastKnownVolumes ? ARCERR_READ : rc;
+    try {
+        m_volumes.resize(1);
+        int rc = MapStream();
+        return rc == kPastKnownVolumes ? ARCERR_READ : rc;
+    } catch (...) {
+        return StatusOfException();
+    }
 }
 
 int COldArchive::ReadPartitionData(size_t index, uint32_t first, uint32_t count, uint8_t* buffer)
@@ -728,7 +760,7 @@ int COldArchive::Read(int partition, uint32_t firstSector, uint32_t count, void*
         if (rc == 0 && done)
             *done = count;
         return rc;
-    } catch (const std::bad_alloc&) {
-        return ARCERR_NO_MEMORY;
+    } catch (...) {
+        return StatusOfException();
     }
 }

@@ -75,6 +75,9 @@ private:
     int MapPartition(CStream& stream);
     int ReadPartitionData(size_t index, uint32_t first, uint32_t count, uint8_t* buffer);
     int ReadStreamBytes(uint64_t offset, void* buffer, uint32_t n);
+    // Whether the known stream holds `n` bytes at `offset`: 0, or the status
+    // ReadStreamBytes would give, before anything is allocated for them.
+    int StreamHolds(uint64_t offset, uint64_t n) const;
     int UnpackBlock(const SBlock& block, std::vector<uint8_t>& out);
     int Callback(uint8_t code, void* arg, void* out);
 

@@ -587,6 +587,104 @@ TEST(OldArchive, BadStreamsGiveAStatus)
     }
 }
 
+// Lengths read from an archive are checked against what the stream can hold
+// before anything is allocated for them: a hostile length gives a status,
+// never an exception out of the reader or an allocation the file cannot back.
+TEST(OldArchive, HostileLengthsGiveAStatus)
+{
+    CTempFolder folder;
+    // A compressed volume whose first block header claims `stored` bytes, with
+    // 64 bytes behind it (585 bytes in all).
+    auto firstBlock = [](uint32_t stored, uint32_t unpacked, const char* next) {
+        std::vector<uint8_t> b(512 + 9 + 64, 0);
+        b[0] = 'K';
+        b[1] = 'Z';
+        memcpy(&b[508], "CMPR", 4);
+        if (next)
+            memcpy(&b[10], next, strlen(next));
+        Put32(b, 512, stored);
+        Put32(b, 516, unpacked);
+        return b;
+    };
+    Partition fat = FatPartition(0, 6, 16, 2048, 4, 1, 512, 8, [](uint32_t c) { return c % 3 == 0; });
+    auto compressedImage = [&] {
+        OldArchiveBuilder builder;
+        builder.compressed = true;
+        builder.Marker("xENT", 0x41);
+        builder.Add(fat, 64 * 512);
+        return archivetest::ReadWholeFile(builder.Write(folder, "image")[0]);
+    };
+    // The offsets of the block headers of a compressed volume.
+    auto blockHeaders = [](const std::vector<uint8_t>& bytes) {
+        std::vector<size_t> at;
+        for (size_t p = 512; p + 9 <= bytes.size();) {
+            at.push_back(p);
+            uint32_t stored;
+            memcpy(&stored, &bytes[p], 4);
+            p += 9 + stored;
+        }
+        return at;
+    };
+    auto lastBlockClaims = [&](uint32_t stored) {
+        std::vector<uint8_t> bytes = compressedImage();
+        Put32(bytes, blockHeaders(bytes).back(), stored);
+        return bytes;
+    };
+    // A plain single partition whose boot sector claims a FAT of 65535
+    // sectors (32 MiB) that the file does not hold.
+    auto bigFat = [&] {
+        OldArchiveBuilder builder;
+        builder.Marker("xENT", 0x41);
+        std::vector<uint8_t> descriptor(512, 0);
+        Put32(descriptor, 0, 200000);
+        descriptor[4] = 6;
+        builder.Item(descriptor);
+        builder.Item(FatBoot(4, 1, 2, 512, 200000, 65535, false));
+        builder.Item(std::vector<uint8_t>(4096, 0xF8));
+        return archivetest::ReadWholeFile(builder.Write(folder, "bigfat")[0]);
+    };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int status;
+    } cases[] = {
+        {"first block claims 0x80000000 bytes", firstBlock(0x80000000u, 512, nullptr), ARCERR_FORMAT},
+        {"first block claims 0xFFFFFFFF bytes", firstBlock(0xFFFFFFFFu, 512, nullptr), ARCERR_FORMAT},
+        {"first block claims 0x80000000 bytes, more volumes named", firstBlock(0x80000000u, 512, "next.2"),
+         ARCERR_FORMAT},
+        {"first block claims more than 512 bytes can pack into", firstBlock(60000, 512, nullptr), ARCERR_FORMAT},
+        {"first block one byte past the end", firstBlock(65, 512, nullptr), ARCERR_FORMAT},
+        {"last data block claims 0x80000000 bytes", lastBlockClaims(0x80000000u), ARCERR_FORMAT},
+        {"last data block claims 0xFFFFFFF7 bytes", lastBlockClaims(0xFFFFFFF7u), ARCERR_FORMAT},
+        {"last data block one byte past the end", lastBlockClaims(0), ARCERR_READ},
+        {"FAT larger than the stream", bigFat(), ARCERR_READ},
+    };
+    {
+        // The last block made one byte longer than the file.
+        std::vector<uint8_t> bytes = compressedImage();
+        size_t last = blockHeaders(bytes).back();
+        Put32(cases[7].bytes, last, static_cast<uint32_t>(bytes.size() - last - 9 + 1));
+    }
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string path = folder / ("hostile" + std::to_string(n++) + ".1");
+        WriteWholeFile(path, c.bytes);
+        std::unique_ptr<ArchiveRecord, RecordDeleter> location(NewArchiveLocation(path.c_str()));
+        ArchiveOpenParams params{};
+        params.location = location.get();
+        params.eventCallback = ArchiveFileFactory;
+        params.readOnly = 1;
+        CBaseArchive* opened = nullptr;
+        int rc = OpenArchive(&params, nullptr, &opened, nullptr);
+        std::unique_ptr<CBaseArchive> archive(opened);
+        if (rc == 0) {
+            std::vector<uint8_t> got(2048 * 512);
+            rc = archive->Read(0, 0, 2048, got.data(), nullptr);
+        }
+        EXPECT_EQ(c.status, rc) << c.what;
+    }
+}
+
 TEST(OldArchive, MissingOrLoopingVolumes)
 {
     CTempFolder folder;

@@ -5,6 +5,7 @@
 #include "ProviderFiles.h"
 #include "QorApi.h"
 #include "QorBusTestSupport.h"
+#include "QorImageTestSupport.h"
 #include "ResourceStrings.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,8 @@
 #include <string>
 #include <vector>
 
-using qorbustest::BuildImage;
 using qorbustest::CDriverTest;
 using qorbustest::CMessageBoxCloser;
-using qorbustest::ImageEntry;
 using qorbustest::ReadBytes;
 using qorbustest::ReadProviderLog;
 using qorbustest::ReadText;
@@ -133,8 +132,30 @@ TEST_F(ImageMountNoDriver, DismountAndFlushShowOneMessageEach)
                         L"QorApiControllerOpen() failed, error code E0000010.");
 }
 
-// With the stand-in driver: images in its folder-tree format under a
-// temporary folder of drive C:.
+// With the stand-in driver: archive volumes and VHDs holding the FAT
+// partitions of the fixtures, under a temporary folder of drive C:.
+const std::vector<uint8_t>& ArchiveOfFat(int bits)
+{
+    static std::vector<uint8_t> images[2];
+    std::vector<uint8_t>& image = images[bits == 32];
+    if (image.empty())
+        image = qorbusimages::MakeArchive(qorbusimages::FixturePartition(bits), {});
+    return image;
+}
+
+const std::vector<uint8_t>& VhdOfFat(int bits)
+{
+    static std::vector<uint8_t> images[2];
+    std::vector<uint8_t>& image = images[bits == 32];
+    if (image.empty())
+        image = qorbusimages::MakeVhd(qorbusimages::FixturePartition(bits), bits == 32 ? 0x0C : 0x06);
+    return image;
+}
+
+std::vector<uint8_t> FixtureBytes(const wchar_t* path)
+{
+    return ReadBytes(qorbusimages::FixtureFolder() + L"\\files\\" + path);
+}
 class ImageMountDriver : public CDriverTest {
 protected:
     void SetUp() override
@@ -160,21 +181,19 @@ protected:
 
 TEST_F(ImageMountDriver, MountReadFlushDismount)
 {
-    const std::vector<uint8_t> imageBytes = BuildImage({{"hello.txt", "hello from the image"},
-                                                        {"sub", "", true},
-                                                        {"sub\\inner.txt", "inner text"},
-                                                        {"empty.txt", ""}});
     const std::string folder(m_folder.begin(), m_folder.end());
     struct Case {
         const wchar_t* name;
         const GUID* type;
+        const std::vector<uint8_t>& bytes;
         std::string companion;  // the VHD sends no extra block
-    } cases[] = {{L"backup.KZF", &GUID_QOR_IMAGE_ARCHIVE, folder + "\\backup.KFM"},
-                 {L"disk.vhd", &GUID_QOR_IMAGE_VHD, ""}};
+    } cases[] = {{L"backup.KZF", &GUID_QOR_IMAGE_ARCHIVE, ArchiveOfFat(32), folder + "\\backup.KFM"},
+                 {L"disk.vhd", &GUID_QOR_IMAGE_VHD, VhdOfFat(16), ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.name, c.name + wcslen(c.name)));
         const std::wstring image = m_folder + L"\\" + c.name;
-        ASSERT_TRUE(WriteBytes(image, imageBytes));
+        ASSERT_TRUE(WriteBytes(image, c.bytes));
+        const qorbusimages::FileSum before = qorbusimages::SumOf(image);
 
         CLogMark mark;
         uint32_t index = 0;
@@ -184,14 +203,17 @@ TEST_F(ImageMountDriver, MountReadFlushDismount)
         EXPECT_NE(mark.Since().find(SummaryLine(image, m_letterText, index, 1)), std::wstring::npos);
         EXPECT_TRUE(qorbustest::IsDriveShown(m_letter));
 
-        EXPECT_EQ(ReadText(OnDrive(L"hello.txt")), "hello from the image");
-        EXPECT_EQ(ReadText(OnDrive(L"sub\\inner.txt")), "inner text");
-        EXPECT_NE(GetFileAttributesW(OnDrive(L"empty.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(ReadBytes(OnDrive(L"Mailbox.edb")), FixtureBytes(L"Mailbox.edb"));
+        EXPECT_EQ(ReadBytes(OnDrive(L"Logs\\E00.log")), FixtureBytes(L"Logs\\E00.log"));
+        EXPECT_EQ(ReadBytes(OnDrive(L"deep\\er\\nested.txt")), FixtureBytes(L"deep\\er\\nested.txt"));
+        EXPECT_NE(GetFileAttributesW(OnDrive(L"empty.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+        // The image is found by its file name, as the wizard looks for it.
+        EXPECT_EQ(qorbusimages::MountedImageName(qorbusimages::MountedDeviceValue(m_letter)), c.name);
 
         // A file written through the letter goes to the change file, never to the image.
         ASSERT_TRUE(WriteBytes(OnDrive(L"written.txt"), {'n', 'e', 'w'}));
         EXPECT_EQ(ReadText(OnDrive(L"written.txt")), "new");
-        EXPECT_EQ(ReadBytes(image), imageBytes);
+        EXPECT_TRUE(qorbusimages::SumOf(image) == before);
 
         HANDLE controller = INVALID_HANDLE_VALUE;
         ASSERT_TRUE(QorApiControllerOpen(&controller));
@@ -213,55 +235,62 @@ TEST_F(ImageMountDriver, MountReadFlushDismount)
         QorApiControllerClose(controller);
 
         EXPECT_EQ(FlushImage(nullptr, index), 1);
+        const std::wstring change = image + L".chunk.dat";
+        EXPECT_NE(GetFileAttributesW(change.c_str()), INVALID_FILE_ATTRIBUTES) << "no change file after the flush";
+        EXPECT_TRUE(qorbusimages::SumOf(image) == before);
         uint32_t dismounted = 0;
         EXPECT_EQ(DismountImage(nullptr, m_letterText, &dismounted), 1);
         EXPECT_EQ(dismounted, index);
         EXPECT_FALSE(qorbustest::IsDriveShown(m_letter));
-        EXPECT_EQ(GetFileAttributesW(OnDrive(L"hello.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW(OnDrive(L"Mailbox.edb").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(qorbusimages::MountedDeviceValue(m_letter).empty());
 
         // Mounted again, the image shows the changes kept in its change file.
         ASSERT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, c.type, MountEvent(), &index), 1);
         EXPECT_EQ(ReadText(OnDrive(L"written.txt")), "new");
-        EXPECT_EQ(ReadText(OnDrive(L"hello.txt")), "hello from the image");
+        EXPECT_EQ(ReadBytes(OnDrive(L"Mailbox.edb")), FixtureBytes(L"Mailbox.edb"));
         EXPECT_EQ(DismountImage(nullptr, m_letterText, &dismounted), 1);
-        EXPECT_EQ(ReadBytes(image), imageBytes);
+        EXPECT_TRUE(qorbusimages::MountedDeviceValue(m_letter).empty());
+        EXPECT_TRUE(qorbusimages::SumOf(image) == before);
+        // The caller deletes the change file after the dismount, as the wizard's Cancel does.
+        EXPECT_TRUE(DeleteFileW(change.c_str()));
     }
 }
 
 TEST_F(ImageMountDriver, BadImagesAreRefusedWhenOpened)
 {
-    std::vector<uint8_t> truncated = BuildImage({{"a.txt", "some text"}});
-    truncated.resize(truncated.size() - 4);
-    std::vector<uint8_t> trailing = BuildImage({{"a.txt", "x"}});
-    trailing.push_back('!');
+    const std::vector<uint8_t>& archive = ArchiveOfFat(16);
     const std::string longName(800, 'n');
     struct Case {
         const char* what;
         std::wstring name;
+        const GUID* type;
         std::vector<uint8_t> bytes;  // not written when empty
         const wchar_t* code;
     } cases[] = {
-        {"other magic", L"magic.qim", {'N', 'O', 'T', 'A', 'N', 'I', 'M', 'G', 0}, L"0000000B"},
-        {"empty file", L"empty.qim", {}, L"0000000B"},
-        {"entry past the end", L"truncated.qim", truncated, L"0000000B"},
-        {"bytes after the end entry", L"trailing.qim", trailing, L"0000000B"},
-        {"name leaving the tree", L"parent.qim", BuildImage({{"..\\outside.txt", "x"}}), L"0000000B"},
-        {"name with a drive", L"drive.qim", BuildImage({{"C:x.txt", "x"}}), L"0000000B"},
-        {"missing image", L"missing.qim", {}, L"00000002"},
-        {"path too long for the driver", std::wstring(longName.begin(), longName.end()), {}, L"000000CE"},
+        {"other magic", L"magic.KZF", &GUID_QOR_IMAGE_ARCHIVE,
+         [&] { auto a = archive; a[0] = 'N'; return a; }(), L"0000000B"},
+        {"empty file", L"empty.KZF", &GUID_QOR_IMAGE_ARCHIVE, {}, L"0000000B"},
+        {"archive cut short", L"truncated.KZF", &GUID_QOR_IMAGE_ARCHIVE,
+         std::vector<uint8_t>(archive.begin(), archive.end() - 200), L"0000000B"},
+        {"VHD handed over as an archive", L"disk.KZF", &GUID_QOR_IMAGE_ARCHIVE, VhdOfFat(16), L"0000000B"},
+        {"archive handed over as a VHD", L"volume.vhd", &GUID_QOR_IMAGE_VHD, archive, L"0000000B"},
+        {"passworded archive", L"password.KZF", &GUID_QOR_IMAGE_ARCHIVE,
+         [&] { auto a = archive; a[38] |= 0x02; return a; }(), L"00000032"},
+        {"missing image", L"missing.KZF", &GUID_QOR_IMAGE_ARCHIVE, {}, L"00000002"},
+        {"path too long for the driver", std::wstring(longName.begin(), longName.end()), &GUID_QOR_IMAGE_ARCHIVE, {},
+         L"000000CE"},
     };
     for (const Case& c : cases) {
         const std::wstring image = m_folder + L"\\" + c.name;
-        if (c.name == L"empty.qim") {
+        if (c.name == L"empty.KZF") {
             ASSERT_TRUE(WriteBytes(image, {}));
         } else if (!c.bytes.empty()) {
             ASSERT_TRUE(WriteBytes(image, c.bytes));
         }
         CLogMark mark;
         uint32_t index = 7;
-        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index),
-                  0)
-            << c.what;
+        EXPECT_EQ(MountImage(LogOwner(), image.c_str(), m_letterText, c.type, MountEvent(), &index), 0) << c.what;
         EXPECT_EQ(index, 0u) << c.what;
         const std::wstring log = mark.Since();
         EXPECT_NE(log.find(std::wstring(L"Function QorApiImageOpen() failed, error code ") + c.code + L"."),
@@ -273,12 +302,16 @@ TEST_F(ImageMountDriver, BadImagesAreRefusedWhenOpened)
             EXPECT_EQ(ReadBytes(image), c.bytes) << c.what;
         }
     }
+    // The driver's host is still there.
+    uint32_t value = 0, version = 0;
+    EXPECT_TRUE(QorApiGetVersion(m_controller, &value, &version));
+    EXPECT_EQ(version, QOR_DRIVER_VERSION);
 }
 
 TEST_F(ImageMountDriver, RefusedLettersReleaseTheIndex)
 {
     const std::wstring image = m_folder + L"\\volume.KZF";
-    ASSERT_TRUE(WriteBytes(image, BuildImage({{"a.txt", "a"}})));
+    ASSERT_TRUE(WriteBytes(image, ArchiveOfFat(16)));
     // The shared event stays signalled once a mount has come up; a mount
     // after that must still see its own insert fail.
     HANDLE signalled = CreateEventW(nullptr, TRUE, TRUE, nullptr);
@@ -339,7 +372,7 @@ TEST(ImageMountSlowDriver, MountReturnsWhileTheInsertIsStillHeld)
     std::wstring folder;
     ASSERT_TRUE(CreateTempDirectory(folder));
     const std::wstring image = folder + L"\\volume.KZF";
-    ASSERT_TRUE(WriteBytes(image, BuildImage({{"a.txt", "slow"}})));
+    ASSERT_TRUE(WriteBytes(image, ArchiveOfFat(16)));
     const wchar_t letter = qorbustest::FreeDriveLetter();
     const wchar_t letterText[3] = {letter, L':', 0};
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -348,7 +381,7 @@ TEST(ImageMountSlowDriver, MountReturnsWhileTheInsertIsStillHeld)
     const DWORD start = GetTickCount();
     EXPECT_EQ(MountImage(LogOwner(), image.c_str(), letterText, &GUID_QOR_IMAGE_ARCHIVE, event, &index), 1);
     EXPECT_LT(GetTickCount() - start, 1200u) << "the mount waited for the held request";
-    EXPECT_EQ(ReadText(std::wstring(1, letter) + L":\\a.txt"), "slow");
+    EXPECT_EQ(ReadBytes(std::wstring(1, letter) + L":\\Logs\\E00.log"), FixtureBytes(L"Logs\\E00.log"));
     // The dismount's requests queue behind the held insert.
     uint32_t dismounted = 0;
     EXPECT_EQ(DismountImage(nullptr, letterText, &dismounted), 1);

@@ -5,6 +5,7 @@
 #include "ImageMount.h"
 #include "ProviderFiles.h"
 #include "QorBusTestSupport.h"
+#include "QorImageTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-using qorbustest::BuildImage;
 using qorbustest::CDriverTest;
 using qorbustest::WriteBytes;
 
@@ -111,8 +111,8 @@ protected:
     {
         CDriverTest::SetUp();
         ASSERT_TRUE(CreateTempDirectory(m_folder));
-        m_image = m_folder + L"\\volume.qim";
-        ASSERT_TRUE(WriteBytes(m_image, BuildImage({{"a.txt", "a"}})));
+        m_image = m_folder + L"\\volume.vhd";
+        ASSERT_TRUE(WriteBytes(m_image, qorbusimages::MakeVhd(qorbusimages::FixturePartition(16), 0x06)));
     }
     void TearDown() override
     {

@@ -105,28 +105,6 @@ bool InstallDriver(std::string& error, const std::vector<DriverSetting>& setting
     return true;
 }
 
-std::vector<uint8_t> BuildImage(const std::vector<ImageEntry>& entries)
-{
-    static const char magic[] = "QORIMG1\n";
-    std::vector<uint8_t> image(magic, magic + 8);
-    auto put32 = [&image](uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            image.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    for (const ImageEntry& entry : entries) {
-        image.push_back(entry.isFolder ? 'D' : 'F');
-        image.push_back(static_cast<uint8_t>(entry.name.size()));
-        image.push_back(static_cast<uint8_t>(entry.name.size() >> 8));
-        image.insert(image.end(), entry.name.begin(), entry.name.end());
-        if (!entry.isFolder) {
-            put32(static_cast<uint32_t>(entry.data.size()));
-            image.insert(image.end(), entry.data.begin(), entry.data.end());
-        }
-    }
-    image.push_back(0);
-    return image;
-}
-
 std::vector<uint8_t> ReadBytes(const std::wstring& path)
 {
     std::vector<uint8_t> bytes;

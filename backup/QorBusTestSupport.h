@@ -1,8 +1,8 @@
 #pragma once
 // Helpers of the image-mounting tests: the stand-in driver installed as a
-// kernel service of the Wine prefix and removed again, images in the
-// stand-in's folder-tree format, a closer for the message boxes the
-// procedures show, and the provider log's text.
+// kernel service of the Wine prefix and removed again, a closer for the
+// message boxes the procedures show, and the provider log's text. The images
+// themselves come from the stand-in's own test support (QorImageTestSupport).
 #include "Platform.h"
 
 #include <gtest/gtest.h>
@@ -30,14 +30,6 @@ bool InstallDriver(std::string& error, const std::vector<DriverSetting>& setting
 // Stops and deletes the service; stopping unloads the driver, which takes
 // back every letter it still shows. True when no service is left.
 bool RemoveDriver();
-
-// One entry of an image: a folder (data empty, isFolder) or a file.
-struct ImageEntry {
-    std::string name;
-    std::string data;
-    bool isFolder = false;
-};
-std::vector<uint8_t> BuildImage(const std::vector<ImageEntry>& entries);
 
 std::vector<uint8_t> ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);

@@ -46,8 +46,19 @@ function(vostrel_add_test name)
 endfunction()
 
 # vostrel_add_bench(<name> SOURCES ... [LIBS ...]): built with `all`, never run by ctest.
+# Every benchmark is listed in <build>/benchmarks.txt (one executable a line)
+# for scripts/bench.sh.
 function(vostrel_add_bench name)
     cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${B_SOURCES})
     target_link_libraries(${name} PRIVATE ${B_LIBS})
+    set_property(GLOBAL APPEND PROPERTY VOSTREL_BENCHMARKS ${name}${CMAKE_EXECUTABLE_SUFFIX})
 endfunction()
+
+function(vostrel_write_benchmark_list)
+    get_property(benches GLOBAL PROPERTY VOSTREL_BENCHMARKS)
+    list(JOIN benches "\n" lines)
+    file(WRITE ${CMAKE_BINARY_DIR}/benchmarks.txt.new "${lines}\n")
+    configure_file(${CMAKE_BINARY_DIR}/benchmarks.txt.new ${CMAKE_BINARY_DIR}/benchmarks.txt COPYONLY)
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vostrel_write_benchmark_list)

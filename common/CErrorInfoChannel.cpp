@@ -1,15 +1,13 @@
 #include "Platform.h"
 #include "CErrorInfoChannel.h"
-#include "WineHost.h"
 
 #include <cstring>
-#include <mutex>
 
 namespace common {
-namespace {
 
-// {0E8B6F64-3C27-4F1D-9A5E-71B2C4D80A39}: the extent that carries the error object.
-const GUID kErrorInfoExtent = {0x0e8b6f64, 0x3c27, 0x4f1d, {0x9a, 0x5e, 0x71, 0xb2, 0xc4, 0xd8, 0x0a, 0x39}};
+const GUID CErrorInfoChannel::kExtent = {0x0e8b6f64, 0x3c27, 0x4f1d, {0x9a, 0x5e, 0x71, 0xb2, 0xc4, 0xd8, 0x0a, 0x39}};
+
+namespace {
 
 constexpr DWORD kMagic = 0x31494556; // "VEI1"
 // NDR data representation of the sender: only little-endian ASCII/IEEE is read.
@@ -40,69 +38,6 @@ public:
 
 private:
     BSTR m_value = nullptr;
-};
-
-// The reply of the call that ran last on this thread, between ServerGetSize
-// and ServerFillBuffer (COM asks for the size, then for the bytes).
-thread_local std::vector<BYTE> t_pendingReply;
-
-class CHook final : public IChannelHook {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IChannelHook)) {
-            *ppv = static_cast<IChannelHook*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-    // Requests carry nothing.
-    STDMETHODIMP_(void) ClientGetSize(REFGUID, REFIID, ULONG* dataSize) override { *dataSize = 0; }
-    STDMETHODIMP_(void) ClientFillBuffer(REFGUID, REFIID, ULONG* dataSize, void*) override { *dataSize = 0; }
-
-    STDMETHODIMP_(void) ClientNotify(REFGUID extension, REFIID, ULONG size, void* buffer, DWORD dataRep,
-                                     HRESULT) override
-    {
-        if (!IsEqualGUID(extension, kErrorInfoExtent) || size == 0 || !buffer)
-            return;
-        ComPtr<IErrorInfo> errorInfo;
-        if (SUCCEEDED(CErrorInfoChannel::Decode(buffer, size, dataRep, &errorInfo)))
-            SetErrorInfo(0, errorInfo.Get());
-    }
-
-    STDMETHODIMP_(void) ServerNotify(REFGUID, REFIID, ULONG, void*, DWORD) override {}
-
-    // Wine asks for the size of every reply, with hrFault always S_OK, on the
-    // thread that ran the method: an error object set there is this call's.
-    STDMETHODIMP_(void) ServerGetSize(REFGUID extension, REFIID, HRESULT, ULONG* dataSize) override
-    {
-        *dataSize = 0;
-        t_pendingReply.clear();
-        if (!IsEqualGUID(extension, kErrorInfoExtent))
-            return;
-        ComPtr<IErrorInfo> errorInfo;
-        if (GetErrorInfo(0, &errorInfo) != S_OK || !errorInfo)
-            return;
-        t_pendingReply = CErrorInfoChannel::Encode(errorInfo.Get(), CErrorInfoChannel::kMaxExtentBytes);
-        *dataSize = static_cast<ULONG>(t_pendingReply.size());
-    }
-
-    STDMETHODIMP_(void) ServerFillBuffer(REFGUID, REFIID, ULONG* dataSize, void* buffer, HRESULT) override
-    {
-        if (buffer && !t_pendingReply.empty() && *dataSize >= t_pendingReply.size()) {
-            std::memcpy(buffer, t_pendingReply.data(), t_pendingReply.size());
-            *dataSize = static_cast<ULONG>(t_pendingReply.size());
-        } else {
-            *dataSize = 0;
-        }
-        t_pendingReply.clear();
-    }
 };
 
 } // namespace
@@ -185,19 +120,6 @@ HRESULT CErrorInfoChannel::Decode(const void* data, ULONG size, DWORD dataRep, I
     create->SetHelpFile(helpFile.Get());
     create->SetHelpContext(header.helpContext);
     return create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(errorInfo));
-}
-
-HRESULT CErrorInfoChannel::Install()
-{
-    if (!IsRunningOnWine())
-        return S_FALSE;
-    static std::once_flag once;
-    static HRESULT result = E_FAIL;
-    std::call_once(once, [] {
-        static CHook hook;
-        result = CoRegisterChannelHook(kErrorInfoExtent, &hook);
-    });
-    return result;
 }
 
 } // namespace common

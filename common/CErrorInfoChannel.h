@@ -1,18 +1,15 @@
 #pragma once
-// Carries a server thread's COM error object back to the calling process.
+// The wire form in which a server thread's COM error object travels back to
+// the calling process.
 //
 // Windows returns the error object of a failing cross-process call in the
 // reply; Wine 8 does not, so the client's GetErrorInfo would find nothing and
-// the provider could not read the server's error numbers. On Wine, both
-// processes install a channel hook: after a method ran, the server side takes
-// the thread's error object (GetErrorInfo, which clears it) and writes its
-// GUID, source, description and help fields into an extent of our own in the
-// reply; the client side rebuilds an equal object on the calling thread. A
-// reply without the extent leaves the client's error object alone. On Windows
-// Install does nothing and COM's own transport is used.
-//
-// The hook cannot be removed once registered: install it once per process,
-// after COM is initialised and before the first call crosses.
+// no client could read the server's error numbers. On Wine the proxy/stub
+// library of the contract, which every process that calls or serves the IEse
+// interfaces loads, installs a channel hook that carries the object in an
+// extent of its own in the reply (see the library's ErrorInfoBridge). This is
+// the extent's content: the object's GUID, source, description and help
+// fields, as Encode writes them and Decode rebuilds an equal object.
 #include "Platform.h"
 
 #include <vector>
@@ -21,10 +18,9 @@ namespace common {
 
 class CErrorInfoChannel {
 public:
-    // Registers the hook when running on Wine (S_FALSE elsewhere).
-    static HRESULT Install();
+    // {0E8B6F64-3C27-4F1D-9A5E-71B2C4D80A39}: the extent that carries the object.
+    static const GUID kExtent;
 
-    // The wire form of an error object, exposed for tests.
     static std::vector<BYTE> Encode(IErrorInfo* errorInfo, size_t maxBytes);
     static HRESULT Decode(const void* data, ULONG size, DWORD dataRep, IErrorInfo** errorInfo);
 

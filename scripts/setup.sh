@@ -5,7 +5,7 @@ set -euo pipefail
 
 need=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev
       libz-mingw-w64-dev wine wine32:i386 wine64 xvfb cmake ninja-build googletest
-      tcl dpkg-dev x11-apps libpython3.11-testsuite)
+      tcl dpkg-dev x11-apps libpython3.11-testsuite dosfstools mtools)
 
 missing=()
 for p in "${need[@]}"; do

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 using searchtest::Squeezed;
@@ -151,6 +153,115 @@ TEST_F(RTFToTextTest, FailuresCarryTheTextOfTheStepThatFailed)
 
     // The converter goes on working after each failure.
     EXPECT_EQ(L"still fine", Squeezed(Convert(converter, R"({\rtf1\ansi still fine\par})")));
+}
+
+} // namespace
+
+namespace {
+
+// The text a RichEdit control with no settings but the text limit streams
+// out: created as the converter's own, on this thread, fed the RTF as it is.
+std::wstring PlainControlText(const std::string& rtf)
+{
+    struct Reader {
+        const std::string* rtf;
+        size_t position;
+        static DWORD CALLBACK In(DWORD_PTR cookie, LPBYTE buffer, LONG cb, LONG* pcb)
+        {
+            auto* reader = reinterpret_cast<Reader*>(cookie);
+            const size_t n = std::min(reader->rtf->size() - reader->position, static_cast<size_t>(cb));
+            std::memcpy(buffer, reader->rtf->data() + reader->position, n);
+            reader->position += n;
+            *pcb = static_cast<LONG>(n);
+            return 0;
+        }
+        static DWORD CALLBACK Out(DWORD_PTR cookie, LPBYTE buffer, LONG cb, LONG* pcb)
+        {
+            reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<const char*>(buffer), cb);
+            *pcb = cb;
+            return 0;
+        }
+    };
+    HMODULE richEdit = LoadLibraryW(L"Riched20.dll");
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"RichEdit20W", L"reference", WS_OVERLAPPEDWINDOW | ES_MULTILINE,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    EXPECT_NE(nullptr, window);
+    SendMessageW(window, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    Reader reader{&rtf, 0};
+    EDITSTREAM in{reinterpret_cast<DWORD_PTR>(&reader), 0, &Reader::In};
+    SendMessageW(window, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&in));
+    std::string bytes;
+    EDITSTREAM out{reinterpret_cast<DWORD_PTR>(&bytes), 0, &Reader::Out};
+    SendMessageW(window, EM_STREAMOUT, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&out));
+    DestroyWindow(window);
+    FreeLibrary(richEdit);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+std::string Repeated(const std::string& piece, int times)
+{
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+// The control is set up to skip layout work nobody sees; the text it gives
+// must stay exactly what a control without those settings gives, line ends
+// and table cells included, and never pick up soft line breaks.
+TEST_F(RTFToTextTest, TheTextIsExactlyWhatAPlainControlGives)
+{
+    const std::string longLine = Repeated("a long line that a window of any width would have to wrap ", 60);
+    struct Case {
+        const char* name;
+        std::string rtf;
+    } cases[] = {
+        {"tabs", R"({\rtf1\ansi\deff0 one\tab two\tab\tab three\par})"},
+        {"hex escapes", R"({\rtf1\ansi\ansicpg1252 caf\'e9 cr\'e8me br\'fbl\'e9e\par})"},
+        {"unicode escapes", R"({\rtf1\ansi\uc1 price \u8364? 5, \u8220?quoted\u8221?\par})"},
+        {"CJK", R"({\rtf1\ansi\ansicpg936{\fonttbl{\f0\fnil\fcharset134 SimSun;}}\f0 \'d6\'d0\'ce\'c4 and \u26085?\u26412?\par})"},
+        {"right to left", R"({\rtf1\ansi\uc1 {\rtlch \u1575?\u1604?\u1593?\u1585?\u1576?\u1610?\u1577?} mixed \u1513?\u1500?\u1493?\u1501?\par})"},
+        {"surrogate pair", R"({\rtf1\ansi\uc1 smile \u-10179?\u-8704? end\par})"},
+        {"table",
+         R"({\rtf1\ansi \trowd\cellx1000\cellx2000\pard\intbl A1\cell B1\cell\row )"
+         R"(\trowd\cellx1000\cellx2000\pard\intbl A2\cell B2\cell\row\pard after\par})"},
+        {"long line", R"({\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 )" + longLine + R"(\par next\par})"},
+        {"long formatted paragraph",
+         R"({\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 )" +
+             Repeated(R"(plain words {\b bold words} {\i\ul emphasised} caf\'e9 )", 80) + R"(\par})"},
+        {"line breaks and many paragraphs",
+         R"({\rtf1\ansi first\line second\par\par )" + Repeated(R"(line of a plain mail\par )", 300) + "}"},
+        {"hidden text and fields",
+         R"({\rtf1\ansi shown {\v hidden} {\field{\*\fldinst HYPERLINK "http://example.com"}{\fldrslt link}} end\par})"},
+        {"picture", R"({\rtf1\ansi before {\pict\pngblip\picw10\pich10 )" + Repeated("89504e470d0a1a0a", 200) +
+                        R"(} after\par})"},
+        {"encapsulated plain text",
+         R"({\rtf1\ansi\ansicpg1252\fromtext \fbidis \deff0{\fonttbl{\f0\fswiss Arial;}})"
+         R"({\*\generator Microsoft Exchange Server;}{\*\formatting plain text}\uc1\pard\plain\deftab360 \f0\fs20 )"
+         R"(Hello,\par\par the figures:\tab 12\par Regards\par})"},
+    };
+    RTFToText converter;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring expected = PlainControlText(c.rtf);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(expected, Convert(converter, c.rtf));
+    }
+    // Twice in a row, and after a bigger body, the same text again.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(PlainControlText(cases[0].rtf), Convert(converter, cases[0].rtf));
+}
+
+TEST_F(RTFToTextTest, ALongParagraphComesOutAsOneLine)
+{
+    const std::string line = Repeated("word ", 4000);
+    RTFToText converter;
+    const std::wstring text = Convert(converter, R"({\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 )" + line + R"(\par end})");
+    const size_t lineEnd = text.find_first_of(L"\r\n");
+    ASSERT_NE(std::wstring::npos, lineEnd);
+    EXPECT_EQ(std::wstring(line.begin(), line.end()), text.substr(0, lineEnd)) << "a soft line break inside";
+    EXPECT_EQ(L"end", text.substr(text.find_first_not_of(L"\r\n", lineEnd)));
 }
 
 } // namespace

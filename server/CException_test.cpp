@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -124,6 +126,18 @@ TEST_F(ReportEseErrorTest, ServeComCallTurnsTheExceptionIntoItsHResult)
     HRESULT hr = ServeComCall(IID_IUnknown, []() -> HRESULT { ThrowServerError(kErrColumnMissing, L"no %s", L"x"); });
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), hr);
     EXPECT_EQ(L"2 0 0 message=no x", TakeErrorDescription());
+
+    // Other exceptions never leave the method either.
+    hr = ServeComCall(IID_IUnknown, []() -> HRESULT { throw std::bad_alloc(); });
+    EXPECT_EQ(E_OUTOFMEMORY, hr);
+    EXPECT_EQ(L"0 2 8007000e out of memory", TakeErrorDescription());
+    hr = ServeComCall(IID_IUnknown, []() -> HRESULT {
+        std::vector<char> huge;
+        huge.reserve(huge.max_size() + 1);
+        return S_OK;
+    });
+    EXPECT_EQ(E_FAIL, hr);
+    EXPECT_EQ(0u, TakeErrorDescription().rfind(L"0 0 0 ", 0));
 
     EXPECT_EQ(S_FALSE, ServeComCall(IID_IUnknown, [] { return S_FALSE; }));
     ComPtr<IErrorInfo> none;

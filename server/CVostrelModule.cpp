@@ -1,6 +1,5 @@
 #include "Platform.h"
 #include "CVostrelModule.h"
-#include "CErrorInfoChannel.h"
 #include "CClassFactory.h"
 #include "CRegistrar.h"
 #include "ModuleLock.h"
@@ -121,8 +120,6 @@ CVostrelModule::CVostrelModule() : m_mainThreadId(GetCurrentThreadId())
         // Another apartment mode is acceptable only where the .NET runtime set it.
         m_startupFailed = true;
     }
-    if (m_comInitialized)
-        common::CErrorInfoChannel::Install();
 }
 
 CVostrelModule::~CVostrelModule()
@@ -159,7 +156,9 @@ long CVostrelModule::Unlock()
 {
     long count = InterlockedDecrement(&m_lockCount);
     if (count == 0) {
-        if (m_delayShutdown) {
+        if (m_draining) {
+            PostThreadMessageW(m_mainThreadId, WM_QUIT, 0, 0);
+        } else if (m_delayShutdown) {
             InterlockedExchange(&m_activity, 1);
             SetEvent(m_shutdownEvent);
         } else {
@@ -270,6 +269,28 @@ bool CVostrelModule::StartMonitor()
     return true;
 }
 
+void CVostrelModule::PumpMessages()
+{
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// An activation can reach the class object after the monitor decided to end
+// the process and before the class object is revoked; ending then would take
+// that client's new object with it (its next call fails with
+// RPC_S_CALL_FAILED). Once the class object is revoked no further activation
+// reaches this copy, COM starts a new one, so the objects already handed out
+// are served until their clients release them.
+void CVostrelModule::ServeRemainingObjects()
+{
+    InterlockedExchange(&m_draining, 1);
+    while (InterlockedCompareExchange(&m_lockCount, 0, 0) > 0)
+        PumpMessages();
+}
+
 DWORD WINAPI CVostrelModule::MonitorThread(void* self)
 {
     static_cast<CVostrelModule*>(self)->Monitor();
@@ -315,14 +336,10 @@ HRESULT CVostrelModule::RunServer()
     }
     if (FAILED(hr))
         return hr;
-    if (hr == S_OK) {
-        MSG msg;
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
+    if (hr == S_OK)
+        PumpMessages();
     hr = CoRevokeClassObject(cookie);
+    ServeRemainingObjects();
     if (m_delayShutdown)
         Sleep(kPauseBeforeExitMs);
     return hr;

@@ -43,6 +43,8 @@ private:
     HRESULT RegisterAppId(bool perUser, bool unregister);
     HRESULT RegisterClass(bool perUser, bool unregister);
     HRESULT RegisterTypeLibrary(bool perUser, bool unregister);
+    void PumpMessages();
+    void ServeRemainingObjects();
     bool StartMonitor();
     static DWORD WINAPI MonitorThread(void* self);
     void Monitor();
@@ -53,6 +55,7 @@ private:
     DWORD m_mainThreadId;
     bool m_delayShutdown = true;
     volatile LONG m_activity = 0;
+    volatile LONG m_draining = 0; // class object revoked; the last release ends the loop
     HANDLE m_shutdownEvent = nullptr;
     bool m_comInitialized = false;
     bool m_perUser = false;

@@ -5,6 +5,9 @@
 #include "Platform.h"
 #include "CException.h"
 
+#include <exception>
+#include <new>
+
 // The source every error object of the server names.
 extern const wchar_t kErrorSourceName[];
 
@@ -19,7 +22,10 @@ HRESULT ReportException(REFIID iid, const CException& error);
 
 // The pattern of every COM method that calls into the engines: runs body,
 // which returns the method's HRESULT; a CException becomes an error object
-// under iid and the exception's HRESULT. Only CException is caught.
+// under iid and the exception's HRESULT. No other C++ exception may leave a
+// COM method either (it would end the server): running out of memory is
+// E_OUTOFMEMORY (code 0, source 2), any other standard exception E_FAIL
+// (code 0, source 0, its text), each with its error object.
 template <typename Body>
 HRESULT ServeComCall(REFIID iid, Body&& body)
 {
@@ -28,5 +34,11 @@ HRESULT ServeComCall(REFIID iid, Body&& body)
     } catch (CException& error) {
         ReportException(iid, error);
         return error.GetHResult();
+    } catch (const std::bad_alloc&) {
+        ReportEseError(iid, kErrUnspecified, kSrcHResult, E_OUTOFMEMORY, L"out of memory");
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& error) {
+        ReportEseError(iid, kErrUnspecified, kSrcNone, 0, L"%hs", error.what());
+        return E_FAIL;
     }
 }

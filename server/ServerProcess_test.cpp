@@ -1,7 +1,6 @@
 // The server as COM starts it: launch as a local server, the instance's
 // answers, and the idle shutdown after the client released everything.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "CInterfaceTable.h"
 #include "Vostrel2007.h"
 
@@ -36,7 +35,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
         // Start from no server, so the one seen is this test's.
         if (HANDLE old = OpenServerProcess()) {
             WaitForSingleObject(old, 10000);

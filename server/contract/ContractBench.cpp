@@ -1,8 +1,9 @@
 // Prints the start-up latency of the database server (cold and warm
-// CoCreateInstance) and the cross-process throughput of rows of values of
-// every type through the proxy/stub library.
+// CoCreateInstance) and the cost of a small call, each next to the same on the
+// contract test server (a server with nothing behind it), and the cross-process
+// throughput of rows of values of every type through the proxy/stub library,
+// next to building and freeing the same rows in process.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "ContractSamples.h"
 #include "ContractTestIds.h"
 #include "EseValueMemory.h"
@@ -27,14 +28,49 @@ double NowMs()
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void WaitUntilNoServer()
+void Result(const char* figure, double value, const char* unit, const char* reference, double referenceValue)
+{
+    std::printf("RESULT\t%s\t%.4f\t%s\t%s\t%.4f\t%.2f\n", figure, value, unit, reference, referenceValue,
+                referenceValue > 0 ? value / referenceValue : 0.0);
+}
+
+// Cold and warm creation of a local server's instance and a small call on it.
+struct SServerTimes {
+    double cold = 0, warm = 0, call = 0;
+};
+
+SServerTimes TimeServer(const CLSID& clsid, ComPtr<IEseInstance>& first)
+{
+    SServerTimes times;
+    double start = NowMs();
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
+                                  reinterpret_cast<void**>(first.GetAddressOf()));
+    times.cold = NowMs() - start;
+    if (FAILED(hr))
+        return times;
+    const int warmRuns = 50;
+    start = NowMs();
+    for (int i = 0; i < warmRuns; ++i) {
+        ComPtr<IEseInstance> warm;
+        CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
+                         reinterpret_cast<void**>(warm.GetAddressOf()));
+    }
+    times.warm = (NowMs() - start) / warmRuns;
+    start = NowMs();
+    for (int i = 0; i < 1000; ++i)
+        first->PlayLogFiles(nullptr, 0, nullptr);
+    times.call = (NowMs() - start) / 1000;
+    return times;
+}
+
+void WaitUntilNoServer(const wchar_t* exe)
 {
     for (int i = 0; i < 200; ++i) {
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32W entry = {sizeof entry};
         bool running = false;
         for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-            running = running || lstrcmpiW(entry.szExeFile, L"Vostrel2003.exe") == 0;
+            running = running || lstrcmpiW(entry.szExeFile, exe) == 0;
         CloseHandle(snapshot);
         if (!running)
             return;
@@ -47,42 +83,25 @@ void WaitUntilNoServer()
 int wmain()
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    common::CErrorInfoChannel::Install();
 
-    WaitUntilNoServer();
-    double start = NowMs();
+    WaitUntilNoServer(L"Vostrel2003.exe");
     ComPtr<IEseInstance> first;
-    HRESULT hr = CoCreateInstance(CLSID_X2007EseInstance, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
-                                  reinterpret_cast<void**>(first.GetAddressOf()));
-    double cold = NowMs() - start;
-    if (FAILED(hr)) {
-        std::printf("server could not be started: 0x%08lX\n", static_cast<unsigned long>(hr));
+    SServerTimes server = TimeServer(CLSID_X2007EseInstance, first);
+    if (!first) {
+        std::printf("server could not be started\n");
         return 1;
     }
-    const int warmRuns = 50;
-    start = NowMs();
-    for (int i = 0; i < warmRuns; ++i) {
-        ComPtr<IEseInstance> warm;
-        CoCreateInstance(CLSID_X2007EseInstance, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
-                         reinterpret_cast<void**>(warm.GetAddressOf()));
-    }
-    double warm = (NowMs() - start) / warmRuns;
-    start = NowMs();
-    for (int i = 0; i < 1000; ++i)
-        first->PlayLogFiles(nullptr, 0, nullptr);
-    double call = (NowMs() - start) / 1000;
-    std::printf("CoCreateInstance X2007EseInstance: cold %.1f ms, warm %.2f ms; small call %.3f ms\n", cold, warm,
-                call);
+    std::printf("CoCreateInstance X2007EseInstance: cold %.1f ms, warm %.2f ms; small call %.3f ms\n", server.cold,
+                server.warm, server.call);
     first.Reset();
 
     contract_samples::RegisterTestServer(false);
+    WaitUntilNoServer(L"VostrelContractTestServer.exe");
     ComPtr<IEseInstance> instance;
+    SServerTimes bare = TimeServer(CLSID_ContractTestServer, instance);
     ComPtr<IEseStore> store;
     ComPtr<IEseTable> table;
-    hr = CoCreateInstance(CLSID_ContractTestServer, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
-                          reinterpret_cast<void**>(instance.GetAddressOf()));
-    if (SUCCEEDED(hr))
-        hr = instance->OpenStore(nullptr, nullptr, &store);
+    HRESULT hr = instance ? instance->OpenStore(nullptr, nullptr, &store) : E_FAIL;
     if (SUCCEEDED(hr))
         hr = store->GetFoldersTable(&table);
     if (FAILED(hr)) {
@@ -90,9 +109,18 @@ int wmain()
         contract_samples::RegisterTestServer(true);
         return 1;
     }
+    std::printf("CoCreateInstance contract test server: cold %.1f ms, warm %.2f ms; small call %.3f ms\n", bare.cold,
+                bare.warm, bare.call);
+    Result("database server start, cold CoCreateInstance (vs a server with nothing behind it)", server.cold, "ms",
+           "contract test server, cold", bare.cold);
+    Result("database server, warm CoCreateInstance (vs a server with nothing behind it)", server.warm, "ms",
+           "contract test server, warm", bare.warm);
+    Result("small call IEseInstance::PlayLogFiles across processes (vs a server with nothing behind it)", server.call,
+           "ms", "same call on the contract test server", bare.call);
+
     const int calls = 300;
     unsigned long long values = 0;
-    start = NowMs();
+    double start = NowMs();
     for (int i = 0; i < calls; ++i) {
         ULONG count = 0;
         _SEseRow* rows = nullptr;
@@ -105,6 +133,16 @@ int wmain()
     double seconds = (NowMs() - start) / 1000.0;
     std::printf("GetRows, every value type: %d calls, %llu values in %.2f s: %.0f values/s, %.0f calls/s\n", calls,
                 values, seconds, values / seconds, calls / seconds);
+    // What the server does for those rows, in process: build and free them.
+    start = NowMs();
+    for (int i = 0; i < calls; ++i) {
+        ULONG count = 0;
+        _SEseRow* rows = contract_samples::BuildRows(&count);
+        FreeEseRows(rows, count);
+    }
+    double inProcess = (NowMs() - start) / 1000.0;
+    Result("GetRows of values of every type, 300 calls across processes (cross-process/in-process)", seconds, "s",
+           "building and freeing the same rows in process", inProcess);
     table.Reset();
     store.Reset();
     instance.Reset();

@@ -4,7 +4,6 @@
 // names, streams, error objects) without a database behind it.
 #include "Platform.h"
 #include "CClassFactory.h"
-#include "CErrorInfoChannel.h"
 #include "CSupportErrorInfoFor.h"
 #include "CUnknownImpl.h"
 #include "ComErrors.h"
@@ -338,7 +337,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     common::SetModuleLockHandlers(&Lock, &Unlock);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
-    common::CErrorInfoChannel::Install();
     DWORD cookie = 0;
     HRESULT hr = CoRegisterClassObject(CLSID_ContractTestServer, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
                                        &cookie);

@@ -2,7 +2,6 @@
 // the contract carries, against a test server built on the server's own
 // error reporting.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "ContractSamples.h"
 #include "ContractTestIds.h"
 #include "EseValueMemory.h"
@@ -48,7 +47,6 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
         ASSERT_EQ(S_OK, RegisterTestServer(false));
     }
     static void TearDownTestSuite()

@@ -55,6 +55,16 @@ STDMETHODIMP CEseInstance::Init(ULONG pageSize, LPWSTR pLogPath, LPWSTR pSysPath
 {
     CLock lock(m_lock);
     return ServeComCall(IID_IEseInstance, [&]() -> HRESULT {
+        // Another Init (after a failed one, or again) starts a fresh engine
+        // instance: the one made before is let go, not overwritten, so that
+        // it ends once nothing holds it any more (a store context opened in
+        // it may) and the files it holds are released.
+        if (m_instance->Handle() != NJbFramework::kNoHandle) {
+            CStoreMapLock mapLock;
+            m_instance = NJbFramework::MakeShared<NJbFramework::CInstance>();
+            m_systemPath.clear();
+            CEseStoreContext::RemoveLeftWorkFolders();
+        }
         if (m_instance->GetParameter(kParamDatabasePageSize) != pageSize)
             m_instance->SetParameter(kParamDatabasePageSize, static_cast<JET_API_PTR>(pageSize));
         m_instance->Create();
@@ -102,7 +112,14 @@ STDMETHODIMP CEseInstance::OpenStore(LPWSTR pEdbPath, LPWSTR pLogPath, IEseStore
             std::wstring base = pLogPath ? FindLogBase(pLogPath) : std::wstring();
             if (!edbPath.empty() && !base.empty())
                 copy = ReplayIntoCopy(pLogPath, base, edbPath, WorkRoot(), &workFolder);
-            context.Reset(new CEseStoreContext(m_instance, key, ToAnsi(copy), workFolder));
+            try {
+                context.Reset(new CEseStoreContext(m_instance, key, ToAnsi(copy), workFolder));
+            } catch (...) {
+                // The replayed copy that could not be opened goes too.
+                if (!workFolder.empty())
+                    CEseStoreContext::DiscardWorkFolder(workFolder);
+                throw;
+            }
         } else {
             m_instance = context->Database()->Session()->Instance();
         }

@@ -2,7 +2,6 @@
 // logs, shared store contexts, and bad databases and log folders. Every case
 // checks that the user's files are left exactly as they were.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "EseFixture.h"
 #include "EseValueMemory.h"
 #include "testing/ExchangeFixture.h"
@@ -80,7 +79,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
         m_instance = NewInstance();
         ASSERT_NE(nullptr, m_instance.Get());
     }
@@ -233,6 +231,43 @@ TEST_F(CEseInstanceTest, AForeignLogFileIsReportedAndNothingIsOpened)
     EXPECT_EQ(logsBefore, Snapshot(logs));
 }
 
+TEST_F(CEseInstanceTest, AFailureAfterTheCopyWasMadeLeavesNoCopyBehind)
+{
+    // A log set the engine cannot replay: its generations are damaged.
+    std::string brokenLogs = m_user.Folder("broken-logs");
+    std::string db = m_user.File("priv1.edb");
+    MakeDatabase(db, brokenLogs, true);
+    for (const std::string& name : esefixture::ListFiles(brokenLogs)) {
+        if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".log") == 0)
+            esefixture::WriteFileBytes(brokenLogs + "\\" + name, "not a log file");
+    }
+    // A log set that replays (into another database, which is not there), in
+    // front of a file the engine cannot open: the context fails on the copy.
+    std::string otherLogs = m_user.Folder("other-logs");
+    MakeDatabase(m_user.Folder("other") + "\\other.edb", otherLogs, true);
+    std::string text = m_user.File("text.edb");
+    esefixture::WriteFileBytes(text, "this is not a database\r\n");
+    std::vector<std::string> before = Snapshot(m_user.Path());
+
+    struct Case {
+        const char* what;
+        std::string db, logs;
+    } cases[] = {
+        {"the replay fails", db, brokenLogs},
+        {"the replayed copy does not open", text, otherLogs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ComPtr<IEseStore> store;
+        EXPECT_EQ(E_FAIL, Open(m_instance.Get(), c.db, c.logs, &store));
+        EXPECT_EQ(nullptr, store.Get());
+        std::wstring description = TakeDescription();
+        EXPECT_EQ(0u, description.rfind(L"0 3 fffff", 0)) << description;
+        EXPECT_EQ(0u, ReplayFolders(m_work.Path()));
+    }
+    EXPECT_EQ(before, Snapshot(m_user.Path()));
+}
+
 TEST_F(CEseInstanceTest, BadDatabasesFailWithTheEnginesErrorAndStayUntouched)
 {
     std::string good = m_user.File("good.edb");
@@ -271,6 +306,29 @@ TEST_F(CEseInstanceTest, BadDatabasesFailWithTheEnginesErrorAndStayUntouched)
         EXPECT_NE(std::wstring::npos, description.find(L"message=ESE API function=Jet")) << description;
     }
     EXPECT_EQ(before, Snapshot(m_user.Path()));
+}
+
+TEST_F(CEseInstanceTest, AnotherInitStartsAFreshEngineInstanceAndLetsTheFirstOneGo)
+{
+    std::string logs = m_user.Folder("logs");
+    std::string db = m_user.File("priv1.edb");
+    MakeDatabase(db, logs, true);
+    ComPtr<IEseStore> store;
+    ASSERT_EQ(S_OK, Open(m_instance.Get(), db, logs, &store)) << TakeDescription();
+    store.Reset();
+
+    // Init again, then once with a log folder the engine refuses, then again.
+    std::wstring work = Wide(m_work.Path()) + L"\\";
+    std::wstring missing = Wide(m_work.Path()) + L"\\no such folder\\";
+    EXPECT_EQ(S_OK, m_instance->Init(4096, &work[0], &work[0]));
+    EXPECT_EQ(E_FAIL, m_instance->Init(4096, &missing[0], &work[0]));
+    ASSERT_EQ(S_OK, m_instance->Init(4096, &work[0], &work[0])) << TakeDescription();
+    ASSERT_EQ(S_OK, Open(m_instance.Get(), db, logs, &store)) << TakeDescription();
+    store.Reset();
+
+    // Every engine instance it made has ended: nothing holds a copy.
+    m_instance.Reset();
+    EXPECT_EQ(0u, ReplayFolders(m_work.Path()));
 }
 
 TEST_F(CEseInstanceTest, PlayLogFilesOnlyAnswers)

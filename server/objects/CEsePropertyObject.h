@@ -49,6 +49,8 @@ public:
                 hr = CEseStream::Create(tag, Engine(), ppStream);
             } catch (CException& error) {
                 hr = error.GetHResult();
+            } catch (const std::bad_alloc&) {
+                hr = E_OUTOFMEMORY;
             }
         }
         if (FAILED(hr))

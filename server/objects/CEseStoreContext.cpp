@@ -67,11 +67,15 @@ CEseStoreContext::~CEseStoreContext()
     if (found != StoreMap().end() && found->second == this)
         StoreMap().erase(found);
     m_database.Reset();
-    if (!m_workFolder.empty()) {
-        RemoveFolderTree(m_workFolder);
-        if (Exists(m_workFolder))
-            LeftWorkFolders().push_back(m_workFolder);
-    }
+    if (!m_workFolder.empty())
+        DiscardWorkFolder(m_workFolder);
+}
+
+void CEseStoreContext::DiscardWorkFolder(const std::wstring& folder)
+{
+    RemoveFolderTree(folder);
+    if (Exists(folder))
+        LeftWorkFolders().push_back(folder);
 }
 
 void CEseStoreContext::RemoveLeftWorkFolders()

@@ -47,6 +47,10 @@ public:
     static CEseStoreContext* Find(const std::string& path);
     static CRITICAL_SECTION& MapLock();
 
+    // Removes a working folder; one that the engine still holds a file of
+    // is removed later, with the left ones below. Call with the map lock held.
+    static void DiscardWorkFolder(const std::wstring& folder);
+
     // Working copies the engine still held when their context went (an
     // attached file stays open until its instance ends): removed again when
     // an instance is let go. Call with the map lock held.

@@ -3,7 +3,6 @@
 // folders, messages with computed values, attachments, named properties,
 // streams, and the error descriptions that cross back.
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "EseValueMemory.h"
 #include "ExchangeFixture.h"
 #include "Vostrel2007.h"
@@ -106,7 +105,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_TRUE(SUCCEEDED(common::CErrorInfoChannel::Install()));
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_X2007EseInstance, nullptr, CLSCTX_LOCAL_SERVER, IID_IEseInstance,
                                          reinterpret_cast<void**>(m_instance.GetAddressOf())));
         std::wstring work = Wide(m_work.Path()) + L"\\";

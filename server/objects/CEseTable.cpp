@@ -2,22 +2,12 @@
 #include "objects/CEseTable.h"
 #include "ComErrors.h"
 
-#include <new>
-
 namespace {
 
-// The engine's failures are CException (reported by ServeComCall); running
-// out of memory is answered as such and never escapes the COM method.
 template <typename Body>
 HRESULT ServeTableCall(Body&& body)
 {
-    return ServeComCall(IID_IEseTable, [&]() -> HRESULT {
-        try {
-            return body();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-    });
+    return ServeComCall(IID_IEseTable, body);
 }
 
 } // namespace

@@ -88,10 +88,14 @@ char* CopyString8(const void* data, unsigned long size)
 
 wchar_t* CopyString16(const void* data, unsigned long size)
 {
-    // Whole 16-bit units of the stored bytes, then a terminating zero unit.
-    char* text = static_cast<char*>(TaskAllocZeroed(size + 2));
-    memcpy(text, data, size);
-    return reinterpret_cast<wchar_t*>(text);
+    // Whole 16-bit units of the stored bytes, then a terminating zero unit: a
+    // lone last byte of an odd-length value is no character and is dropped,
+    // so that the zero unit stands aligned inside the block for every reader.
+    size_t units = size / sizeof(wchar_t);
+    auto* text = static_cast<wchar_t*>(TaskAlloc((units + 1) * sizeof(wchar_t)));
+    memcpy(text, data, units * sizeof(wchar_t));
+    text[units] = L'\0';
+    return text;
 }
 
 unsigned char* CopyBytes(const void* data, unsigned long size)

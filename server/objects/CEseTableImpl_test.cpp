@@ -223,7 +223,10 @@ struct SShop {
         typed.msgRow = {Int16("I7F01", 7), Int32("L7F02", 123456), Double("D7F03", 2.5), Bool("B7F04", true),
                         Int64("Q7F05", -5), Int64("T7F06", 0x0123456789ABCDEFLL), Binary("G7F07", GuidBytes(kGuid)),
                         Binary("F7F08", "fixed"), Binary("V7F09", "long"), Binary("X7F0B", "other"),
-                        Binary("F7F30", "abcdef")};
+                        Binary("F7F30", "abcdef"),
+                        // Texts whose stored length is odd: a lone last byte.
+                        Binary("S7F0D", Bytes("a\0b\0c", 5)), Binary("S7F0F", Bytes("d", 1)),
+                        Multi("MS7F0E", {Bytes("x\0y", 3), esefixture::Utf16(L"zz")})};
         this->typed = database.AddMessage(inbox, typed);
 
         SMessage unlinked;
@@ -561,6 +564,41 @@ TEST(RowValues, ConvertEveryStoredType)
         EXPECT_EQ(cases[i].value, Describe(rows.rows[0].m_p_values[i]));
         EXPECT_EQ(Hex(cases[i].valueTag), Hex(rows.rows[0].m_p_values[i].m_tag));
     }
+}
+
+// The units of a text block up to its first zero unit, never reading past the
+// block's allocated size; "<no zero unit>" when the block holds none.
+std::wstring TextWithinBlock(const wchar_t* text)
+{
+    ComPtr<IMalloc> malloc;
+    if (!text || FAILED(CoGetMalloc(1, &malloc)))
+        return L"<no block>";
+    size_t units = malloc->GetSize(const_cast<wchar_t*>(text)) / sizeof(wchar_t);
+    for (size_t i = 0; i < units; ++i) {
+        if (text[i] == L'\0')
+            return std::wstring(text, i);
+    }
+    return L"<no zero unit>";
+}
+
+TEST(RowValues, OddLengthTextsKeepWholeUnitsAndEndInsideTheirBlock)
+{
+    SShop& shop = Shop();
+    Engine engine = shop.InboxJoined();
+    int64_t key = shop.typed;
+    engine->SetKeyValues(1, &key, true);
+    CRows rows;
+    ReadRows(*engine, {0x7F0D001F, 0x7F0F001F, 0x7F0E101F}, rows);
+    ASSERT_EQ(1u, rows.count);
+    const _SEsePropertyValue* values = rows.rows[0].m_p_values;
+    ASSERT_EQ(ESE_PT_STRING16, values[0].m_type);
+    EXPECT_EQ(L"ab", TextWithinBlock(values[0].m_value.m_p_ws));
+    ASSERT_EQ(ESE_PT_STRING16, values[1].m_type);
+    EXPECT_EQ(L"", TextWithinBlock(values[1].m_value.m_p_ws));
+    ASSERT_EQ(ESE_PT_MV_STRING16, values[2].m_type);
+    ASSERT_EQ(2u, values[2].m_value.m_mv_ws.m_count);
+    EXPECT_EQ(L"x", TextWithinBlock(values[2].m_value.m_mv_ws.m_pp_ws[0]));
+    EXPECT_EQ(L"zz", TextWithinBlock(values[2].m_value.m_mv_ws.m_pp_ws[1]));
 }
 
 TEST(RowValues, MultiValuedAndLargeValues)

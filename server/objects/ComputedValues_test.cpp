@@ -4,6 +4,8 @@
 #include "objects/ComputedValues.h"
 #include "EseValueMemory.h"
 #include "objects/CEseStoreContext.h"
+#include "objects/ComputedProperties.h"
+#include "objects/FolderTables.h"
 #include "objects/RootAliasMaps.h"
 
 #include <gtest/gtest.h>
@@ -350,24 +352,73 @@ TEST(ComputedRoot, AliasMapsRewriteParentAndFolderIds)
     EXPECT_EQ(static_cast<long>(0x8004010F), absent[0].m_value.m_err.m_code);
 }
 
+// The nine counters of a mailbox root, in the order of the counter map.
+const ULONG kCounterOrder[] = {0x36170003, 0x66B20003, 0x66B10003, 0x36020003, 0x36030003,
+                               0x66380003, 0x66AD0003, 0x66B00003, 0x66AF0003};
+
 TEST(ComputedRoot, RootRowShowsTheAliasFolderCounters)
 {
     SRootCounters counters = {{11, 12, 13, 14, 15, 16, 17, 18, 19}};
     SetRootCounters(0x5002, counters);
 
+    // The row lists the counter columns backwards, so that a handler that
+    // wrote by position instead of by its counter's tag would be caught.
     CRow row;
     row.Int64(0x67480014, 0x5002);
-    for (ULONG tag : kRootCounterTags)
-        row.Int32(tag, 0);
+    for (size_t i = 9; i-- > 0;)
+        row.Int32(kCounterOrder[i], 0);
     for (auto handler : {ShowRootCounter<0>, ShowRootCounter<1>, ShowRootCounter<2>, ShowRootCounter<3>,
                          ShowRootCounter<4>, ShowRootCounter<5>, ShowRootCounter<6>, ShowRootCounter<7>,
                          ShowRootCounter<8>})
         row.Run(handler);
-    for (unsigned i = 0; i < kRootCounterCount; ++i) {
-        EXPECT_EQ(kRootCounterTags[i], row[i + 1].m_tag);
-        EXPECT_EQ(ESE_PT_INT32, row[i + 1].m_type);
-        EXPECT_EQ(static_cast<long>(11 + i), row[i + 1].m_value.m_i32) << "counter " << i;
+    for (unsigned i = 0; i < 9; ++i) {
+        const _SEsePropertyValue& value = row[9 - i];
+        EXPECT_EQ(kCounterOrder[i], value.m_tag) << "counter " << i;
+        EXPECT_EQ(ESE_PT_INT32, value.m_type);
+        EXPECT_EQ(static_cast<long>(11 + i), value.m_value.m_i32) << "counter " << i;
     }
+}
+
+TEST(ComputedRules, TheRuleTableRunsItsRowsInOrder)
+{
+    using Handler = void (*)(ULONG, _SEsePropertyValue*, const ContextRef&);
+    const struct {
+        ULONG target;
+        ULONG kindMask;
+        std::vector<ULONG> sources;
+        Handler handler;
+    } rows[] = {
+        {0x0037001F, 0x1, {0x003D001F, 0x0E1D001F}, ComputeSubject},
+        {0x0042001F, 0x4, {0x0042001F, 0x67B60102, 0x67B50102, 0x67BD0102}, ComputeSenderName},
+        {0x0065001F, 0x4, {0x0065001F, 0x4031001F}, CopySenderEmailAddress},
+        {0x0064001F, 0x4, {0x0064001F, 0x67B60102}, ComputeSenderAddressType},
+        {0x0C1A001F, 0x4, {0x0C1A001F, 0x0042001F}, CopySentRepresentingName},
+        {0x0C1F001F, 0x4, {0x0C1F001F, 0x0065001F}, CopySentRepresentingAddress},
+        {0x0C1E001F, 0x4, {0x0C1E001F, 0x0064001F}, CopySentRepresentingAddressType},
+        {0x360A000B, 0x2, {0x67480014}, ComputeSubfoldersFlag},
+        {0x67490014, 0x2, {0x67490014}, AliasParentFolderId},
+        {0x36170003, 0x2, {0x67480014, 0x36170003}, ShowRootCounter<0>},
+        {0x66B20003, 0x2, {0x67480014, 0x66B20003}, ShowRootCounter<1>},
+        {0x66B10003, 0x2, {0x67480014, 0x66B10003}, ShowRootCounter<2>},
+        {0x36020003, 0x2, {0x67480014, 0x36020003}, ShowRootCounter<3>},
+        {0x36030003, 0x2, {0x67480014, 0x36030003}, ShowRootCounter<4>},
+        {0x66380003, 0x2, {0x67480014, 0x66380003}, ShowRootCounter<5>},
+        {0x66AD0003, 0x2, {0x67480014, 0x66AD0003}, ShowRootCounter<6>},
+        {0x66B00003, 0x2, {0x67480014, 0x66B00003}, ShowRootCounter<7>},
+        {0x66AF0003, 0x2, {0x67480014, 0x66AF0003}, ShowRootCounter<8>},
+        {0x67480014, 0x1, {0x67480014}, AliasMessageFolderId},
+    };
+    size_t n = 0;
+    for (; g_eseComputedProps[n].handler; ++n) {
+        ASSERT_LT(n, sizeof(rows) / sizeof(rows[0])) << "more rules than expected";
+        const SComputedProperty& rule = g_eseComputedProps[n];
+        SCOPED_TRACE("rule " + std::to_string(n));
+        EXPECT_EQ(rows[n].target, rule.targetTag);
+        EXPECT_EQ(rows[n].kindMask, rule.kindMask);
+        EXPECT_EQ(rows[n].sources, std::vector<ULONG>(rule.sourceTags, rule.sourceTags + rule.sourceCount));
+        EXPECT_TRUE(rows[n].handler == rule.handler);
+    }
+    EXPECT_EQ(sizeof(rows) / sizeof(rows[0]), n);
 }
 
 TEST(ComputedRoot, CountersOfOtherFoldersStayAndNullCountersBecomeNumbers)

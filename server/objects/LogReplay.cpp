@@ -125,30 +125,39 @@ std::wstring FindLogBase(const std::wstring& logFolder)
 std::wstring ReplayIntoCopy(const std::wstring& logFolder, const std::wstring& base, const std::wstring& databasePath,
                             const std::wstring& workRoot, std::wstring* workFolder)
 {
+    workFolder->clear();
     std::wstring folder = FreshFolder(workRoot);
-    *workFolder = folder;
-    std::wstring logs = Join(folder, L"logs");
-    if (!CreateDirectoryW(logs.c_str(), nullptr))
-        ThrowWin32(L"CreateDirectory", logs, L"");
+    std::wstring copy;
+    try {
+        std::wstring logs = Join(folder, L"logs");
+        if (!CreateDirectoryW(logs.c_str(), nullptr))
+            ThrowWin32(L"CreateDirectory", logs, L"");
 
-    size_t slash = databasePath.find_last_of(L"\\/");
-    std::wstring fileName = slash == std::wstring::npos ? databasePath : databasePath.substr(slash + 1);
-    std::wstring copy = Join(folder, fileName);
-    Copy(databasePath, copy);
-    for (const wchar_t* kind : {L"*.log", L"*.chk", L"*.jrs"}) {
-        for (const std::wstring& name : FilesMatching(logFolder, base + kind))
-            Copy(Join(logFolder, name), Join(logs, name));
+        size_t slash = databasePath.find_last_of(L"\\/");
+        std::wstring fileName = slash == std::wstring::npos ? databasePath : databasePath.substr(slash + 1);
+        copy = Join(folder, fileName);
+        Copy(databasePath, copy);
+        for (const wchar_t* kind : {L"*.log", L"*.chk", L"*.jrs"}) {
+            for (const std::wstring& name : FilesMatching(logFolder, base + kind))
+                Copy(Join(logFolder, name), Join(logs, name));
+        }
+
+        NJbFramework::CSharedRef<NJbFramework::CInstance> replay =
+            NJbFramework::MakeShared<NJbFramework::CInstance>();
+        replay->Create();
+        std::string narrowLogs = ToAnsi(logs + L"\\");
+        replay->SetParameter(kParamLogFilePath, narrowLogs.c_str());
+        replay->SetParameter(kParamSystemPath, narrowLogs.c_str());
+        replay->SetParameter(kParamBaseName, ToAnsi(base).c_str());
+        replay->SetParameter(kParamAlternateRecoveryPath, ToAnsi(folder).c_str());
+        replay->Init(kReplayIgnoreMissingDb);
+    } catch (...) {
+        // The temporary instance has ended with the scope above, so nothing
+        // holds the copies any more: a failed replay leaves no copy behind.
+        RemoveFolderTree(folder);
+        throw;
     }
-
-    NJbFramework::CSharedRef<NJbFramework::CInstance> replay = NJbFramework::MakeShared<NJbFramework::CInstance>();
-    replay->Create();
-    std::string narrowLogs = ToAnsi(logs + L"\\");
-    replay->SetParameter(kParamLogFilePath, narrowLogs.c_str());
-    replay->SetParameter(kParamSystemPath, narrowLogs.c_str());
-    replay->SetParameter(kParamBaseName, ToAnsi(base).c_str());
-    replay->SetParameter(kParamAlternateRecoveryPath, ToAnsi(folder).c_str());
-    replay->Init(kReplayIgnoreMissingDb);
-    replay.Reset(); // terminates the temporary instance
+    *workFolder = folder;
     return copy;
 }
 

@@ -17,7 +17,8 @@ std::wstring FindLogBase(const std::wstring& logFolder);
 // Copies the database and the log set of `base` from `logFolder` into a new
 // folder below `workRoot` and replays the logs into the copy with a temporary
 // engine instance. Returns the copied database's path; *workFolder receives
-// the folder, which the caller removes when done with the copy.
+// the folder, which the caller removes when done with the copy. A failure
+// throws and leaves no folder behind (*workFolder stays empty).
 std::wstring ReplayIntoCopy(const std::wstring& logFolder, const std::wstring& base, const std::wstring& databasePath,
                             const std::wstring& workRoot, std::wstring* workFolder);
 

@@ -133,4 +133,31 @@ TEST(ReplayIntoCopy, TheCopyHasTheLoggedRowsAndTheUsersFilesStayAsTheyWere)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(workFolder.c_str()));
 }
 
+TEST(ReplayIntoCopy, AReplayThatFailsLeavesNoCopyBehind)
+{
+    CTempFolder user, work;
+    std::string logs = user.Folder("logs");
+    std::string db = user.File("priv1.edb");
+    MakeDatabaseWithLoggedRows(db, logs);
+    // A generation the engine cannot read.
+    esefixture::WriteFileBytes(logs + "\\E00.log", "not a log file");
+    std::vector<std::string> before = Snapshot(user.Path()), logsBefore = Snapshot(logs);
+
+    std::wstring workFolder = L"unchanged";
+    EXPECT_THROW(ReplayIntoCopy(Wide(logs), L"E00", Wide(db), Wide(work.Path()), &workFolder), CException);
+    EXPECT_EQ(L"", workFolder);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((work.Path() + "\\*").c_str(), &data);
+    size_t entries = 0;
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            entries += std::string(data.cFileName) != "." && std::string(data.cFileName) != "..";
+        while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    EXPECT_EQ(0u, entries) << "the working folder is empty";
+    EXPECT_EQ(before, Snapshot(user.Path()));
+    EXPECT_EQ(logsBefore, Snapshot(logs));
+}
+
 } // namespace

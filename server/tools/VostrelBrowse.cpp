@@ -4,7 +4,6 @@
 //
 //   VostrelBrowse <database.edb> [log folder]
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "EseValueMemory.h"
 #include "Vostrel2007.h"
 
@@ -220,7 +219,6 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "COM could not be initialised\n");
         return 1;
     }
-    common::CErrorInfoChannel::Install();
     int result = Browse(argv[1], argc == 3 ? argv[2] : L"");
     CoUninitialize();
     return result;

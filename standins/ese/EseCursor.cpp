@@ -17,7 +17,7 @@ const IndexDef* CEngine::CurrentIndex(Cursor& cursor) const
     return cursor.table->PrimaryIndex();
 }
 
-const std::vector<IndexEntry>& CEngine::EntriesOf(Cursor& cursor)
+const IndexEntries& CEngine::EntriesOf(Cursor& cursor)
 {
     return cursor.table->Entries(CurrentIndex(cursor));
 }
@@ -32,41 +32,41 @@ bool CEngine::InRange(const Cursor& cursor, const IndexEntry& entry) const
     return cursor.rangeInclusive ? order >= 0 : order > 0;
 }
 
-// The index of the first entry after the cursor's position.
-size_t CEngine::FirstAfter(Cursor& cursor)
+// The first entry after the cursor's position (end: none).
+IndexEntries::const_iterator CEngine::FirstAfter(Cursor& cursor)
 {
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
+    const IndexEntries& entries = EntriesOf(cursor);
     const Position& pos = cursor.position;
     switch (pos.kind) {
     case PosKind::BeforeFirst:
-        return 0;
+        return entries.begin();
     case PosKind::AfterLast:
-        return entries.size();
+        return entries.end();
     case PosKind::OnEntry:
-        return std::upper_bound(entries.begin(), entries.end(), IndexEntry{pos.key, pos.recid}) - entries.begin();
+        return entries.upper_bound(IndexEntry{pos.key, pos.recid});
     case PosKind::Gap:
-        return std::lower_bound(entries.begin(), entries.end(), IndexEntry{pos.key, pos.recid}) - entries.begin();
+        return entries.lower_bound(IndexEntry{pos.key, pos.recid});
     }
-    return entries.size();
+    return entries.end();
 }
 
-// The index of the last entry before the cursor's position (-1: none).
-long CEngine::LastBefore(Cursor& cursor)
+// The last entry before the cursor's position (end: none).
+IndexEntries::const_iterator CEngine::LastBefore(Cursor& cursor)
 {
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
+    const IndexEntries& entries = EntriesOf(cursor);
     const Position& pos = cursor.position;
+    IndexEntries::const_iterator after;
     switch (pos.kind) {
     case PosKind::BeforeFirst:
-        return -1;
+        return entries.end();
     case PosKind::AfterLast:
-        return static_cast<long>(entries.size()) - 1;
-    case PosKind::OnEntry:
-    case PosKind::Gap:
-        return static_cast<long>(
-                   std::lower_bound(entries.begin(), entries.end(), IndexEntry{pos.key, pos.recid}) - entries.begin()) -
-               1;
+        after = entries.end();
+        break;
+    default:
+        after = entries.lower_bound(IndexEntry{pos.key, pos.recid});
+        break;
     }
-    return -1;
+    return after == entries.begin() ? entries.end() : std::prev(after);
 }
 
 void CEngine::PlaceOn(Cursor& cursor, const IndexEntry& entry)
@@ -114,11 +114,11 @@ JET_ERR CEngine::SetCurrentIndex(JET_SESID sesid, JET_TABLEID tableid, const cha
     cursor.indexName = name;
     cursor.rangeActive = false;
     ResetKey(cursor);
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
+    const IndexEntries& entries = EntriesOf(cursor);
     if (entries.empty())
         cursor.position = Position();
     else
-        PlaceOn(cursor, entries.front());
+        PlaceOn(cursor, *entries.begin());
     return JET_errSuccess;
 }
 
@@ -167,12 +167,11 @@ JET_ERR CEngine::Seek(JET_SESID sesid, JET_TABLEID tableid, JET_GRBIT grbit)
     if (!cursor.keyStarted)
         Fail(JET_errKeyNotMade);
     cursor.rangeActive = false;
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
+    const IndexEntries& entries = EntriesOf(cursor);
     const Bytes& key = cursor.key;
-    auto prefixBelow = [&](const IndexEntry& entry) { return ComparePrefix(entry.key, key) < 0; };
-    auto prefixAtMost = [&](const IndexEntry& entry) { return ComparePrefix(entry.key, key) <= 0; };
-    size_t firstNotBelow = std::partition_point(entries.begin(), entries.end(), prefixBelow) - entries.begin();
-    size_t firstAbove = std::partition_point(entries.begin(), entries.end(), prefixAtMost) - entries.begin();
+    // The entries whose key starts with the search key lie between these two.
+    auto firstNotBelow = entries.lower_bound(KeyPrefix{key});
+    auto firstAbove = entries.upper_bound(KeyPrefix{key});
 
     auto notFound = [&]() -> JET_ERR {
         cursor.position.kind = PosKind::Gap;
@@ -183,9 +182,9 @@ JET_ERR CEngine::Seek(JET_SESID sesid, JET_TABLEID tableid, JET_GRBIT grbit)
     JET_GRBIT mode = grbit & (JET_bitSeekEQ | JET_bitSeekLT | JET_bitSeekLE | JET_bitSeekGE | JET_bitSeekGT);
     switch (mode) {
     case JET_bitSeekEQ:
-        if (firstNotBelow >= firstAbove)
+        if (firstNotBelow == firstAbove)
             return notFound();
-        PlaceOn(cursor, entries[firstNotBelow]);
+        PlaceOn(cursor, *firstNotBelow);
         if (grbit & JET_bitSetIndexRange) {
             cursor.rangeActive = true;
             cursor.rangeLimit = key;
@@ -194,24 +193,24 @@ JET_ERR CEngine::Seek(JET_SESID sesid, JET_TABLEID tableid, JET_GRBIT grbit)
         }
         return JET_errSuccess;
     case JET_bitSeekGE:
-        if (firstNotBelow >= entries.size())
+        if (firstNotBelow == entries.end())
             return notFound();
-        PlaceOn(cursor, entries[firstNotBelow]);
-        return firstNotBelow < firstAbove ? JET_errSuccess : JET_wrnSeekNotEqual;
+        PlaceOn(cursor, *firstNotBelow);
+        return firstNotBelow != firstAbove ? JET_errSuccess : JET_wrnSeekNotEqual;
     case JET_bitSeekGT:
-        if (firstAbove >= entries.size())
+        if (firstAbove == entries.end())
             return notFound();
-        PlaceOn(cursor, entries[firstAbove]);
+        PlaceOn(cursor, *firstAbove);
         return JET_errSuccess;
     case JET_bitSeekLE:
-        if (firstAbove == 0)
+        if (firstAbove == entries.begin())
             return notFound();
-        PlaceOn(cursor, entries[firstAbove - 1]);
-        return firstNotBelow < firstAbove ? JET_errSuccess : JET_wrnSeekNotEqual;
+        PlaceOn(cursor, *std::prev(firstAbove));
+        return firstNotBelow != firstAbove ? JET_errSuccess : JET_wrnSeekNotEqual;
     case JET_bitSeekLT:
-        if (firstNotBelow == 0)
+        if (firstNotBelow == entries.begin())
             return notFound();
-        PlaceOn(cursor, entries[firstNotBelow - 1]);
+        PlaceOn(cursor, *std::prev(firstNotBelow));
         return JET_errSuccess;
     default:
         Fail(JET_errInvalidGrbit);
@@ -250,14 +249,14 @@ JET_ERR CEngine::SetIndexRange(JET_SESID sesid, JET_TABLEID tableid, JET_GRBIT g
 JET_ERR CEngine::Move(JET_SESID sesid, JET_TABLEID tableid, long rows, JET_GRBIT grbit)
 {
     Cursor& cursor = CursorOf(sesid, tableid);
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
+    const IndexEntries& entries = EntriesOf(cursor);
     if (rows == static_cast<long>(JET_MoveFirst) || rows == JET_MoveLast) {
         cursor.rangeActive = false;
         if (entries.empty()) {
             cursor.position = Position();
             Fail(JET_errNoCurrentRecord);
         }
-        PlaceOn(cursor, rows == JET_MoveLast ? entries.back() : entries.front());
+        PlaceOn(cursor, rows == JET_MoveLast ? *entries.rbegin() : *entries.begin());
         return JET_errSuccess;
     }
     if (rows == 0) {
@@ -269,38 +268,37 @@ JET_ERR CEngine::Move(JET_SESID sesid, JET_TABLEID tableid, long rows, JET_GRBIT
         Bytes fromKey = cursor.position.kind == PosKind::OnEntry ? cursor.position.key : Bytes();
         bool skipEqual = (grbit & JET_bitMoveKeyNE) && cursor.position.kind == PosKind::OnEntry;
         if (rows > 0) {
-            size_t next = FirstAfter(cursor);
-            while (skipEqual && next < entries.size() && entries[next].key == fromKey)
+            auto next = FirstAfter(cursor);
+            while (skipEqual && next != entries.end() && next->key == fromKey)
                 ++next;
-            if (next >= entries.size() || !InRange(cursor, entries[next])) {
-                if (next >= entries.size()) {
+            if (next == entries.end() || !InRange(cursor, *next)) {
+                if (next == entries.end()) {
                     cursor.position = Position();
                     cursor.position.kind = PosKind::AfterLast;
                 } else {
                     cursor.position.kind = PosKind::Gap;
-                    cursor.position.key = entries[next].key;
-                    cursor.position.recid = entries[next].recid;
+                    cursor.position.key = next->key;
+                    cursor.position.recid = next->recid;
                 }
                 Fail(JET_errNoCurrentRecord);
             }
-            PlaceOn(cursor, entries[next]);
+            PlaceOn(cursor, *next);
         } else {
-            long previous = LastBefore(cursor);
-            while (skipEqual && previous >= 0 && entries[previous].key == fromKey)
-                --previous;
-            if (previous < 0 || !InRange(cursor, entries[previous])) {
-                if (previous + 1 < static_cast<long>(entries.size())) {
-                    cursor.position.kind = PosKind::Gap;
-                    cursor.position.key = entries[previous + 1].key;
-                    cursor.position.recid = entries[previous + 1].recid;
+            auto previous = LastBefore(cursor);
+            while (skipEqual && previous != entries.end() && previous->key == fromKey)
+                previous = previous == entries.begin() ? entries.end() : std::prev(previous);
+            if (previous == entries.end() || !InRange(cursor, *previous)) {
+                auto after = previous == entries.end() ? entries.end() : std::next(previous);
+                if (after == entries.end()) {
+                    cursor.position = Position();
                 } else {
-                    cursor.position = Position();
+                    cursor.position.kind = PosKind::Gap;
+                    cursor.position.key = after->key;
+                    cursor.position.recid = after->recid;
                 }
-                if (previous < 0)
-                    cursor.position = Position();
                 Fail(JET_errNoCurrentRecord);
             }
-            PlaceOn(cursor, entries[previous]);
+            PlaceOn(cursor, *previous);
         }
     }
     return JET_errSuccess;
@@ -311,16 +309,14 @@ JET_ERR CEngine::IndexRecordCount(JET_SESID sesid, JET_TABLEID tableid, unsigned
     Cursor& cursor = CursorOf(sesid, tableid);
     if (!count)
         Fail(JET_errInvalidParameter);
-    const std::vector<IndexEntry>& entries = EntriesOf(cursor);
-    size_t from;
-    if (cursor.position.kind == PosKind::OnEntry) {
-        from = std::lower_bound(entries.begin(), entries.end(),
-                                IndexEntry{cursor.position.key, cursor.position.recid}) - entries.begin();
-    } else {
+    const IndexEntries& entries = EntriesOf(cursor);
+    IndexEntries::const_iterator from;
+    if (cursor.position.kind == PosKind::OnEntry)
+        from = entries.lower_bound(IndexEntry{cursor.position.key, cursor.position.recid});
+    else
         from = FirstAfter(cursor);
-    }
     unsigned long counted = 0;
-    for (size_t i = from; i < entries.size() && InRange(cursor, entries[i]); ++i) {
+    for (auto it = from; it != entries.end() && InRange(cursor, *it); ++it) {
         if (maximum != 0 && counted >= maximum)
             break;
         ++counted;
@@ -593,9 +589,12 @@ JET_ERR CEngine::Update(JET_SESID sesid, JET_TABLEID tableid, void* bookmark, un
             Fail(JET_errRecordPrimaryChanged);
         if (!index.IsUnique())
             continue;
-        for (const IndexEntry& entry : table.Entries(&index)) {
-            if (entry.recid != recid && std::find(keys.begin(), keys.end(), entry.key) != keys.end())
-                Fail(JET_errKeyDuplicate);
+        const IndexEntries& entries = table.Entries(&index);
+        for (const Bytes& key : keys) {
+            for (auto it = entries.lower_bound(IndexEntry{key, 0}); it != entries.end() && it->key == key; ++it) {
+                if (it->recid != recid)
+                    Fail(JET_errKeyDuplicate);
+            }
         }
     }
     Op redo;

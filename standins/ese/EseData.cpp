@@ -59,6 +59,16 @@ bool operator<(const IndexEntry& a, const IndexEntry& b)
     return a.recid < b.recid;
 }
 
+bool EntryOrder::operator()(const IndexEntry& a, const KeyPrefix& b) const
+{
+    return ComparePrefix(a.key, b.key) < 0;
+}
+
+bool EntryOrder::operator()(const KeyPrefix& a, const IndexEntry& b) const
+{
+    return ComparePrefix(b.key, a.key) > 0;
+}
+
 // ---- keys -------------------------------------------------------------------
 
 namespace {
@@ -280,20 +290,58 @@ std::vector<Bytes> CTableData::RecordKeys(const IndexDef* index, uint32_t recid,
     return keys;
 }
 
-const std::vector<IndexEntry>& CTableData::Entries(const IndexDef* index)
+const IndexDef* CTableData::IndexOfCacheName(const std::string& cacheName) const
+{
+    return cacheName.empty() ? nullptr : FindIndex(cacheName);
+}
+
+const IndexEntries& CTableData::Entries(const IndexDef* index)
 {
     std::string cacheName = index ? Lower(index->name) : std::string();
-    auto& cached = m_entryCache[cacheName];
-    if (cached.first == m_version)
-        return cached.second;
-    cached.second.clear();
+    auto cached = m_entryCache.find(cacheName);
+    if (cached != m_entryCache.end())
+        return cached->second;
+    IndexEntries& entries = m_entryCache[cacheName];
     for (const auto& record : records) {
         for (Bytes& key : RecordKeys(index, record.first, record.second))
-            cached.second.push_back(IndexEntry{std::move(key), record.first});
+            entries.insert(entries.end(), IndexEntry{std::move(key), record.first});
     }
-    std::sort(cached.second.begin(), cached.second.end());
-    cached.first = m_version;
-    return cached.second;
+    return entries;
+}
+
+void CTableData::PutRecord(uint32_t recid, Record record)
+{
+    auto existing = records.find(recid);
+    for (auto& cached : m_entryCache) {
+        const IndexDef* index = IndexOfCacheName(cached.first);
+        if (!cached.first.empty() && !index)
+            continue;
+        if (existing != records.end()) {
+            for (Bytes& key : RecordKeys(index, recid, existing->second))
+                cached.second.erase(IndexEntry{std::move(key), recid});
+        }
+        for (Bytes& key : RecordKeys(index, recid, record))
+            cached.second.insert(IndexEntry{std::move(key), recid});
+    }
+    if (existing != records.end())
+        existing->second = std::move(record);
+    else
+        records.emplace(recid, std::move(record));
+}
+
+void CTableData::EraseRecord(uint32_t recid)
+{
+    auto existing = records.find(recid);
+    if (existing == records.end())
+        return;
+    for (auto& cached : m_entryCache) {
+        const IndexDef* index = IndexOfCacheName(cached.first);
+        if (!cached.first.empty() && !index)
+            continue;
+        for (Bytes& key : RecordKeys(index, recid, existing->second))
+            cached.second.erase(IndexEntry{std::move(key), recid});
+    }
+    records.erase(existing);
 }
 
 std::shared_ptr<CTableData> DbImage::FindTable(const std::string& tableName) const
@@ -544,12 +592,12 @@ void ApplyToImage(DbImage& image, const Op& op)
                             table.indexes.end());
         break;
     case OpKind::PutRecord:
-        table.records[op.recid] = ParseRecord(op.data);
+        table.PutRecord(op.recid, ParseRecord(op.data));
         table.nextRecid = std::max(table.nextRecid, op.recid + 1);
-        break;
+        return;
     case OpKind::DeleteRecord:
-        table.records.erase(op.recid);
-        break;
+        table.EraseRecord(op.recid);
+        return;
     case OpKind::DropTable:
         image.tables.erase(found);
         return;

@@ -1032,11 +1032,13 @@ JET_ERR CEngine::GetTableIndexInfo(JET_SESID sesid, JET_TABLEID tableid, const c
 
     unsigned long rows = 0;
     for (const IndexDef* index : indexes) {
-        const std::vector<IndexEntry>& entries = cursor.table->Entries(index);
+        const IndexEntries& entries = cursor.table->Entries(index);
         uint32_t keys = 0;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (i == 0 || entries[i].key != entries[i - 1].key)
+        const Bytes* previous = nullptr;
+        for (const IndexEntry& entry : entries) {
+            if (!previous || entry.key != *previous)
                 ++keys;
+            previous = &entry.key;
         }
         for (size_t segment = 0; segment < index->segments.size(); ++segment) {
             const ColumnDef* column = cursor.table->FindColumn(index->segments[segment].column);

@@ -174,10 +174,10 @@ private:
     JET_TABLEID OpenTempTable(Session& session, std::shared_ptr<CTableData> table);
 
     const IndexDef* CurrentIndex(Cursor& cursor) const;
-    const std::vector<IndexEntry>& EntriesOf(Cursor& cursor);
+    const IndexEntries& EntriesOf(Cursor& cursor);
     bool InRange(const Cursor& cursor, const IndexEntry& entry) const;
-    size_t FirstAfter(Cursor& cursor);
-    long LastBefore(Cursor& cursor);
+    IndexEntries::const_iterator FirstAfter(Cursor& cursor);
+    IndexEntries::const_iterator LastBefore(Cursor& cursor);
     const Record* CurrentRecord(Cursor& cursor, bool fromCopy);
     void PlaceOn(Cursor& cursor, const IndexEntry& entry);
     void ResetKey(Cursor& cursor);

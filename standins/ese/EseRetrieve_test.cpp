@@ -3,6 +3,8 @@
 #include "EseTestSupport.h"
 
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 using esefixture::ColumnSpec;
@@ -330,6 +332,87 @@ TEST(EseWrite, AddColumnCreateIndexAndLongValueUpdates)
     JET_RETINFO from = {sizeof(JET_RETINFO), 6, 1, 0};
     EXPECT_EQ(JET_errSuccess, JetRetrieveColumn(session, table, ids["Blob"], tail, sizeof(tail), &actual, 0, &from));
     EXPECT_EQ("world", std::string(tail, actual));
+    writer.Term();
+}
+
+// An index once read keeps following the table: each step changes records
+// after the entries exist, and the order read through the index afterwards
+// must match what a fresh build would give.
+TEST(EseWrite, IndexesFollowReplacesDeletesAndRollbacks)
+{
+    esefixture::CTempFolder folder;
+    esefixture::CEseWriter writer("");
+    writer.CreateDatabase(folder.File("i.edb"));
+    writer.CreateTable("T", {ColumnSpec{"Id", JET_coltypLong}, ColumnSpec{"Name", JET_coltypText}},
+                       {IndexSpec{"Primary", "+Id", JET_bitIndexPrimary},
+                        IndexSpec{"ByName", "-Name", JET_bitIndexUnique | JET_bitIndexIgnoreNull}});
+    JET_SESID session = writer.Session();
+    JET_TABLEID table = writer.Table("T");
+    JET_COLUMNID idColumn = writer.Column("T", "Id");
+    JET_COLUMNID nameColumn = writer.Column("T", "Name");
+    auto put = [&](unsigned long prep, int32_t id, const char* name) {
+        JET_ERR err = JetPrepareUpdate(session, table, prep);
+        if (err < 0)
+            return err;
+        if (prep == JET_prepInsert)
+            JetSetColumn(session, table, idColumn, &id, sizeof(id), 0, nullptr);
+        JetSetColumn(session, table, nameColumn, name, name ? static_cast<unsigned long>(strlen(name)) : 0, 0,
+                     nullptr);
+        err = JetUpdate(session, table, nullptr, 0, nullptr);
+        if (err < 0)
+            JetPrepareUpdate(session, table, JET_prepCancel);
+        return err;
+    };
+    auto seekId = [&](int32_t id) {
+        JetSetCurrentIndexA(session, table, "Primary");
+        JetMakeKey(session, table, &id, sizeof(id), JET_bitNewKey);
+        return JetSeek(session, table, JET_bitSeekEQ);
+    };
+    // The names through "ByName" (descending), then the ids through "Primary".
+    auto order = [&]() {
+        std::string names;
+        JetSetCurrentIndexA(session, table, "ByName");
+        for (JET_ERR err = JetMove(session, table, JET_MoveFirst, 0); err == JET_errSuccess;
+             err = JetMove(session, table, JET_MoveNext, 0))
+            names += esetest::RetrieveBytes(session, table, nameColumn);
+        names += "|";
+        JetSetCurrentIndexA(session, table, "Primary");
+        for (JET_ERR err = JetMove(session, table, JET_MoveFirst, 0); err == JET_errSuccess;
+             err = JetMove(session, table, JET_MoveNext, 0))
+            names += std::to_string(esetest::RetrieveI64(session, table, idColumn) & 0xFFFFFFFF);
+        return names;
+    };
+    for (int32_t id = 1; id <= 4; ++id)
+        ASSERT_EQ(JET_errSuccess, put(JET_prepInsert, id, std::string(1, static_cast<char>('a' + id - 1)).c_str()));
+    EXPECT_EQ("dcba|1234", order());
+
+    struct Step {
+        const char* what;
+        std::function<JET_ERR()> change;
+        JET_ERR result;
+        const char* expected;
+    } steps[] = {
+        {"a key moves", [&] { seekId(1); return put(JET_prepReplace, 0, "z"); }, JET_errSuccess, "zdcb|1234"},
+        {"a duplicate is refused", [&] { seekId(2); return put(JET_prepReplace, 0, "Z"); }, JET_errKeyDuplicate,
+         "zdcb|1234"},
+        {"a null leaves the index", [&] { seekId(3); return put(JET_prepReplace, 0, nullptr); }, JET_errSuccess,
+         "zdb|1234"},
+        {"a delete", [&] { seekId(4); return JetDelete(session, table); }, JET_errSuccess, "zb|123"},
+        {"a freed key is free", [&] { return put(JET_prepInsert, 9, "d"); }, JET_errSuccess, "zdb|1239"},
+        {"a rolled back insert and change",
+         [&] {
+             JetBeginTransaction(session);
+             put(JET_prepInsert, 5, "m");
+             seekId(2);
+             put(JET_prepReplace, 0, "y");
+             return JetRollback(session, 0);
+         },
+         JET_errSuccess, "zdb|1239"},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(step.result, step.change()) << step.what;
+        EXPECT_EQ(step.expected, order()) << step.what;
+    }
     writer.Term();
 }
 

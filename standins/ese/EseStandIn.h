@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,14 +86,36 @@ struct IndexEntry {
 };
 bool operator<(const IndexEntry& a, const IndexEntry& b);
 
-// A table: schema and records; the entries of each index are built on demand
-// and rebuilt after any change.
+// A search key against which index entries are compared cut to its length:
+// the entries whose key starts with it form one run in key order.
+struct KeyPrefix {
+    const Bytes& key;
+};
+
+// Orders entries by key, then record; against a KeyPrefix, by the entry key's
+// prefix of the search key's length.
+struct EntryOrder {
+    using is_transparent = void;
+    bool operator()(const IndexEntry& a, const IndexEntry& b) const { return a < b; }
+    bool operator()(const IndexEntry& a, const KeyPrefix& b) const;
+    bool operator()(const KeyPrefix& a, const IndexEntry& b) const;
+};
+
+// The entries of one index in key order; a balanced tree, so that a record's
+// change moves only its own entries (O(log n) each).
+using IndexEntries = std::set<IndexEntry, EntryOrder>;
+
+// A table: schema and records. The entries of an index are built on first
+// use and from then on kept up to date record by record; a change of the
+// schema drops them.
 class CTableData {
 public:
     uint32_t id = 0;
     std::string name;
     std::map<JET_COLUMNID, ColumnDef> columns;
     std::vector<IndexDef> indexes;
+    // Read freely; changed only through PutRecord and EraseRecord (or, before
+    // any index is used, directly followed by Changed()).
     std::map<uint32_t, Record> records;
     uint32_t nextRecid = 1;
     bool temporary = false;
@@ -105,15 +128,21 @@ public:
 
     // The entries of an index in key order; null = the clustered order of a
     // table without primary index (by record number).
-    const std::vector<IndexEntry>& Entries(const IndexDef* index);
+    const IndexEntries& Entries(const IndexDef* index);
     // The keys a record has in an index (several for a multi-valued column;
     // none when the index ignores the record's nulls).
     std::vector<Bytes> RecordKeys(const IndexDef* index, uint32_t recid, const Record& record) const;
-    void Changed() { ++m_version; }
+    // Stores or replaces a record, and moves its entries in the built indexes.
+    void PutRecord(uint32_t recid, Record record);
+    void EraseRecord(uint32_t recid);
+    // Columns or indexes changed (or records were set directly): every index
+    // is built again on its next use.
+    void Changed() { m_entryCache.clear(); }
 
 private:
-    uint64_t m_version = 1;
-    std::map<std::string, std::pair<uint64_t, std::vector<IndexEntry>>> m_entryCache;
+    // Built indexes by lower-case name ("" = the clustered order by record).
+    std::map<std::string, IndexEntries> m_entryCache;
+    const IndexDef* IndexOfCacheName(const std::string& cacheName) const;
 };
 
 // The in-memory image of a database.

@@ -6,23 +6,25 @@
  * dword is its status (0 or a Win32 error code) and the IRP itself fails only when a buffer is
  * too small for the request's fixed layout.
  *
- * Image format ("QORIMG1"): a folder tree in one file, so that a test can write an image, mount
- * it and read its files through the drive letter.
- *   8 bytes  "QORIMG1\n"
- *   entries  u8 kind ('D' folder, 'F' file, 0 = end), u16 name length, name (ASCII, a relative
- *            path with '\' between its parts, no ".." part, no ':'), and for 'F' a u32 data
- *            length and the data. A folder comes before the entries inside it.
- *   Anything else (other magic, an entry past the end, a bad name, bytes after the end entry)
- *   is a bad image: the open fails with ERROR_BAD_FORMAT.
+ * Images: a volume of the newer backup-archive format holding one partition (type GUID of an
+ * archive), or a fixed VHD whose MBR names one partition (type GUID of a VHD); the partition holds
+ * a FAT16 or FAT32 file system (qorformat.c reads all of these). An image that is not whole or
+ * not of its kind is refused when it is opened with ERROR_BAD_FORMAT; one that uses what this
+ * stand-in does not present (passwords, volume chains, LZRW3 blocks, dynamic VHDs, other file
+ * systems) with ERROR_NOT_SUPPORTED.
  *
- * The image itself is only ever read. A mounted image is a folder named by the descriptor's
- * change-file path ("<image>.chunk.dat"): the first insert unpacks the image into it, later
- * inserts keep what is there (the changes of earlier mounts) and add only missing entries.
- * Wine's mount manager maps the drive letter to that folder; then the letter's \DosDevices link
- * is pointed at the driver's own volume device, so that \\.\X: answers the volume query while
- * file access through X:\ goes to the folder. Writes land in the folder at once, so a flush has
- * nothing left to write and only checks the index. Paths must be ASCII "X:\..." paths on a drive
- * that Wine's mount manager knows.
+ * Presenting: the image itself is only ever read. An insert copies the image's files into a
+ * folder of the driver's own (the system's temporary folder, "QorBus\<index>"), replays the
+ * change file named in the request over them, and has Wine's mount manager map the drive letter
+ * to that folder; then the letter's \DosDevices link is pointed at the driver's own volume device,
+ * so that \\.\X: answers the volume query while file access through X:\ goes to the folder. A
+ * flush, a remove and a close save what differs between the folder and the image into the change
+ * file (qorfiles.c), so a later mount with the same change file shows every earlier write. Paths
+ * must be ASCII "X:\..." paths on a drive that Wine's mount manager knows.
+ *
+ * Like the platform's mount manager, a mounted letter is recorded under HKLM\SYSTEM\MountedDevices
+ * ("\DosDevices\X:", REG_BINARY UTF-16 "_??_QorBus#ImageDevice#Image<index>&<image file name>#
+ * {volume class}" with its NUL) and the value is removed when the letter goes.
  *
  * Wine runs all dispatch on one thread, so dispatch never blocks: requests other than the
  * version and the volume query are queued and completed in order by one system thread, which
@@ -37,6 +39,9 @@
  *   the companion file that an extra block named at its byte 20 (empty without one).
  */
 #include <ntifs.h>
+
+#include "qorfiles.h"
+#include "qorformat.h"
 
 #define EVENT_TYPE_PTR ((POBJECT_TYPE)ExEventObjectType) /* mingw declares it as a pointer already */
 
@@ -65,7 +70,6 @@
 #define W32_FILE_NOT_FOUND 2
 #define W32_INVALID_HANDLE 6
 #define W32_NOT_ENOUGH_MEMORY 8
-#define W32_BAD_FORMAT 11
 #define W32_NOT_READY 21
 #define W32_ALREADY_ASSIGNED 85
 #define W32_INVALID_PARAMETER 87
@@ -75,11 +79,9 @@
 #define W32_TOO_MANY_IMAGES 1450 /* ERROR_NO_SYSTEM_RESOURCES */
 
 #define MAX_IMAGES 32             /* indices 1..MAX_IMAGES; 0 is never an image */
-#define MAX_IMAGE_BYTES (64u << 20)
 #define PATH_FIELD 1024
 #define OPEN_FIXED_SIZE 2089
 #define ENUM_REPLY_SIZE 4108
-#define POOL_TAG 0x62726F51 /* "Qorb" */
 
 static const GUID kArchiveType = {0xC13D5E8A, 0x47F2, 0x4B69, {0x9A, 0x0C, 0xE8, 0xB4, 0x21, 0x6D, 0x7F, 0x35}};
 static const GUID kVhdType = {0x29A7F4D1, 0x8E63, 0x4C0B, {0xB5, 0xD8, 0x71, 0xC0, 0xE3, 0xF9, 0xA2, 0xB6}};
@@ -95,14 +97,19 @@ typedef struct {
     PKEVENT ready;         /* referenced; may be NULL */
     PDEVICE_OBJECT volume; /* \Device\QorVolX while inserted */
     BOOLEAN mountmgrLetter;
+    BOOLEAN presented;     /* the folder holds the image's files */
+    int kind;              /* QF_IMAGE_ARCHIVE or QF_IMAGE_VHD */
+    VOLUME_FACTS facts;
     char image[PATH_FIELD];
     char change[PATH_FIELD];
     char companion[PATH_FIELD]; /* from an extra block, else empty */
+    char folder[PATH_FIELD];    /* where the image's files are presented */
 } IMAGE;
 
 typedef struct {
     ULONG magic;
     ULONG index;
+    VOLUME_FACTS facts; /* a copy: the dispatch thread reads it while the worker owns the image */
 } VOLUME_EXTENSION;
 #define VOLUME_MAGIC 0x4C4F5651
 
@@ -138,213 +145,6 @@ static NTSTATUS CompleteIrp(PIRP irp, NTSTATUS status, ULONG_PTR information)
 static ULONG GetU32(const UCHAR* p) { ULONG v; RtlCopyMemory(&v, p, 4); return v; }
 static void PutU32(UCHAR* p, ULONG v) { RtlCopyMemory(p, &v, 4); }
 
-static ULONG ToWin32(NTSTATUS status)
-{
-    ULONG code = RtlNtStatusToDosError(status);
-    return code ? code : W32_INVALID_PARAMETER;
-}
-
-static void* Allocate(SIZE_T size)
-{
-    void* p = ExAllocatePoolWithTag(NonPagedPool, size, POOL_TAG);
-    if (p)
-        RtlZeroMemory(p, size);
-    return p;
-}
-
-/* ------------------------------------------------------------------ file access */
-
-/* Opens an ANSI Win32 path ("X:\...") through \??\. */
-static NTSTATUS OpenPath(const char* path, ACCESS_MASK access, ULONG disposition, ULONG options, HANDLE* handle,
-                         ULONG_PTR* information)
-{
-    static const char prefix[] = "\\??\\";
-    SIZE_T length = strlen(path);
-    char* full;
-    ANSI_STRING ansi;
-    UNICODE_STRING name;
-    OBJECT_ATTRIBUTES attributes;
-    IO_STATUS_BLOCK io;
-    NTSTATUS status;
-
-    if (length + sizeof prefix > 0xFFF0)
-        return STATUS_NAME_TOO_LONG;
-    full = Allocate(length + sizeof prefix);
-    if (!full)
-        return STATUS_INSUFFICIENT_RESOURCES;
-    RtlCopyMemory(full, prefix, sizeof prefix - 1);
-    RtlCopyMemory(full + sizeof prefix - 1, path, length + 1);
-    RtlInitAnsiString(&ansi, full);
-    status = RtlAnsiStringToUnicodeString(&name, &ansi, TRUE);
-    ExFreePool(full);
-    if (!NT_SUCCESS(status))
-        return status;
-    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
-    status = ZwCreateFile(handle, access | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL,
-                          FILE_SHARE_READ, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
-    if (information)
-        *information = io.Information;
-    RtlFreeUnicodeString(&name);
-    return status;
-}
-
-/* Reads a whole image into pool memory. */
-static ULONG ReadImage(const char* path, UCHAR** data, ULONG* size)
-{
-    HANDLE file;
-    IO_STATUS_BLOCK io;
-    FILE_STANDARD_INFORMATION info;
-    NTSTATUS status = OpenPath(path, GENERIC_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &file, NULL);
-    ULONG code = 0;
-    if (!NT_SUCCESS(status))
-        return ToWin32(status);
-    status = ZwQueryInformationFile(file, &io, &info, sizeof info, FileStandardInformation);
-    if (!NT_SUCCESS(status)) {
-        code = ToWin32(status);
-    } else if (info.EndOfFile.QuadPart > MAX_IMAGE_BYTES) {
-        code = W32_BAD_FORMAT;
-    } else {
-        *size = (ULONG)info.EndOfFile.QuadPart;
-        *data = Allocate(*size + 1);
-        if (!*data) {
-            code = W32_NOT_ENOUGH_MEMORY;
-        } else if (*size) {
-            LARGE_INTEGER offset;
-            offset.QuadPart = 0;
-            status = ZwReadFile(file, NULL, NULL, NULL, &io, *data, *size, &offset, NULL);
-            if (!NT_SUCCESS(status) || io.Information != *size) {
-                code = NT_SUCCESS(status) ? W32_BAD_FORMAT : ToWin32(status);
-                ExFreePool(*data);
-                *data = NULL;
-            }
-        }
-    }
-    ZwClose(file);
-    return code;
-}
-
-typedef struct {
-    UCHAR kind;
-    const char* name;
-    USHORT nameLength;
-    const UCHAR* data;
-    ULONG dataLength;
-} IMAGE_ENTRY;
-
-static BOOLEAN IsGoodEntryName(const char* name, USHORT length)
-{
-    USHORT i, partStart = 0;
-    if (length == 0 || name[0] == '\\' || name[length - 1] == '\\')
-        return FALSE;
-    for (i = 0; i <= length; i++) {
-        if (i < length) {
-            UCHAR c = (UCHAR)name[i];
-            if (c < 0x20 || c >= 0x7F || c == ':' || c == '/' || c == '*' || c == '?' || c == '"' || c == '<' ||
-                c == '>' || c == '|')
-                return FALSE;
-        }
-        if (i == length || name[i] == '\\') {
-            USHORT partLength = i - partStart;
-            if (partLength == 0 || (partLength == 1 && name[partStart] == '.') ||
-                (partLength == 2 && name[partStart] == '.' && name[partStart + 1] == '.'))
-                return FALSE;
-            partStart = i + 1;
-        }
-    }
-    return TRUE;
-}
-
-/* Walks the entries: with a callback for each, or none only to validate. 0 or a Win32 code. */
-typedef ULONG (*ENTRY_CALLBACK)(const IMAGE_ENTRY* entry, void* context);
-
-static ULONG WalkImage(const UCHAR* data, ULONG size, ENTRY_CALLBACK callback, void* context)
-{
-    static const char magic[8] = {'Q', 'O', 'R', 'I', 'M', 'G', '1', '\n'};
-    ULONG at = sizeof magic;
-    if (size < sizeof magic || RtlCompareMemory(data, magic, sizeof magic) != sizeof magic)
-        return W32_BAD_FORMAT;
-    for (;;) {
-        IMAGE_ENTRY entry;
-        if (at >= size)
-            return W32_BAD_FORMAT;
-        entry.kind = data[at++];
-        if (entry.kind == 0)
-            return at == size ? 0 : W32_BAD_FORMAT;
-        if (entry.kind != 'D' && entry.kind != 'F')
-            return W32_BAD_FORMAT;
-        if (size - at < 2)
-            return W32_BAD_FORMAT;
-        entry.nameLength = (USHORT)(data[at] | (data[at + 1] << 8));
-        at += 2;
-        if (entry.nameLength > size - at || entry.nameLength > 512)
-            return W32_BAD_FORMAT;
-        entry.name = (const char*)data + at;
-        at += entry.nameLength;
-        if (!IsGoodEntryName(entry.name, entry.nameLength))
-            return W32_BAD_FORMAT;
-        entry.data = NULL;
-        entry.dataLength = 0;
-        if (entry.kind == 'F') {
-            if (size - at < 4)
-                return W32_BAD_FORMAT;
-            entry.dataLength = GetU32(data + at);
-            at += 4;
-            if (entry.dataLength > size - at)
-                return W32_BAD_FORMAT;
-            entry.data = data + at;
-            at += entry.dataLength;
-        }
-        if (callback) {
-            ULONG code = callback(&entry, context);
-            if (code)
-                return code;
-        }
-    }
-}
-
-static ULONG UnpackEntry(const IMAGE_ENTRY* entry, void* context)
-{
-    const char* folder = context;
-    SIZE_T folderLength = strlen(folder);
-    char* path = Allocate(folderLength + entry->nameLength + 2);
-    HANDLE handle;
-    ULONG_PTR disposition = 0;
-    NTSTATUS status;
-    ULONG code = 0;
-    if (!path)
-        return W32_NOT_ENOUGH_MEMORY;
-    RtlCopyMemory(path, folder, folderLength);
-    path[folderLength] = '\\';
-    RtlCopyMemory(path + folderLength + 1, entry->name, entry->nameLength);
-    if (entry->kind == 'D') {
-        status = OpenPath(path, FILE_LIST_DIRECTORY, FILE_OPEN_IF, FILE_DIRECTORY_FILE, &handle, NULL);
-        if (NT_SUCCESS(status))
-            ZwClose(handle);
-        else
-            code = ToWin32(status);
-    } else {
-        /* A file that is already there holds the changes of an earlier mount: keep it. */
-        status = OpenPath(path, GENERIC_WRITE, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &handle, &disposition);
-        if (status == STATUS_OBJECT_NAME_COLLISION) {
-            code = 0;
-        } else if (!NT_SUCCESS(status)) {
-            code = ToWin32(status);
-        } else {
-            if (entry->dataLength) {
-                IO_STATUS_BLOCK io;
-                LARGE_INTEGER offset;
-                offset.QuadPart = 0;
-                status = ZwWriteFile(handle, NULL, NULL, NULL, &io, (PVOID)entry->data, entry->dataLength, &offset,
-                                     NULL);
-                if (!NT_SUCCESS(status))
-                    code = ToWin32(status);
-            }
-            ZwClose(handle);
-        }
-    }
-    ExFreePool(path);
-    return code;
-}
 
 /* ------------------------------------------------------------------ drive letters */
 
@@ -469,9 +269,123 @@ static BOOLEAN IsLetterDefined(WCHAR letter)
     return TRUE;
 }
 
-/* Takes the letter back: the volume device and its link, then the mount manager's drive. */
+/* ------------------------------------------------------------------ mounted devices */
+
+/* What the platform's mount manager keeps of every letter it gives a volume; programs find the
+ * volume behind a letter here. Our values are known by their beginning. */
+static const WCHAR kMountedDevicesKey[] = L"\\Registry\\Machine\\SYSTEM\\MountedDevices";
+static const WCHAR kDevicePrefix[] = L"_??_QorBus#ImageDevice#";
+static const WCHAR kVolumeClass[] = L"#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+#define DEVICE_PREFIX_UNITS (sizeof kDevicePrefix / sizeof(WCHAR) - 1)
+
+static HANDLE OpenMountedDevices(void)
+{
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key;
+    RtlInitUnicodeString(&name, kMountedDevicesKey);
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    if (!NT_SUCCESS(ZwCreateKey(&key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                NULL)))
+        return NULL;
+    return key;
+}
+
+static BOOLEAN IsOurDevice(const KEY_VALUE_PARTIAL_INFORMATION* value)
+{
+    return value->Type == REG_BINARY && value->DataLength >= DEVICE_PREFIX_UNITS * sizeof(WCHAR) &&
+           RtlCompareMemory(value->Data, kDevicePrefix, DEVICE_PREFIX_UNITS * sizeof(WCHAR)) ==
+               DEVICE_PREFIX_UNITS * sizeof(WCHAR);
+}
+
+static void MountedDeviceName(WCHAR letter, WCHAR* text, UNICODE_STRING* name)
+{
+    static const WCHAR linkText[] = L"\\DosDevices\\?:";
+    RtlCopyMemory(text, linkText, sizeof linkText);
+    text[12] = letter;
+    RtlInitUnicodeString(name, text);
+}
+
+static void RecordMountedDevice(const IMAGE* image, ULONG index)
+{
+    const char* fileName = image->image;
+    const char* at;
+    WCHAR nameText[20], digits[12];
+    UNICODE_STRING name, file;
+    ANSI_STRING ansi;
+    ULONG digitCount = 0, units, length;
+    WCHAR* data;
+    HANDLE key;
+
+    for (at = image->image; *at; at++)
+        if (*at == '\\')
+            fileName = at + 1;
+    RtlInitAnsiString(&ansi, fileName);
+    if (!NT_SUCCESS(RtlAnsiStringToUnicodeString(&file, &ansi, TRUE)))
+        return;
+    do {
+        digits[digitCount++] = (WCHAR)(L'0' + index % 10);
+        index /= 10;
+    } while (index);
+    units = DEVICE_PREFIX_UNITS + 5 + digitCount + 1 + file.Length / sizeof(WCHAR) +
+            sizeof kVolumeClass / sizeof(WCHAR); /* the class's NUL ends the text */
+    data = Allocate(units * sizeof(WCHAR));
+    key = OpenMountedDevices();
+    if (data && key) {
+        length = 0;
+        RtlCopyMemory(data, kDevicePrefix, DEVICE_PREFIX_UNITS * sizeof(WCHAR));
+        length += DEVICE_PREFIX_UNITS;
+        RtlCopyMemory(data + length, L"Image", 5 * sizeof(WCHAR));
+        length += 5;
+        while (digitCount)
+            data[length++] = digits[--digitCount];
+        data[length++] = L'&';
+        RtlCopyMemory(data + length, file.Buffer, file.Length);
+        length += file.Length / sizeof(WCHAR);
+        RtlCopyMemory(data + length, kVolumeClass, sizeof kVolumeClass);
+        MountedDeviceName(image->letter, nameText, &name);
+        ZwSetValueKey(key, &name, 0, REG_BINARY, data, units * sizeof(WCHAR));
+    }
+    if (key)
+        ZwClose(key);
+    if (data)
+        ExFreePool(data);
+    RtlFreeUnicodeString(&file);
+}
+
+/* Removes the letter's value when it is one of ours. */
+static void ForgetMountedDevice(WCHAR letter)
+{
+    UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof kDevicePrefix];
+    KEY_VALUE_PARTIAL_INFORMATION* value = (KEY_VALUE_PARTIAL_INFORMATION*)buffer;
+    WCHAR nameText[20];
+    UNICODE_STRING name;
+    ULONG size = 0;
+    NTSTATUS status;
+    HANDLE key = OpenMountedDevices();
+    if (!key)
+        return;
+    MountedDeviceName(letter, nameText, &name);
+    status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &size);
+    if ((NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW) && IsOurDevice(value))
+        ZwDeleteValueKey(key, &name);
+    ZwClose(key);
+}
+
+/* Values of letters that a session left behind when it ended without unloading the driver. */
+static void RemoveStaleMountedDevices(void)
+{
+    WCHAR letter;
+    for (letter = L'A'; letter <= L'Z'; letter++)
+        ForgetMountedDevice(letter);
+}
+
+/* Takes the letter back: the volume device and its link, the mounted-device value, the mount
+ * manager's drive, then the folder of the image's files. */
 static void RemoveVolume(IMAGE* image)
 {
+    if (image->letter)
+        ForgetMountedDevice(image->letter);
     if (image->volume) {
         WCHAR device[20], link[20];
         UNICODE_STRING deviceName, linkName;
@@ -483,6 +397,11 @@ static void RemoveVolume(IMAGE* image)
     if (image->mountmgrLetter) {
         DefineLetter(image->letter, NULL);
         image->mountmgrLetter = FALSE;
+    }
+    if (image->presented) {
+        /* Files still open in the folder stay until the next insert of this index or the next start. */
+        DeleteTree(image->folder);
+        image->presented = FALSE;
     }
     image->state &= ~STATE_INSERTED;
     image->mask = 0;
@@ -501,6 +420,7 @@ static ULONG CreateVolume(IMAGE* image, ULONG index)
         return ToWin32(status);
     ((VOLUME_EXTENSION*)volume->DeviceExtension)->magic = VOLUME_MAGIC;
     ((VOLUME_EXTENSION*)volume->DeviceExtension)->index = index;
+    ((VOLUME_EXTENSION*)volume->DeviceExtension)->facts = image->facts;
     volume->Flags |= DO_BUFFERED_IO;
     volume->Flags &= ~DO_DEVICE_INITIALIZING;
     /* The mount manager's link goes to its own device; ours answers the volume query. */
@@ -586,6 +506,58 @@ static void RemoveStaleLetters(void)
     ZwClose(key);
 }
 
+/* ------------------------------------------------------------------ the folders of images */
+
+/* The system's temporary folder holds a folder per image index while it is inserted. */
+static char g_folderRoot[PATH_FIELD] = "C:\\windows\\temp\\QorBus";
+
+static void FindFolderRoot(void)
+{
+    static const char tail[] = "\\temp\\QorBus";
+    UNICODE_STRING name, target;
+    OBJECT_ATTRIBUTES attributes;
+    WCHAR text[200];
+    HANDLE link;
+    ULONG units, i;
+    /* \SystemRoot names the Windows folder ("\??\C:\windows"). */
+    RtlInitUnicodeString(&name, L"\\SystemRoot");
+    InitializeObjectAttributes(&attributes, &name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+    if (!NT_SUCCESS(ZwOpenSymbolicLinkObject(&link, GENERIC_READ, &attributes)))
+        return;
+    target.Buffer = text;
+    target.Length = 0;
+    target.MaximumLength = sizeof text;
+    if (NT_SUCCESS(ZwQuerySymbolicLinkObject(link, &target, NULL))) {
+        units = target.Length / sizeof(WCHAR);
+        if (units > 6 && units < 100 && text[0] == L'\\' && text[1] == L'?' && text[2] == L'?' && text[3] == L'\\' &&
+            text[5] == L':') {
+            for (i = 4; i < units && text[i] < 0x80 && text[i] >= 0x20; i++)
+                g_folderRoot[i - 4] = (char)text[i];
+            if (i == units)
+                RtlCopyMemory(g_folderRoot + units - 4, tail, sizeof tail);
+            else
+                RtlCopyMemory(g_folderRoot, "C:\\windows\\temp\\QorBus", sizeof "C:\\windows\\temp\\QorBus");
+        }
+    }
+    ZwClose(link);
+}
+
+static void FolderOf(ULONG index, char* folder)
+{
+    SIZE_T length = strlen(g_folderRoot);
+    char digits[12];
+    int count = 0;
+    RtlCopyMemory(folder, g_folderRoot, length);
+    folder[length++] = '\\';
+    do {
+        digits[count++] = (char)('0' + index % 10);
+        index /= 10;
+    } while (index);
+    while (count)
+        folder[length++] = digits[--count];
+    folder[length] = 0;
+}
+
 /* ------------------------------------------------------------------ requests (worker thread) */
 
 static IMAGE* ImageAt(ULONG index)
@@ -611,16 +583,19 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
     const UCHAR* descriptor = buffer + 24;
     ULONG extraSize = GetU32(buffer + 2084);
     ULONG index, code;
-    UCHAR* data = NULL;
-    ULONG size = 0;
     IMAGE* image;
     GUID type;
+    int kind;
 
     RtlCopyMemory(&type, buffer + 8, sizeof type);
     /* The request is exactly 2089 + n bytes: a client that sent another size has its layout wrong. */
     if (extraSize != inSize - OPEN_FIXED_SIZE || GetU32(descriptor) != 1)
         return W32_INVALID_PARAMETER;
-    if (!IsEqualGUID(&type, &kArchiveType) && !IsEqualGUID(&type, &kVhdType))
+    if (IsEqualGUID(&type, &kArchiveType))
+        kind = QF_IMAGE_ARCHIVE;
+    else if (IsEqualGUID(&type, &kVhdType))
+        kind = QF_IMAGE_VHD;
+    else
         return W32_INVALID_PARAMETER;
     for (index = 1; index <= MAX_IMAGES && g_images[index].state; index++)
         ;
@@ -630,13 +605,12 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
     RtlZeroMemory(image, sizeof *image);
     if (!CopyField(image->image, descriptor + 4) || !CopyField(image->change, descriptor + 4 + PATH_FIELD))
         return W32_INVALID_PARAMETER;
-    code = ReadImage(image->image, &data, &size);
-    if (!code)
-        code = WalkImage(data, size, NULL, NULL);
-    if (data)
-        ExFreePool(data);
-    if (code)
+    /* Every sector the drive will show, and the change file of earlier mounts, are checked now. */
+    code = CheckImage(image->image, image->change, kind, &image->facts);
+    if (code) {
+        RtlZeroMemory(image, sizeof *image);
         return code;
+    }
     if (extraSize > 20) {
         const char* from = (const char*)buffer + OPEN_FIXED_SIZE - 1 + 20;
         SIZE_T length = strnlen(from, extraSize - 20);
@@ -645,6 +619,8 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
         RtlCopyMemory(image->companion, from, length);
         image->companion[length] = 0;
     }
+    image->kind = kind;
+    FolderOf(index, image->folder);
     image->state = STATE_OPEN;
     image->mode = GetU32(buffer + 4);
     image->ready = *event;
@@ -669,10 +645,7 @@ static ULONG DoInsert(ULONG index, ULONG mask)
     IMAGE* image = ImageAt(index);
     WCHAR letter;
     ULONG code;
-    UCHAR* data = NULL;
-    ULONG size = 0;
     char* unixPath = NULL;
-    HANDLE folder;
     NTSTATUS status;
 
     if (!image)
@@ -686,30 +659,21 @@ static ULONG DoInsert(ULONG index, ULONG mask)
         return W32_ALREADY_ASSIGNED;
 
     /* The image is read again: it may have been replaced since the open. */
-    code = ReadImage(image->image, &data, &size);
-    if (!code)
-        code = WalkImage(data, size, NULL, NULL);
-    if (!code) {
-        status = OpenPath(image->change, FILE_LIST_DIRECTORY, FILE_OPEN_IF, FILE_DIRECTORY_FILE, &folder, NULL);
-        if (NT_SUCCESS(status)) {
-            ZwClose(folder);
-            code = WalkImage(data, size, UnpackEntry, image->change);
-        } else {
-            code = ToWin32(status);
-        }
-    }
-    if (data)
-        ExFreePool(data);
-    if (!code)
-        code = UnixPathOf(image->change, &unixPath);
+    code = PresentImage(image->image, image->change, image->kind, image->folder);
     if (code)
         return code;
+    image->presented = TRUE;
+    code = UnixPathOf(image->folder, &unixPath);
+    if (code) {
+        RemoveVolume(image);
+        return code;
+    }
 
     image->letter = letter;
     status = DefineLetter(letter, unixPath);
     ExFreePool(unixPath);
     if (!NT_SUCCESS(status)) {
-        image->letter = 0;
+        RemoveVolume(image);
         return ToWin32(status);
     }
     image->mountmgrLetter = TRUE;
@@ -721,6 +685,7 @@ static ULONG DoInsert(ULONG index, ULONG mask)
     image->state |= STATE_INSERTED;
     image->mask = mask;
     RecordLetters();
+    RecordMountedDevice(image, index);
     if (image->ready)
         KeSetEvent(image->ready, IO_NO_INCREMENT, FALSE);
     if (g_insertDelay) {
@@ -731,13 +696,28 @@ static ULONG DoInsert(ULONG index, ULONG mask)
     return 0;
 }
 
-static ULONG DoRemove(ULONG index)
+static ULONG DoFlush(ULONG index)
 {
     IMAGE* image = ImageAt(index);
     if (!image)
         return W32_INVALID_PARAMETER;
     if (!(image->state & STATE_INSERTED))
+        return 0; /* nothing was written */
+    return SaveChanges(image->image, image->change, image->kind, image->folder);
+}
+
+/* What was written is saved before the letter goes; when it cannot be, the image stays. */
+static ULONG DoRemove(ULONG index)
+{
+    IMAGE* image = ImageAt(index);
+    ULONG code;
+    if (!image)
+        return W32_INVALID_PARAMETER;
+    if (!(image->state & STATE_INSERTED))
         return W32_NOT_READY;
+    code = DoFlush(index);
+    if (code)
+        return code;
     RemoveVolume(image);
     RecordLetters();
     return 0;
@@ -758,6 +738,11 @@ static ULONG DoClose(ULONG index)
     if (!image)
         return W32_INVALID_PARAMETER;
     /* Closing an image that is still inserted takes its letter back first. */
+    if (image->state & STATE_INSERTED) {
+        ULONG code = DoRemove(index);
+        if (code)
+            return code;
+    }
     ReleaseImage(image);
     return 0;
 }
@@ -825,7 +810,7 @@ static void ProcessRequest(WORK_ITEM* item)
         status = DoClose(GetU32(buffer + 8));
         break;
     case IOCTL_QOR_IMAGE_FLUSH:
-        status = ImageAt(GetU32(buffer + 8)) ? 0 : W32_INVALID_PARAMETER;
+        status = DoFlush(GetU32(buffer + 8));
         break;
     case IOCTL_QOR_ENUM_IMAGES:
         status = DoEnum(buffer, outSize);
@@ -999,37 +984,42 @@ static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp)
     return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
-/* Volume label, serial and file-system name, for callers that ask the volume device. */
+/* Volume label, serial and file-system name of the image's FAT, for callers that ask the volume
+ * device. */
 static NTSTATUS NTAPI DispatchQueryVolume(PDEVICE_OBJECT device, PIRP irp)
 {
-    static const WCHAR label[] = L"QORIMG";
-    static const WCHAR fileSystem[] = L"NTFS";
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     ULONG length = stack->Parameters.QueryVolume.Length;
     UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+    const VOLUME_FACTS* facts;
     if (device == g_controller || !out)
         return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    facts = &((VOLUME_EXTENSION*)device->DeviceExtension)->facts;
     RtlZeroMemory(out, length);
     switch (stack->Parameters.QueryVolume.FsInformationClass) {
     case FileFsVolumeInformation: {
         FILE_FS_VOLUME_INFORMATION* info = (FILE_FS_VOLUME_INFORMATION*)out;
-        ULONG need = FIELD_OFFSET(FILE_FS_VOLUME_INFORMATION, VolumeLabel) + sizeof label - sizeof(WCHAR);
+        ULONG units = (ULONG)strlen(facts->label), i;
+        ULONG need = FIELD_OFFSET(FILE_FS_VOLUME_INFORMATION, VolumeLabel) + units * sizeof(WCHAR);
         if (length < need)
             return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
-        info->VolumeSerialNumber = QOR_DRIVER_VERSION;
-        info->VolumeLabelLength = sizeof label - sizeof(WCHAR);
-        RtlCopyMemory(info->VolumeLabel, label, sizeof label - sizeof(WCHAR));
+        info->VolumeSerialNumber = facts->serial;
+        info->VolumeLabelLength = units * sizeof(WCHAR);
+        for (i = 0; i < units; i++)
+            info->VolumeLabel[i] = (UCHAR)facts->label[i];
         return CompleteIrp(irp, STATUS_SUCCESS, need);
     }
     case FileFsAttributeInformation: {
         FILE_FS_ATTRIBUTE_INFORMATION* info = (FILE_FS_ATTRIBUTE_INFORMATION*)out;
-        ULONG need = FIELD_OFFSET(FILE_FS_ATTRIBUTE_INFORMATION, FileSystemName) + sizeof fileSystem - sizeof(WCHAR);
+        const WCHAR* name = facts->bits == 32 ? L"FAT32" : L"FAT";
+        ULONG bytes = (ULONG)wcslen(name) * sizeof(WCHAR);
+        ULONG need = FIELD_OFFSET(FILE_FS_ATTRIBUTE_INFORMATION, FileSystemName) + bytes;
         if (length < need)
             return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
         info->FileSystemAttributes = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
         info->MaximumComponentNameLength = 255;
-        info->FileSystemNameLength = sizeof fileSystem - sizeof(WCHAR);
-        RtlCopyMemory(info->FileSystemName, fileSystem, sizeof fileSystem - sizeof(WCHAR));
+        info->FileSystemNameLength = bytes;
+        RtlCopyMemory(info->FileSystemName, name, bytes);
         return CompleteIrp(irp, STATUS_SUCCESS, need);
     }
     case FileFsDeviceInformation: {
@@ -1062,10 +1052,13 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver)
         CompleteIrp(item->irp, STATUS_CANCELLED, 0);
         ExFreePool(item);
     }
-    /* A stopped driver leaves no letter behind. */
-    for (index = 1; index <= MAX_IMAGES; index++)
+    /* A stopped driver leaves no letter behind, and keeps what was written where it can. */
+    for (index = 1; index <= MAX_IMAGES; index++) {
+        if (g_images[index].state & STATE_INSERTED)
+            DoFlush(index);
         if (g_images[index].state)
             ReleaseImage(&g_images[index]);
+    }
     IoDeleteSymbolicLink(&g_controllerLink);
     IoDeleteDevice(g_controller);
     if (g_serviceKey.Buffer)
@@ -1086,6 +1079,9 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         }
     }
     RemoveStaleLetters();
+    RemoveStaleMountedDevices();
+    FindFolderRoot();
+    DeleteTree(g_folderRoot); /* the folders of a session that ended without unloading the driver */
     ReadSetting(L"ReportedVersion", &g_reportedVersion);
     ReadSetting(L"InsertDelay", &g_insertDelay);
     if (g_insertDelay > 60000)
