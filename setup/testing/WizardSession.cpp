@@ -45,6 +45,44 @@ void PutString(std::vector<BYTE>& bytes, const std::wstring& text)
 
 } // namespace
 
+CServiceFilesSnapshot::CServiceFilesSnapshot()
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::vector<std::wstring> paths = {std::wstring(system) + L"\\MAPISVC.INF"};
+    wchar_t library[MAX_PATH] = {};
+    if (GetModuleFileNameW(GetModuleHandleW(L"mapi32.dll"), library, MAX_PATH)) {
+        std::wstring beside = library;
+        paths.push_back(beside.substr(0, beside.find_last_of(L'\\') + 1) + L"MAPISVC.INF");
+    }
+    for (const std::wstring& path : paths) {
+        // Whatever the profile API has cached goes to the file first.
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+        SFile file;
+        file.path = path;
+        file.existed = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (file.existed)
+            file.bytes = ReadFileBytes(path);
+        m_files.push_back(file);
+    }
+}
+
+CServiceFilesSnapshot::~CServiceFilesSnapshot()
+{
+    for (const SFile& file : m_files) {
+        WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.path.c_str());
+        if (!file.existed) {
+            DeleteFileW(file.path.c_str());
+            continue;
+        }
+        if (FILE* out = _wfopen(file.path.c_str(), L"wb")) {
+            if (!file.bytes.empty())
+                fwrite(file.bytes.data(), 1, file.bytes.size(), out);
+            fclose(out);
+        }
+    }
+}
+
 HMODULE Kolven32()
 {
     static HMODULE library = LoadLibraryW(L"KOLVEN32.dll");

@@ -16,6 +16,25 @@
 
 namespace wizardtest {
 
+// Keeps MAPI's service files (MAPISVC.INF in the system folder and beside the
+// MAPI library) as they were and puts them back when it goes, so that a test
+// that registers the service leaves the prefix as it found it.
+class CServiceFilesSnapshot {
+public:
+    CServiceFilesSnapshot();
+    ~CServiceFilesSnapshot();
+    CServiceFilesSnapshot(const CServiceFilesSnapshot&) = delete;
+    CServiceFilesSnapshot& operator=(const CServiceFilesSnapshot&) = delete;
+
+private:
+    struct SFile {
+        std::wstring path;
+        bool existed = false;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<SFile> m_files;
+};
+
 // The library, loaded once for the process (it stays loaded as MAPI keeps it).
 HMODULE Kolven32();
 // DllRegisterServer and RegProvider of the library; S_OK when both succeed.

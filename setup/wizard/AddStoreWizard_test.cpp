@@ -142,6 +142,7 @@ class AddStoreWizardTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        s_serviceFiles = new CServiceFilesSnapshot();
         ASSERT_EQ(S_OK, RegisterLibrary(false));
         g_db = new SDatabases();
     }
@@ -149,7 +150,11 @@ protected:
     {
         delete g_db;
         g_db = nullptr;
+        delete s_serviceFiles;
+        s_serviceFiles = nullptr;
     }
+
+    static CServiceFilesSnapshot* s_serviceFiles;
 
     void SetUp() override { ASSERT_TRUE(m_profile.Ready()); }
     void TearDown() override
@@ -255,6 +260,8 @@ protected:
     CScriptLog m_log;
     std::vector<MAPIUID> m_created;
 };
+
+CServiceFilesSnapshot* AddStoreWizardTest::s_serviceFiles = nullptr;
 
 #define EXPECT_SCRIPT_OK() EXPECT_TRUE(m_log.Failures().empty()) << m_log.Joined()
 

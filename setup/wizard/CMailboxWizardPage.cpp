@@ -1,7 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CMailboxWizardPage.h"
 
-#include "CErrorInfoChannel.h"
 #include "CLastError.h"
 #include "CWaitDialog.h"
 #include "ComErrorRaise.h"
@@ -57,15 +56,11 @@ std::wstring WithTrailingBackslash(std::wstring path)
     return path;
 }
 
-// COM on the wizard's thread for the time of one fill; the server's error
-// objects reach this process through the channel hook where COM itself does
-// not carry them.
+// COM on the wizard's thread for the time of one fill (MAPI's caller has
+// normally initialised it already).
 class CComScope {
 public:
-    CComScope() : m_initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    {
-        common::CErrorInfoChannel::Install();
-    }
+    CComScope() : m_initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
     ~CComScope()
     {
         if (m_initialised)
