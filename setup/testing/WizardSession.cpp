@@ -238,14 +238,19 @@ std::vector<std::wstring> CSectionValues::Texts(ULONG tag) const
     return texts;
 }
 
-CMapiProfile::CMapiProfile(const std::wstring& prefix)
+CMapiProfile::CMapiProfile(const std::wstring& prefix, bool exactName)
 {
     m_initialised = SUCCEEDED(MAPIInitialize(nullptr));
     if (!m_initialised || FAILED(MAPIAdminProfiles(0, m_admin.GetAddressOf())))
         return;
     static LONG counter = 0;
-    m_name = prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L"_" +
-             std::to_wstring(InterlockedIncrement(&counter));
+    if (exactName) {
+        m_name = prefix;
+        m_admin->DeleteProfile(W(m_name.c_str()), MAPI_UNICODE);
+    } else {
+        m_name = prefix + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L"_" +
+                 std::to_wstring(InterlockedIncrement(&counter));
+    }
     if (FAILED(m_admin->CreateProfile(W(m_name.c_str()), nullptr, 0, MAPI_UNICODE)))
         return;
     m_admin->AdminServices(W(m_name.c_str()), nullptr, 0, MAPI_UNICODE, m_services.GetAddressOf());
@@ -259,6 +264,11 @@ CMapiProfile::~CMapiProfile()
     m_admin.Reset();
     if (m_initialised)
         MAPIUninitialize();
+}
+
+HRESULT CMapiProfile::SetDefault()
+{
+    return m_admin ? m_admin->SetDefaultProfile(W(m_name.c_str()), MAPI_UNICODE) : E_UNEXPECTED;
 }
 
 HRESULT CMapiProfile::CreateService(ULONG flags)

@@ -74,8 +74,10 @@ private:
 
 class CMapiProfile {
 public:
-    // MAPIInitialize, then a new profile named after prefix.
-    explicit CMapiProfile(const std::wstring& prefix = L"VostrelWizard");
+    // MAPIInitialize, then a new profile named after prefix; with exactName
+    // the profile is named prefix itself, and one of that name made earlier
+    // is deleted first (its services are told).
+    explicit CMapiProfile(const std::wstring& prefix = L"VostrelWizard", bool exactName = false);
     ~CMapiProfile();
     CMapiProfile(const CMapiProfile&) = delete;
     CMapiProfile& operator=(const CMapiProfile&) = delete;
@@ -85,6 +87,8 @@ public:
     IMsgServiceAdmin* Services() const { return m_services.Get(); }
     // Keeps the profile when the object goes (the main job logs on to it).
     void Keep() { m_keep = true; }
+    // Makes it the profile a logon without a name opens.
+    HRESULT SetDefault();
 
     HRESULT CreateService(ULONG flags);
     // The newest service of the profile.
