@@ -774,4 +774,52 @@ TEST_F(AddStoreWizardTest, DeleteOfAnArchiveStoreRemovesTheChangeFiles)
     }
 }
 
+// Reconfiguring an archive store whose drives are gone (after a restart)
+// mounts the database's image again before the database is opened; the
+// mount's failure goes to the log, and the open that follows reports it.
+TEST_F(AddStoreWizardTest, ReconfiguringAnArchiveStoreRemountsItsImageFirst)
+{
+    std::vector<wchar_t> free;
+    for (wchar_t letter = L'Y'; letter > L'D' && free.size() < 2; --letter) {
+        const wchar_t root[] = {letter, L':', L'\\', 0};
+        if (GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR)
+            free.push_back(letter);
+    }
+    ASSERT_EQ(2u, free.size());
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    const std::wstring databaseImage = g_db->logs + L"\\Tuesday-1.KZF";
+    const std::wstring logImage = g_db->logs + L"\\Tuesday-2.KZF";
+    const std::wstring databaseRoot = std::wstring(1, free[0]) + L":\\";
+    CValues values;
+    SetServiceProps(uid, {values.Long(kTagSourceKind, 1), values.Text(kTagDatabasePath, databaseRoot + L"Data\\priv1.edb"),
+                          values.Text(kTagLogPath, std::wstring(1, free[1]) + L":\\Logs"),
+                          values.Text(kTagDatabaseImage, databaseImage), values.Text(kTagLogImage, logImage)});
+    // A reconfiguration with an empty stored selection lists the mailboxes
+    // from the database.
+    ASSERT_TRUE(DeleteFileW(SettingsFilePath(uid).c_str()));
+
+    const std::wstring logFile = SettingsFilePath(uid).substr(0, SettingsFilePath(uid).find_last_of(L'\\')) +
+                                 L"\\KOLWEN32.log";
+    const size_t mark = ReadFileBytes(logFile).size();
+    const HRESULT hr = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        SMessageBox box;
+        ROBOT_CHECK(log, robot.WaitForMessageBox(box, 20000));
+        ROBOT_CHECK(log, box.icon == MB_ICONERROR);
+        ROBOT_CHECK(log, robot.Dismiss(box));
+        ROBOT_CHECK(log, robot.PageId() == kMailboxPage);
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
+    const std::vector<BYTE> bytes = ReadFileBytes(logFile);
+    ASSERT_GT(bytes.size(), mark);
+    const std::wstring added(reinterpret_cast<const wchar_t*>(bytes.data() + mark), (bytes.size() - mark) / 2);
+    EXPECT_NE(std::wstring::npos, added.find(databaseImage + L", " + databaseRoot)) << std::string(added.begin(), added.end());
+    // The log image waits for the database's image to be there.
+    EXPECT_EQ(std::wstring::npos, added.find(logImage));
+}
+
 } // namespace
