@@ -10,8 +10,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 vostrel_build() {
     cmake -S "$top" -B "$build" -G Ninja >/dev/null
-    cmake --build "$build" -- -j"$(nproc)" | grep -v '^\[' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ]
+    # The build's own status decides (a pipe into a filter would hide it
+    # under pipefail); its progress lines are left out of what is shown.
+    local status=0
+    cmake --build "$build" -- -j"$(nproc)" >"$build/build.log" 2>&1 || status=$?
+    grep -v '^\[' "$build/build.log" || true
+    return $status
 }
 
 vostrel_start_session() {

