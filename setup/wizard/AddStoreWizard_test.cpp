@@ -7,6 +7,7 @@
 
 #include "CEntryId.h"
 #include "ExchangeFixture.h"
+#include "ServiceEntry.h"
 #include "WizardSession.h"
 
 #include <mapispi.h>
@@ -695,6 +696,15 @@ TEST_F(AddStoreWizardTest, CancelledCreationWritesEmptyPaths)
     EXPECT_EQ(L"", values.Text(kTagDatabasePath));
     EXPECT_EQ(L"", values.Text(kTagLogPath));
     EXPECT_FALSE(values.Has(kTagSourceKind));
+
+    // Empty paths are no configuration to reopen: the wizard starts afresh.
+    const HRESULT again = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, !robot.IsReadOnly(kDatabasePath) && robot.IsEnabled(kDatabaseBrowse));
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(MAPI_E_USER_CANCEL, again);
 }
 
 // Delete removes the settings file, the identity on both sections and the
@@ -747,8 +757,10 @@ TEST_F(AddStoreWizardTest, DeleteOfAnArchiveStoreRemovesTheChangeFiles)
     }
     ASSERT_EQ(2u, free.size());
     const std::wstring onDatabaseDrive = std::wstring(1, free[0]) + L":\\Logs";
+    // The same drive, its letter written in lower case.
+    const std::wstring onDatabaseDriveLower = std::wstring(1, static_cast<wchar_t>(towlower(free[0]))) + L":\\Logs";
     const std::wstring onOtherDrive = std::wstring(1, free[1]) + L":\\Logs";
-    for (const std::wstring& logs : {onDatabaseDrive, onOtherDrive}) {
+    for (const std::wstring& logs : {onDatabaseDrive, onDatabaseDriveLower, onOtherDrive}) {
         SCOPED_TRACE(std::string(logs.begin(), logs.end()));
         const MAPIUID uid = CreateStore();
         ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
@@ -769,7 +781,7 @@ TEST_F(AddStoreWizardTest, DeleteOfAnArchiveStoreRemovesTheChangeFiles)
                   GetFileAttributesW((databaseImage + L".chunk.dat").c_str()));
         const bool logChangeFileLeft =
             GetFileAttributesW((logImage + L".chunk.dat").c_str()) != INVALID_FILE_ATTRIBUTES;
-        EXPECT_EQ(logs == onDatabaseDrive, logChangeFileLeft);
+        EXPECT_EQ(logs != onOtherDrive, logChangeFileLeft);
         DeleteFileW((logImage + L".chunk.dat").c_str());
     }
 }
@@ -820,6 +832,23 @@ TEST_F(AddStoreWizardTest, ReconfiguringAnArchiveStoreRemountsItsImageFirst)
     EXPECT_NE(std::wstring::npos, added.find(databaseImage + L", " + databaseRoot)) << std::string(added.begin(), added.end());
     // The log image waits for the database's image to be there.
     EXPECT_EQ(std::wstring::npos, added.find(logImage));
+}
+
+// The add-in finds the stores of this provider in a session by their
+// provider UID.
+TEST_F(AddStoreWizardTest, ProfileGuidListNamesTheServicesOfThisProvider)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    ComPtr<IMAPISession> session;
+    ASSERT_EQ(S_OK, MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(m_profile.Name().c_str())), nullptr,
+                                MAPI_UNICODE | MAPI_NEW_SESSION | MAPI_EXTENDED, session.GetAddressOf()));
+    std::vector<MAPIUID> list(1);
+    EXPECT_EQ(1u, setup::GetProfileGuidListFromProfile(session.Get(), list));
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(0, std::memcmp(list[1].ab, uid.ab, sizeof(uid.ab)));
+    EXPECT_EQ(0u, setup::GetProfileGuidListFromProfile(nullptr, list));
+    session->Logoff(0, 0, 0);
 }
 
 } // namespace

@@ -487,6 +487,49 @@ TEST_F(WizardPagesTest, CancelReportsAControllerThatDoesNotOpen)
     EXPECT_EQ(0, result);
 }
 
+// Closing the wizard's window cancels it as the Cancel button does, clean-up
+// included.
+TEST_F(WizardPagesTest, ClosingTheWindowCleansUpAsCancelDoes)
+{
+    CWizardData data;
+    const INT_PTR result = Run(data, DevicePresent, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        PostMessageW(robot.Sheet(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        ExpectMessage(robot, log, ui::FormatResource(334, L"QorApiControllerOpen()", 0xE0000010u), MB_ICONERROR);
+        ROBOT_CHECK(log, robot.WaitForSheetGone(10000));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(0, result);
+}
+
+// The archive folder's browser fills its field with one trailing backslash.
+TEST_F(WizardPagesTest, ArchiveFolderBrowser)
+{
+    CScratch scratch;
+    const std::wstring monday = scratch.Folder(L"Monday");
+    CWizardData data;
+    Run(data, DevicePresent, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Click(219));
+        ROBOT_CHECK(log, robot.Click(222));
+        HWND picker = nullptr;
+        for (int i = 0; i < 500 && !(picker = robot.FindOtherDialog()); ++i)
+            Sleep(10);
+        ROBOT_CHECK(log, picker != nullptr);
+        if (!picker)
+            return;
+        SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(monday.c_str()));
+        robot.Settle();
+        PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
+        for (int i = 0; i < 500 && IsWindow(picker); ++i)
+            Sleep(10);
+        robot.Settle();
+        ROBOT_CHECK(log, robot.Text(221) == monday + L"\\");
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+}
+
 // A page whose handlers fail: the failure is caught at the window
 // procedure, Next stays on the page, and the wizard goes on working.
 class CFailingPage : public ui::CPropertyPageImpl<CFailingPage> {
