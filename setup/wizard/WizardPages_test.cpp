@@ -87,6 +87,24 @@ private:
     std::vector<std::wstring> m_files;
 };
 
+// Selects a folder in the shell's folder browser as a click in its tree
+// does; true once the browser's edit box names the folder.
+bool PickFolder(CWizardRobot& robot, HWND browser, const std::wstring& folder)
+{
+    const std::wstring name = folder.substr(folder.find_last_of(L'\\') + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+        robot.Settle();
+        wchar_t shown[MAX_PATH] = {};
+        if (HWND edit = FindWindowExW(browser, nullptr, L"Edit", nullptr))
+            GetWindowTextW(edit, shown, MAX_PATH);
+        if (name == shown)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 class WizardPagesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { OleInitialize(nullptr); }
@@ -367,9 +385,8 @@ TEST_F(WizardPagesTest, FolderBrowserFillsTheLogField)
         ROBOT_CHECK(log, picker != nullptr);
         if (!picker)
             return;
-        // The folder picked in the browser's tree.
-        SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(logs.c_str()));
-        robot.Settle();
+        // The folder picked in the browser's tree, once the tree is there.
+        ROBOT_CHECK(log, PickFolder(robot, picker, logs));
         PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
         for (int i = 0; i < 500 && IsWindow(picker); ++i)
             Sleep(10);
@@ -518,8 +535,7 @@ TEST_F(WizardPagesTest, ArchiveFolderBrowser)
         ROBOT_CHECK(log, picker != nullptr);
         if (!picker)
             return;
-        SendMessageW(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(monday.c_str()));
-        robot.Settle();
+        ROBOT_CHECK(log, PickFolder(robot, picker, monday));
         PostMessageW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0);
         for (int i = 0; i < 500 && IsWindow(picker); ++i)
             Sleep(10);
