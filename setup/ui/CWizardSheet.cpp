@@ -13,6 +13,23 @@ constexpr UINT_PTR kSubclassId = 0x56574953; // "SIWV"
 // context of its own.
 thread_local CWizardSheet* t_starting = nullptr;
 
+// A bitmap of the module's resources, deleted with the object.
+struct CBitmap {
+    explicit CBitmap(UINT id)
+        : handle(static_cast<HBITMAP>(
+              LoadImageW(ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)))
+    {
+    }
+    ~CBitmap()
+    {
+        if (handle)
+            DeleteObject(handle);
+    }
+    CBitmap(const CBitmap&) = delete;
+    CBitmap& operator=(const CBitmap&) = delete;
+    HBITMAP handle;
+};
+
 } // namespace
 
 CWizardSheet::CWizardSheet(std::wstring caption, UINT headerBitmap, UINT watermarkBitmap)
@@ -57,8 +74,18 @@ INT_PTR CWizardSheet::DoModal(HWND owner)
     header.nStartPage = 0;
     header.phpage = handles.data();
     header.pfnCallback = SheetCallback;
-    header.pszbmWatermark = MAKEINTRESOURCEW(m_watermarkBitmap);
-    header.pszbmHeader = MAKEINTRESOURCEW(m_headerBitmap);
+    // The sheet's pictures are loaded here and handed over as bitmaps; the
+    // sheet is done with them once PropertySheetW returns.
+    CBitmap watermark(m_watermarkBitmap);
+    CBitmap headerPicture(m_headerBitmap);
+    if (watermark.handle) {
+        header.dwFlags |= PSH_USEHBMWATERMARK;
+        header.hbmWatermark = watermark.handle;
+    }
+    if (headerPicture.handle) {
+        header.dwFlags |= PSH_USEHBMHEADER;
+        header.hbmHeader = headerPicture.handle;
+    }
 
     CWizardSheet* outer = t_starting;
     t_starting = this;
