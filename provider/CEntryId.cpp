@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
+#include "ProviderMemory.h"
 
 #include <cstring>
 
@@ -48,13 +49,14 @@ HRESULT CEntryId::WrapStoreEntryId(LPVOID lpParent, SBinary& out) const
     if (FAILED(hr))
         return hr;
     LPVOID copy = nullptr;
-    hr = MAPIAllocateMore(cbWrapped, lpParent, &copy);
+    hr = ProviderAllocateMore(cbWrapped, lpParent, &copy);
     if (SUCCEEDED(hr)) {
         std::memcpy(copy, wrapped, cbWrapped);
         out.cb = cbWrapped;
         out.lpb = static_cast<LPBYTE>(copy);
         hr = S_OK;
     }
+    // MAPI made the wrapped copy with its own allocator.
     MAPIFreeBuffer(wrapped);
     return hr;
 }

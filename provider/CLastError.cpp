@@ -2,6 +2,7 @@
 #include "CLastError.h"
 #include "MapiStrings.h"
 #include "ProviderLog.h"
+#include "ProviderMemory.h"
 #include "ResourceStrings.h"
 
 #include <cstring>
@@ -66,7 +67,7 @@ HRESULT CLastError::GetMapiError(ULONG ulFlags, LPMAPIERROR* lppMAPIError) const
         return MAPI_E_INVALID_PARAMETER;
     *lppMAPIError = nullptr;
     LPVOID block = nullptr;
-    HRESULT hr = MAPIAllocateBuffer(sizeof(MAPIERROR), &block);
+    HRESULT hr = ProviderAllocateBuffer(sizeof(MAPIERROR), &block);
     if (FAILED(hr))
         return hr;
     auto* result = static_cast<LPMAPIERROR>(block);
@@ -77,7 +78,7 @@ HRESULT CLastError::GetMapiError(ULONG ulFlags, LPMAPIERROR* lppMAPIError) const
     if (SUCCEEDED(hr))
         hr = MapiDupString(LoadResString(kIdsComponentName).c_str(), result, &component);
     if (FAILED(hr)) {
-        MAPIFreeBuffer(result);
+        ProviderFreeBuffer(result);
         return hr;
     }
     result->ulVersion = 0;

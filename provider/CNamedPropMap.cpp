@@ -1,11 +1,11 @@
 #include "ProviderPlatform.h"
 #include "CNamedPropMap.h"
-#include "CInterfaceTable.h"
 #include "ComErrorRaise.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
 #include "MapiPtr.h"
 #include "MapiStrings.h"
+#include "ServerInterfaces.h"
 
 #include <algorithm>
 #include <cstring>
@@ -63,8 +63,9 @@ ULONG RowId(const SRow& row)
 
 HRESULT CreateMapTable(ComPtr<ITableData>& data)
 {
-    return CreateTable(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, nullptr, TBLTYPE_DYNAMIC,
-                       kPrNamedPropId, Columns(), data.GetAddressOf());
+    const SMapiMemory memory = ProviderMapiMemory();
+    return CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
+                       TBLTYPE_DYNAMIC, kPrNamedPropId, Columns(), data.GetAddressOf());
 }
 
 HRESULT OpenView(ITableData* data, ComPtr<IMAPITable>& view)
@@ -76,7 +77,7 @@ HRESULT MakeNameId(const SRow& row, LPVOID parent, LPMAPINAMEID* out)
 {
     *out = nullptr;
     LPVOID block = nullptr;
-    HRESULT hr = MAPIAllocateMore(sizeof(MAPINAMEID), parent, &block);
+    HRESULT hr = ProviderAllocateMore(sizeof(MAPINAMEID), parent, &block);
     if (FAILED(hr))
         return hr;
     auto* name = static_cast<LPMAPINAMEID>(block);
@@ -148,14 +149,12 @@ HRESULT CNamedPropMap::CreateEmpty()
 
 HRESULT CNamedPropMap::LoadFromStore(DWORD storeCookie)
 {
-    ComPtr<IGlobalInterfaceTable> git;
-    HRESULT hr = common::CreateGlobalInterfaceTable(&git);
-    if (FAILED(hr))
-        return hr;
     ComPtr<IEseStore> store;
-    hr = git->GetInterfaceFromGlobal(storeCookie, IID_IEseStore, reinterpret_cast<void**>(store.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
+    try {
+        store = FetchServer<IEseStore>(storeCookie);
+    } catch (const _com_error& error) {
+        return error.Error();
+    }
     return LoadFromServer(store.Get());
 }
 

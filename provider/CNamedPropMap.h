@@ -29,7 +29,7 @@ public:
     HRESULT CreateEmpty();
 
     // Reads the server store's named-property table into the map; the store
-    // is fetched from the Global Interface Table by its cookie. A failing
+    // is fetched from the module's interface table by its cookie. A failing
     // server call raises _com_error (with the interface that failed); other
     // failures are returned. On any failure the map stays as it was.
     HRESULT LoadFromStore(DWORD storeCookie);

@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "EseValueConversion.h"
+#include "ProviderMemory.h"
 
 #include <cstring>
 #include <cwchar>
@@ -179,7 +180,7 @@ HRESULT MapiCopyBytes(LPVOID parent, ULONG size, const void* src, LPVOID* out)
     if (size && !src)
         return E_INVALIDARG;
     LPVOID block = nullptr;
-    const HRESULT hr = MAPIAllocateMore(size, parent, &block);
+    const HRESULT hr = ProviderAllocateMore(size, parent, &block);
     if (FAILED(hr))
         return hr;
     if (size)

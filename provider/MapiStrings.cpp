@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "MapiStrings.h"
+#include "ProviderMemory.h"
 
 #include <cstring>
 #include <cwchar>
@@ -13,7 +14,7 @@ HRESULT MapiDupString(const wchar_t* text, LPVOID parent, LPWSTR* out)
         return S_OK;
     const size_t units = wcslen(text) + 1;
     LPVOID copy = nullptr;
-    const HRESULT hr = MAPIAllocateMore(static_cast<ULONG>(units * sizeof(wchar_t)), parent, &copy);
+    const HRESULT hr = ProviderAllocateMore(static_cast<ULONG>(units * sizeof(wchar_t)), parent, &copy);
     if (FAILED(hr))
         return hr;
     std::memcpy(copy, text, units * sizeof(wchar_t));

@@ -1,6 +1,5 @@
 #include "ProviderPlatform.h"
 #include "NamedPropRequests.h"
-#include "CLastError.h"
 #include "CNamedPropMap.h"
 #include "ComErrorRaise.h"
 #include "EseValueConversion.h"
@@ -12,12 +11,9 @@
 
 namespace {
 
-HRESULT RecordServerFailure(const char* methodName, CLastError& lastError, const SNamedPropSource& source,
-                            HRESULT hr)
+[[noreturn]] void RaiseServerFailure(const SNamedPropSource& source, HRESULT hr)
 {
-    lastError.SetFromComError(methodName,
-                              ComErrorFrom(hr, source.server, source.serverIid ? *source.serverIid : IID_IEseProperty));
-    return MAPI_E_EXTENDED_ERROR;
+    RaiseComError(hr, source.server, source.serverIid ? *source.serverIid : IID_IEseProperty);
 }
 
 // Task-memory tags from the server, freed however the call ends.
@@ -54,7 +50,7 @@ HRESULT CopyServerName(const _SEseNamedPropertyId& from, LPVOID parent, LPMAPINA
     if (!from.lpguid)
         return S_OK;
     LPVOID block = nullptr;
-    HRESULT hr = MAPIAllocateMore(sizeof(MAPINAMEID), parent, &block);
+    HRESULT hr = ProviderAllocateMore(sizeof(MAPINAMEID), parent, &block);
     if (FAILED(hr))
         return hr;
     auto* name = static_cast<LPMAPINAMEID>(block);
@@ -78,11 +74,9 @@ HRESULT CopyServerName(const _SEseNamedPropertyId& from, LPVOID parent, LPMAPINA
 
 } // namespace
 
-HRESULT GetIDsFromNamesFor(const char* methodName, CLastError& lastError, const SNamedPropSource& source,
-                           ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
-                           LPSPropTagArray* lppPropTags)
+HRESULT GetIDsFromNamesFor(const SNamedPropSource& source, ULONG cPropNames, LPMAPINAMEID* lppPropNames,
+                           ULONG ulFlags, LPSPropTagArray* lppPropTags)
 {
-    lastError.SetText(nullptr);
     if (!lppPropTags || (lppPropNames && cPropNames == 0) || (!lppPropNames && cPropNames != 0))
         return E_INVALIDARG;
     *lppPropTags = nullptr;
@@ -92,13 +86,22 @@ HRESULT GetIDsFromNamesFor(const char* methodName, CLastError& lastError, const 
     HRESULT hr = S_OK;
 
     if (!lppPropNames) {
+        if (source.allNames == SNamedPropSource::EAllNames::NoSupport)
+            return MAPI_E_NO_SUPPORT;
+        if (source.allNames == SNamedPropSource::EAllNames::Empty) {
+            MapiPtr<SPropTagArray> none = NewTagArray(0, hr);
+            if (!none)
+                return hr;
+            *lppPropTags = none.release();
+            return S_OK;
+        }
         // Every named property of the object: only the server knows which.
         if (!source.server)
             return MAPI_E_NO_SUPPORT;
         CServerTags all;
         hr = source.server->GetTagsFromPropNames(0, nullptr, &all.count, &all.tags);
         if (FAILED(hr))
-            return RecordServerFailure(methodName, lastError, source, hr);
+            RaiseServerFailure(source, hr);
         if (!all.tags)
             all.count = 0;
         MapiPtr<SPropTagArray> result = NewTagArray(all.count, hr);
@@ -120,7 +123,7 @@ HRESULT GetIDsFromNamesFor(const char* methodName, CLastError& lastError, const 
         hr = source.server->GetTagsFromPropNames(cPropNames, reinterpret_cast<_SEseNamedPropertyId**>(lppPropNames),
                                                  &found.count, &found.tags);
         if (FAILED(hr))
-            return RecordServerFailure(methodName, lastError, source, hr);
+            RaiseServerFailure(source, hr);
         for (ULONG i = 0; i < cPropNames; ++i) {
             ULONG tag = found.tags && i < found.count ? found.tags[i] : kNoNamedPropTag;
             if (PROP_TYPE(tag) == PT_ERROR) {
@@ -143,11 +146,9 @@ HRESULT GetIDsFromNamesFor(const char* methodName, CLastError& lastError, const 
     return warning;
 }
 
-HRESULT GetNamesFromIDsFor(const char* methodName, CLastError& lastError, const SNamedPropSource& source,
-                           LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG ulFlags,
-                           ULONG* lpcPropNames, LPMAPINAMEID** lppPropNames)
+HRESULT GetNamesFromIDsFor(const SNamedPropSource& source, LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid,
+                           ULONG ulFlags, ULONG* lpcPropNames, LPMAPINAMEID** lppPropNames)
 {
-    lastError.SetText(nullptr);
     if (!lppPropNames || !lpcPropNames)
         return E_INVALIDARG;
     *lppPropNames = nullptr;
@@ -179,7 +180,7 @@ HRESULT GetNamesFromIDsFor(const char* methodName, CLastError& lastError, const 
         hr = source.server->GetPropNamesFromTags(&tagCount, &tagArray, lpPropSetGuid, ulFlags, &found.count,
                                                   &found.names);
         if (FAILED(hr))
-            return RecordServerFailure(methodName, lastError, source, hr);
+            RaiseServerFailure(source, hr);
         for (ULONG i = 0; i < count; ++i) {
             // An entry without a property set names nothing: it is reported
             // as unknown rather than handed out as an empty name.

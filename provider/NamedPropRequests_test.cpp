@@ -1,6 +1,5 @@
 #include "ProviderPlatform.h"
 #include "NamedPropRequests.h"
-#include "CLastError.h"
 #include "CNamedPropMap.h"
 #include "MapiPtr.h"
 #include "testing/FakeEseServer.h"
@@ -46,7 +45,6 @@ protected:
         ASSERT_EQ(S_OK, map.GetIdForName(&kAddress, nullptr, 0x8084, MNID_ID, true, &tag));        // 0x8001
         server = new CFakeEseProperty;
         server->names = {{kAddress, MNID_STRING, L"Server", 0, 0x8100}, {kAddress, MNID_ID, L"", 0x8005, 0x8101}};
-        lastError.LogPath() = logDir.File(L"KOLWEN32.log");
     }
     void TearDown() override { server->Release(); }
 
@@ -68,7 +66,6 @@ protected:
     providertest::CScratchDir logDir;
     CNamedPropMap map;
     CFakeEseProperty* server = nullptr;
-    CLastError lastError;
 };
 
 TEST_F(NamedPropRequests, GetIDsFromNamesChecksItsArguments)
@@ -93,7 +90,7 @@ TEST_F(NamedPropRequests, GetIDsFromNamesChecksItsArguments)
         {"store not open", noStore, 1, names, &tags, E_FAIL},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.hr, GetIDsFromNamesFor("CFolder::GetIDsFromNames", lastError, c.source, c.count, c.names, 0,
+        EXPECT_EQ(c.hr, GetIDsFromNamesFor(c.source, c.count, c.names, 0,
                                            c.out))
             << c.what;
         EXPECT_EQ(nullptr, tags) << c.what;
@@ -128,8 +125,7 @@ TEST_F(NamedPropRequests, GetIDsFromNamesFromTheMapOrTheServer)
     };
     for (const Case& c : cases) {
         LPSPropTagArray raw = nullptr;
-        const HRESULT hr = GetIDsFromNamesFor("CMessage::GetIDsFromNames", lastError,
-                                              c.serverFirst ? ServerFirst() : MapOnly(), 5, names, c.flags, &raw);
+        const HRESULT hr = GetIDsFromNamesFor(c.serverFirst ? ServerFirst() : MapOnly(), 5, names, c.flags, &raw);
         MapiPtr<SPropTagArray> tags(raw);
         EXPECT_EQ(c.hr, hr) << c.what;
         ASSERT_NE(nullptr, tags) << c.what;
@@ -138,14 +134,14 @@ TEST_F(NamedPropRequests, GetIDsFromNamesFromTheMapOrTheServer)
 
     LPMAPINAMEID known[] = {&keywords, &lid};
     LPSPropTagArray raw = nullptr;
-    EXPECT_EQ(S_OK, GetIDsFromNamesFor("CAttach::GetIDsFromNames", lastError, MapOnly(), 2, known, 0, &raw));
+    EXPECT_EQ(S_OK, GetIDsFromNamesFor(MapOnly(), 2, known, 0, &raw));
     MAPIFreeBuffer(raw);
 }
 
 TEST_F(NamedPropRequests, GetIDsFromNamesWithoutNamesListsTheServersTags)
 {
     LPSPropTagArray raw = nullptr;
-    ASSERT_EQ(S_OK, GetIDsFromNamesFor("CFolder::GetIDsFromNames", lastError, MapOnly(), 0, nullptr, 0, &raw));
+    ASSERT_EQ(S_OK, GetIDsFromNamesFor(MapOnly(), 0, nullptr, 0, &raw));
     MapiPtr<SPropTagArray> tags(raw);
     EXPECT_EQ(0u, server->lastNameCount);
     EXPECT_EQ((std::vector<ULONG>{0x81000000, 0x81010000}),
@@ -153,37 +149,59 @@ TEST_F(NamedPropRequests, GetIDsFromNamesWithoutNamesListsTheServersTags)
 
     SNamedPropSource noServer = MapOnly();
     noServer.server = nullptr;
-    EXPECT_EQ(MAPI_E_NO_SUPPORT, GetIDsFromNamesFor("CFolder::GetIDsFromNames", lastError, noServer, 0, nullptr, 0, &raw));
+    EXPECT_EQ(MAPI_E_NO_SUPPORT, GetIDsFromNamesFor(noServer, 0, nullptr, 0, &raw));
 }
 
-TEST_F(NamedPropRequests, ServerFailuresAreRecordedUnderTheMethod)
+// A server failure is raised with the server's error information, for the
+// calling object's boundary to record under its own method name.
+TEST_F(NamedPropRequests, ServerFailuresAreRaisedWithTheServersError)
 {
     server->result = E_FAIL;
     MAPINAMEID name = StringName(kAddress, L"Server");
     LPMAPINAMEID names[] = {&name};
     LPSPropTagArray tags = nullptr;
-    EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
-              GetIDsFromNamesFor("CFolder::GetIDsFromNames", lastError, ServerFirst(), 1, names, 0, &tags));
+    try {
+        GetIDsFromNamesFor(ServerFirst(), 1, names, 0, &tags);
+        ADD_FAILURE() << "no failure raised";
+    } catch (const _com_error& error) {
+        EXPECT_EQ(E_FAIL, error.Error());
+        const _bstr_t description = error.Description();
+        ASSERT_NE(nullptr, static_cast<const wchar_t*>(description));
+        EXPECT_NE(std::wstring::npos, std::wstring(static_cast<const wchar_t*>(description)).find(L"failed on purpose"));
+    }
     EXPECT_EQ(nullptr, tags);
-    ASSERT_NE(nullptr, lastError.Text());
-    EXPECT_NE(std::wstring::npos, std::wstring(lastError.Text()).find(L"function=CFolder::GetIDsFromNames"));
-    EXPECT_NE(std::wstring::npos, std::wstring(lastError.Text()).find(L"failed on purpose"));
 
     SizedSPropTagArray(1, ask) = {1, {0x81000000}};
     LPSPropTagArray askPtr = reinterpret_cast<LPSPropTagArray>(&ask);
     ULONG count = 7;
     LPMAPINAMEID* out = nullptr;
-    EXPECT_EQ(MAPI_E_EXTENDED_ERROR, GetNamesFromIDsFor("CAttach::GetNamesFromIDs", lastError, ServerFirst(),
-                                                        &askPtr, nullptr, 0, &count, &out));
+    EXPECT_THROW(GetNamesFromIDsFor(ServerFirst(), &askPtr, nullptr, 0, &count, &out), _com_error);
     EXPECT_EQ(0u, count);
     EXPECT_EQ(nullptr, out);
-    EXPECT_NE(std::wstring::npos, std::wstring(lastError.Text()).find(L"function=CAttach::GetNamesFromIDs"));
+}
 
-    // The next call starts with a clean record.
-    server->result = S_OK;
-    EXPECT_EQ(S_OK, GetIDsFromNamesFor("CFolder::GetIDsFromNames", lastError, ServerFirst(), 1, names, 0, &tags));
-    EXPECT_EQ(nullptr, lastError.Text());
-    MAPIFreeBuffer(tags);
+// What each kind of object answers when asked for every named property.
+TEST_F(NamedPropRequests, EveryNamedPropertyAsTheObjectAnswersIt)
+{
+    SNamedPropSource store = MapOnly();
+    store.allNames = SNamedPropSource::EAllNames::Empty;
+    LPSPropTagArray raw = nullptr;
+    ASSERT_EQ(S_OK, GetIDsFromNamesFor(store, 0, nullptr, 0, &raw));
+    MapiPtr<SPropTagArray> tags(raw);
+    ASSERT_NE(nullptr, tags);
+    EXPECT_EQ(0u, tags->cValues);
+    EXPECT_EQ(0xFFFFFFFFu, server->lastNameCount) << "the server is not asked";
+
+    SNamedPropSource subtree = MapOnly();
+    subtree.allNames = SNamedPropSource::EAllNames::NoSupport;
+    raw = reinterpret_cast<LPSPropTagArray>(1);
+    EXPECT_EQ(MAPI_E_NO_SUPPORT, GetIDsFromNamesFor(subtree, 0, nullptr, 0, &raw));
+    EXPECT_EQ(nullptr, raw);
+    // The argument checks come first for every kind.
+    MAPINAMEID name = StringName(kPublicStrings, L"Keywords");
+    LPMAPINAMEID names[] = {&name};
+    EXPECT_EQ(E_INVALIDARG, GetIDsFromNamesFor(subtree, 0, names, 0, &raw));
+    EXPECT_EQ(E_INVALIDARG, GetIDsFromNamesFor(store, 1, nullptr, 0, &raw));
 }
 
 TEST_F(NamedPropRequests, GetNamesFromIDsChecksItsArguments)
@@ -214,7 +232,7 @@ TEST_F(NamedPropRequests, GetNamesFromIDsChecksItsArguments)
         {"a tag array of count 0", MapOnly(), &nonePtr, &count, &names, E_INVALIDARG},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.hr, GetNamesFromIDsFor("CFolder::GetNamesFromIDs", lastError, c.source, c.tags, nullptr, 0,
+        EXPECT_EQ(c.hr, GetNamesFromIDsFor(c.source, c.tags, nullptr, 0,
                                            c.count, c.names))
             << c.what;
         EXPECT_EQ(nullptr, names) << c.what;
@@ -238,7 +256,7 @@ TEST_F(NamedPropRequests, GetNamesFromIDsMarksUnknownIds)
         ULONG count = 0;
         LPMAPINAMEID* raw = nullptr;
         EXPECT_EQ(MAPI_W_ERRORS_RETURNED,
-                  GetNamesFromIDsFor("CMessage::GetNamesFromIDs", lastError, c.serverFirst ? ServerFirst() : MapOnly(),
+                  GetNamesFromIDsFor(c.serverFirst ? ServerFirst() : MapOnly(),
                                      &askPtr, nullptr, 0, &count, &raw));
         MapiPtr<LPMAPINAMEID> names(raw);
         ASSERT_EQ(3u, count);

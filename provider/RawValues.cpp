@@ -3,6 +3,7 @@
 #include "CLastError.h"
 #include "EseValueConversion.h"
 #include "ProviderLog.h"
+#include "ProviderMemory.h"
 
 #include <cstring>
 
@@ -44,7 +45,7 @@ HRESULT CopyTerminated(LPVOID parent, const BYTE* data, ULONG size, ULONG unitSi
     if (padded < size || padded > 0x7FFFFFF0u - unitSize)
         return MAPI_E_NOT_ENOUGH_MEMORY;
     LPVOID block = nullptr;
-    const HRESULT hr = MAPIAllocateMore(padded + unitSize, parent, &block);
+    const HRESULT hr = ProviderAllocateMore(padded + unitSize, parent, &block);
     if (FAILED(hr))
         return hr;
     std::memset(block, 0, padded + unitSize);

@@ -3,20 +3,22 @@
 # library and its message service are registered, a MAPI profile is made and
 # the bundled sample mailbox database is added to it through the add-store
 # wizard (driven page by page, a screenshot of each in build/screenshots);
-# then the database is browsed through the server: its mailboxes, folders and
-# messages. Arguments, if given, name another database (and its log folder)
+# then a MAPI client logs on to that profile (the stand-in subsystem loads
+# KOLVEN32.dll, which starts the database server) and prints the IPM subtree,
+# the folder trees with their counts and the first rows of every contents
+# table. Arguments, if given, name another database (and its log folder)
 # instead, as Windows or Linux paths.
 set -euo pipefail
 source "$(dirname "$0")/session.sh"
 bash "$top/scripts/setup.sh"
 vostrel_build
 vostrel_start_session
-# MAPI is our stand-in library beside the programs.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mapi32=n,b"
 cd "$build/bin"
 if [ $# -eq 0 ]; then
     sample="$build/sample/Sample.edb"
-    if [ ! -f "$sample" ]; then
+    # A sample older than the program that writes it is written again.
+    if [ ! -f "$sample" ] || [ VostrelMakeSample.exe -nt "$sample" ]; then
+        rm -rf "$build/sample"
         mkdir -p "$build/sample"
         wine VostrelMakeSample.exe "$(winepath -w "$sample")" >/dev/null
     fi
@@ -31,5 +33,5 @@ for path in "$@"; do
     esac
 done
 mkdir -p "$build/screenshots"
-wine VostrelAddStore.exe "${args[@]}" --screenshots "$(winepath -w "$build/screenshots")"
-wine VostrelBrowse.exe "${args[@]}"
+"$build/wine-exec.sh" VostrelAddStore.exe "${args[@]}" --screenshots "$(winepath -w "$build/screenshots")"
+"$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel

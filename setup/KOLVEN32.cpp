@@ -8,9 +8,37 @@
 #include <mapispi.h>
 
 #include "CAddInModule.h"
+#include "CProvider.h"
 #include "MapiSvcRegistration.h"
+#include "ProviderGlobals.h"
 #include "ResourceStrings.h"
+#include "ServerInterfaces.h"
 #include "ServiceEntry.h"
+
+namespace {
+
+HRESULT ModuleInterfaceTableOf(IGlobalInterfaceTable** git)
+{
+    return setup::Module().GetGlobalInterfaceTable(git);
+}
+
+// The library's process-wide objects, made when it loads: the module object
+// first, then the provider's (store registry, locks, mount event, the IPM
+// subtree list, the resource library), destroyed in the reverse order at
+// unload. Provider objects reach the database server through the module's
+// interface table.
+struct CLibraryGlobals {
+    CLibraryGlobals()
+    {
+        setup::Module();
+        ProviderGlobals();
+        SetInterfaceTableSource(&ModuleInterfaceTableOf);
+    }
+};
+
+const CLibraryGlobals g_libraryGlobals;
+
+} // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -20,10 +48,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         if (!module.IsInitialised())
             return FALSE;
         module.SetInstance(instance);
-        // Texts come from the resource library when it is installed, else
-        // from this library's own table.
+        // Texts come from the resource library (loaded with the library's
+        // globals) when it is installed, else from this library's own table.
         SetResourceInstance(instance);
-        LoadResourceLibrary();
         DisableThreadLibraryCalls(instance);
     }
     return TRUE;
@@ -55,19 +82,8 @@ extern "C" HRESULT STDMAPIINITCALLTYPE MSProviderInit(HINSTANCE hInstance, LPMAL
                                                       LPFREEBUFFER lpFreeBuffer, ULONG ulFlags, ULONG ulMAPIVer,
                                                       ULONG* lpulProviderVer, LPMSPROVIDER* lppMSProvider)
 {
-    (void)hInstance;
-    (void)lpMalloc;
-    (void)lpAllocateBuffer;
-    (void)lpAllocateMore;
-    (void)lpFreeBuffer;
-    (void)ulFlags;
-    (void)ulMAPIVer;
-    (void)lpulProviderVer;
-    // TODO: the store provider (its logon and message store objects) is not
-    // part of this library yet; MAPI is told the provider is unavailable.
-    if (lppMSProvider)
-        *lppMSProvider = nullptr;
-    return MAPI_E_NO_SUPPORT;
+    return ProviderInit(hInstance, lpMalloc, lpAllocateBuffer, lpAllocateMore, lpFreeBuffer, ulFlags, ulMAPIVer,
+                        lpulProviderVer, lppMSProvider);
 }
 
 // MAPI's configuration entry of the message service.

@@ -137,16 +137,84 @@ TEST_F(KOLVEN32Test, ServiceEntryAnswersCallsWithNothingToDo)
     }
 }
 
-TEST_F(KOLVEN32Test, EntriesNotYetInTheLibraryRefuseCleanly)
+// MAPI's entry for the store provider, as MAPI calls it: the SPI version
+// is written before anything is refused, the provider holds the module
+// while it lives, and its small slots answer as MAPI expects.
+TEST_F(KOLVEN32Test, ProviderEntryChecksItsCallerAndHandsOutTheProvider)
 {
     auto providerInit = Export<MSPROVIDERINIT*>("MSProviderInit");
     ASSERT_NE(nullptr, providerInit);
+    auto canUnload = Export<PlainFn>("DllCanUnloadNow");
+    ASSERT_NE(nullptr, canUnload);
     ULONG version = 0;
-    LPMSPROVIDER provider = reinterpret_cast<LPMSPROVIDER>(1);
-    EXPECT_EQ(MAPI_E_NO_SUPPORT,
-              providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, CURRENT_SPI_VERSION, &version, &provider));
-    EXPECT_EQ(nullptr, provider);
+    LPMSPROVIDER provider = nullptr;
+    EXPECT_EQ(E_INVALIDARG, providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, CURRENT_SPI_VERSION,
+                                         nullptr, &provider));
+    EXPECT_EQ(E_INVALIDARG, providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, CURRENT_SPI_VERSION,
+                                         &version, nullptr));
+    EXPECT_EQ(MAPI_E_VERSION,
+              providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, 0x0001000F, &version, &provider));
+    EXPECT_EQ(0x00010010u, version);
+    version = 0;
+    ASSERT_EQ(S_OK, providerInit(m_library, nullptr, nullptr, nullptr, nullptr, 0, CURRENT_SPI_VERSION, &version,
+                                 &provider));
+    EXPECT_EQ(0x00010010u, version);
+    ASSERT_NE(nullptr, provider);
+    EXPECT_EQ(S_FALSE, canUnload());
 
+    IUnknown* unknown = nullptr;
+    EXPECT_EQ(S_OK, provider->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    EXPECT_EQ(static_cast<IUnknown*>(provider), unknown);
+    unknown->Release();
+    void* other = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, provider->QueryInterface(IID_IMsgStore, &other));
+    EXPECT_EQ(nullptr, other);
+
+    ULONG flags = 9;
+    EXPECT_EQ(S_OK, provider->Shutdown(&flags));
+    EXPECT_EQ(0u, flags);
+    EXPECT_EQ(S_OK, provider->Shutdown(nullptr));
+    LPMSLOGON logon = nullptr;
+    LPMDB store = nullptr;
+    EXPECT_EQ(MAPI_E_NO_SUPPORT, provider->SpoolerLogon(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr,
+                                                        nullptr, &logon, &store));
+
+    BYTE first[72] = {1, 2, 3};
+    BYTE second[72] = {1, 2, 3};
+    struct Case {
+        const char* what;
+        ULONG cb1;
+        BYTE* id1;
+        ULONG cb2;
+        BYTE* id2;
+        ULONG result;
+    };
+    const Case cases[] = {
+        {"both missing", 0, nullptr, 0, nullptr, TRUE},
+        {"equal", 72, first, 72, second, TRUE},
+        {"a prefix of the other", 40, first, 72, second, FALSE},
+        {"one missing", 72, first, 0, nullptr, FALSE},
+    };
+    for (const Case& c : cases) {
+        ULONG result = 7;
+        EXPECT_EQ(S_OK, provider->CompareStoreIDs(c.cb1, reinterpret_cast<LPENTRYID>(c.id1), c.cb2,
+                                                  reinterpret_cast<LPENTRYID>(c.id2), 0, &result))
+            << c.what;
+        EXPECT_EQ(c.result, result) << c.what;
+    }
+    second[71] = 1;
+    ULONG result = 7;
+    EXPECT_EQ(S_OK, provider->CompareStoreIDs(72, reinterpret_cast<LPENTRYID>(first), 72,
+                                              reinterpret_cast<LPENTRYID>(second), 0, &result));
+    EXPECT_EQ(static_cast<ULONG>(FALSE), result);
+    EXPECT_EQ(E_INVALIDARG, provider->CompareStoreIDs(0, nullptr, 0, nullptr, 0, nullptr));
+
+    EXPECT_EQ(0u, provider->Release());
+    EXPECT_EQ(S_OK, canUnload());
+}
+
+TEST_F(KOLVEN32Test, EntriesNotYetInTheLibraryRefuseCleanly)
+{
     auto getClassObject = Export<GetClassObjectFn>("DllGetClassObject");
     ASSERT_NE(nullptr, getClassObject);
     CLSID connect{};

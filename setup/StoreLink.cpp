@@ -1,33 +1,26 @@
 #include "ProviderPlatform.h"
 #include "StoreLink.h"
 
+#include "CMsgStore.h"
+#include "CStoreRegistry.h"
+#include "ProviderGlobals.h"
+
 namespace setup {
 
 void SignalStoreMailboxChanged(const MAPIUID& serviceUid)
 {
-    // TODO: call the store's own SignalMailboxChanged once the message store
-    // is part of this library; until then the event is set here, by the name
-    // the store's watcher waits on.
-    GUID guid;
-    static_assert(sizeof(guid) == sizeof(serviceUid.ab), "a service UID is 16 bytes");
-    memcpy(&guid, serviceUid.ab, sizeof(guid));
-    wchar_t text[40] = {};
-    if (!StringFromGUID2(guid, text, 40))
-        return;
-    const std::wstring name = std::wstring(text) + L"MailboxChanged";
-    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-    if (!event)
-        return;
-    SetEvent(event);
-    CloseHandle(event);
+    CMsgStore::SignalMailboxChanged(serviceUid);
 }
 
 void CloseOpenStoreForDelete(const std::wstring& databasePath)
 {
-    // TODO: find the store in the open-store registry by its database path
-    // and run its teardown without dismounting; the message store and its
-    // registry are not part of this library yet, so no store can be open.
-    (void)databasePath;
+    // The provider lock keeps the store from its last release meanwhile, so
+    // the registry's pointer stays good until the teardown has run.
+    CProviderGlobals& globals = ProviderGlobals();
+    CCriticalSectionLock lock(globals.providerLock);
+    StoreEntry entry;
+    if (globals.storeRegistry.FindByPath(databasePath, entry) && entry.store)
+        entry.store->Teardown(false);
 }
 
 } // namespace setup

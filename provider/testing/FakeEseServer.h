@@ -272,3 +272,65 @@ protected:
 };
 
 } // namespace providertest
+
+namespace providertest {
+
+// A server folder whose child-folder and message tables are fake tables of
+// the test's.
+class CFakeEseFolder : public CFakeObject<IEseFolder> {
+public:
+    CFakeEseTable* folders = nullptr;  // one reference held each
+    CFakeEseTable* messages = nullptr;
+    HRESULT messagesResult = S_OK;
+
+    STDMETHODIMP GetPropertyTags(ULONG* count, ULONG** tags) override
+    {
+        *count = 0;
+        *tags = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperties(ULONG, ULONG*, ULONG* count, _SEsePropertyValue** values) override
+    {
+        *count = 0;
+        *values = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperty(ULONG, ULONG*, BYTE**) override { return E_NOTIMPL; }
+    STDMETHODIMP OpenProperty(ULONG, IStream**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropNamesFromTags(ULONG*, ULONG**, GUID*, ULONG, ULONG*, _SEseNamedPropertyId**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetTagsFromPropNames(ULONG, _SEseNamedPropertyId**, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFolder(LONGLONG, LONGLONG, IEseFolder**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMessage(LONGLONG, IEseMessage**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFoldersTable(IEseTable** table) override
+    {
+        *table = folders;
+        if (folders)
+            folders->AddRef();
+        return folders ? S_OK : E_NOTIMPL;
+    }
+    STDMETHODIMP GetMessagesTable(IEseTable** table) override
+    {
+        *table = nullptr;
+        if (FAILED(messagesResult))
+            return Fail(messagesResult);
+        *table = messages;
+        if (messages)
+            messages->AddRef();
+        return S_OK;
+    }
+
+protected:
+    ~CFakeEseFolder() override
+    {
+        if (folders)
+            folders->Release();
+        if (messages)
+            messages->Release();
+    }
+    const IID& OwnIid() const override { return IID_IEseFolder; }
+};
+
+} // namespace providertest

@@ -1,6 +1,7 @@
-// Writes the sample Exchange mailbox database that the main job opens: two
-// mailboxes, a small folder tree, a few messages with senders, bodies and an
-// attachment, and named properties. Never overwrites an existing file.
+// Writes the sample Exchange mailbox database that the main job opens:
+// several mailboxes with folder trees, a few hundred messages with senders,
+// bodies and attachments, associated messages, and named properties. Never
+// overwrites an existing file.
 #include <windows.h>
 
 #include "ExchangeFixture.h"

@@ -8,12 +8,14 @@
 #include "CEntryId.h"
 #include "ExchangeFixture.h"
 #include "ServiceEntry.h"
+#include "testing/StoreProfile.h"
 #include "WizardSession.h"
 
 #include <mapispi.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -143,6 +145,8 @@ class AddStoreWizardTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        // A MAPI client's thread, with COM as Outlook's UI thread has it.
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         s_serviceFiles = new CServiceFilesSnapshot();
         ASSERT_EQ(S_OK, RegisterLibrary(false));
         g_db = new SDatabases();
@@ -848,6 +852,112 @@ TEST_F(AddStoreWizardTest, ProfileGuidListNamesTheServicesOfThisProvider)
     ASSERT_EQ(2u, list.size());
     EXPECT_EQ(0, std::memcmp(list[1].ab, uid.ab, sizeof(uid.ab)));
     EXPECT_EQ(0u, setup::GetProfileGuidListFromProfile(nullptr, list));
+    session->Logoff(0, 0, 0);
+}
+
+std::vector<std::wstring> ChildNames(IMAPIFolder* folder)
+{
+    std::vector<std::wstring> names;
+    ComPtr<IMAPITable> table;
+    if (!folder || FAILED(folder->GetHierarchyTable(0, table.GetAddressOf())))
+        return {L"<no table>"};
+    LPSRowSet rows = nullptr;
+    SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_W}};
+    if (FAILED(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)))
+        return {L"<no rows>"};
+    for (ULONG r = 0; r < rows->cRows; ++r)
+        names.push_back(rows->aRow[r].lpProps[0].ulPropTag == PR_DISPLAY_NAME_W ? rows->aRow[r].lpProps[0].Value.lpszW
+                                                                               : L"<no name>");
+    FreeProws(rows);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<BYTE> FirstChildEntryId(IMAPIFolder* folder)
+{
+    std::vector<BYTE> id;
+    ComPtr<IMAPITable> table;
+    LPSRowSet rows = nullptr;
+    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    if (SUCCEEDED(folder->GetHierarchyTable(0, table.GetAddressOf())) &&
+        SUCCEEDED(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows)) &&
+        rows->cRows > 0 && rows->aRow[0].lpProps[0].ulPropTag == PR_ENTRYID) {
+        const SBinary& bin = rows->aRow[0].lpProps[0].Value.bin;
+        id.assign(bin.lpb, bin.lpb + bin.cb);
+    }
+    if (rows)
+        FreeProws(rows);
+    return id;
+}
+
+ComPtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store)
+{
+    SizedSPropTagArray(1, tags) = {1, {PR_IPM_SUBTREE_ENTRYID}};
+    ULONG count = 0;
+    LPSPropValue values = nullptr;
+    ComPtr<IMAPIFolder> folder;
+    if (SUCCEEDED(store->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values)) &&
+        values[0].ulPropTag == PR_IPM_SUBTREE_ENTRYID) {
+        ULONG type = 0;
+        ComPtr<IUnknown> object;
+        if (SUCCEEDED(store->OpenEntry(values[0].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb),
+                                       nullptr, MAPI_BEST_ACCESS, &type, object.GetAddressOf())))
+            object->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(folder.GetAddressOf()));
+    }
+    MAPIFreeBuffer(values);
+    return folder;
+}
+
+// What the wizard wrote is what the store serves: logon opens the store, its
+// IPM subtree shows the checked mailboxes, a changed selection reaches the
+// open store, and deleting the service closes it.
+TEST_F(AddStoreWizardTest, LogonServesTheStoreTheWizardAdded)
+{
+    const MAPIUID uid = CreateStore();
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    ComPtr<IMAPISession> session;
+    ASSERT_EQ(S_OK, MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(m_profile.Name().c_str())), nullptr,
+                                MAPI_UNICODE | MAPI_NEW_SESSION | MAPI_EXTENDED, session.GetAddressOf()));
+    ComPtr<IMsgStore> store;
+    ASSERT_EQ(S_OK, providertest::OpenStoreOf(session.Get(), uid, store.GetAddressOf()));
+    ComPtr<IMAPIFolder> ipm = OpenIpmSubtree(store.Get());
+    ASSERT_NE(nullptr, ipm);
+    EXPECT_EQ((std::vector<std::wstring>{L"Ann Lee", L"Carla Diaz"}), ChildNames(ipm.Get()));
+
+    const HRESULT hr = Configure(uid, SERVICE_UI_ALWAYS, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.ListSelect(kMailboxList, {1}));
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 1, true));
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    EXPECT_SCRIPT_OK();
+    ASSERT_EQ(S_OK, hr);
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 100; ++i) {
+        names = ChildNames(ipm.Get());
+        if (names.size() == 3)
+            break;
+        Sleep(50);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"Ann Lee", L"Bob Stone", L"Carla Diaz"}), names);
+
+    // The open store is closed with the service: its mailboxes are no longer
+    // reached through the server.
+    const std::vector<BYTE> mailbox = FirstChildEntryId(ipm.Get());
+    ASSERT_FALSE(mailbox.empty());
+    auto openMailbox = [&] {
+        ULONG type = 0;
+        ComPtr<IUnknown> object;
+        return store->OpenEntry(static_cast<ULONG>(mailbox.size()),
+                                reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(mailbox.data())), nullptr,
+                                MAPI_BEST_ACCESS, &type, object.GetAddressOf());
+    };
+    EXPECT_EQ(S_OK, openMailbox());
+    EXPECT_EQ(S_OK, m_profile.Delete(uid));
+    EXPECT_TRUE(FAILED(openMailbox()));
+    ipm.Reset();
+    store.Reset();
     session->Logoff(0, 0, 0);
 }
 

@@ -41,6 +41,37 @@ std::vector<BYTE> StatusKey(const MAPIUID& section)
     return std::vector<BYTE>(section.ab, section.ab + sizeof(section.ab));
 }
 
+// The memory routines a store provider gets from MSProviderInit. MAPI is
+// free to hand providers routines other than its exports (a provider must
+// use the ones it is given); a test asks for that by naming, in the
+// environment variable MAPISTUB_PROVIDER_MEMORY, a module of the process
+// that exports "MapiStubAllocateBuffer", "MapiStubAllocateMore" and
+// "MapiStubFreeBuffer" (undecorated). Blocks of those routines must be
+// MAPI blocks, since clients free what providers hand them with
+// MAPIFreeBuffer.
+mapistub::Allocators ProviderMemoryRoutines()
+{
+    mapistub::Allocators memory = mapistub::DefaultAllocators();
+    wchar_t name[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"MAPISTUB_PROVIDER_MEMORY", name, MAX_PATH) || !name[0])
+        return memory;
+    HMODULE module = GetModuleHandleW(name);
+    if (!module)
+        return memory;
+    auto allocateBuffer = reinterpret_cast<LPALLOCATEBUFFER>(
+        reinterpret_cast<void*>(GetProcAddress(module, "MapiStubAllocateBuffer")));
+    auto allocateMore =
+        reinterpret_cast<LPALLOCATEMORE>(reinterpret_cast<void*>(GetProcAddress(module, "MapiStubAllocateMore")));
+    auto freeBuffer =
+        reinterpret_cast<LPFREEBUFFER>(reinterpret_cast<void*>(GetProcAddress(module, "MapiStubFreeBuffer")));
+    if (allocateBuffer && allocateMore && freeBuffer) {
+        memory.allocateBuffer = allocateBuffer;
+        memory.allocateMore = allocateMore;
+        memory.freeBuffer = freeBuffer;
+    }
+    return memory;
+}
+
 } // namespace
 
 HRESULT CMapiSession::Create(const std::wstring& profile, ULONG flags, IMAPISession** out)
@@ -142,7 +173,8 @@ HRESULT CMapiSession::LoadProvider(const std::wstring& dll, IMSProvider** provid
         return MAPI_E_FAILONEPROVIDER;
     ULONG version = 0;
     ComPtr<IMSProvider> created;
-    HRESULT hr = init(module, MAPIGetDefaultMalloc(), &MAPIAllocateBuffer, &MAPIAllocateMore, &MAPIFreeBuffer, 0,
+    mapistub::Allocators memory = ProviderMemoryRoutines();
+    HRESULT hr = init(module, MAPIGetDefaultMalloc(), memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, 0,
                       CURRENT_SPI_VERSION, &version, created.GetAddressOf());
     if (FAILED(hr))
         return hr;

@@ -1,38 +1,13 @@
 #include "Platform.h"
 #include "QorImageTestSupport.h"
 
-#include "ArchiveFormat.h"
-#include "ArchiveRecords.h"
-#include "CBaseArchive.h"
-#include "CHDArchive.h"
-
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
 
 namespace qorbusimages {
 
 namespace {
-
-void PutBe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-void PutBe64(uint8_t* p, uint64_t v)
-{
-    PutBe32(p, static_cast<uint32_t>(v >> 32));
-    PutBe32(p + 4, static_cast<uint32_t>(v));
-}
-
-void PutLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 std::wstring ProgramFolder()
 {
@@ -60,15 +35,6 @@ void CollectFiles(const std::wstring& root, const std::wstring& relative, std::v
             files.push_back({path, ReadAll(root + L"\\" + path)});
     } while (FindNextFileW(search, &found));
     FindClose(search);
-}
-
-struct RecordDeleter {
-    void operator()(ArchiveRecord* r) const { FreeArchiveRecord(r); }
-};
-
-bool IsZero(const uint8_t* p, size_t n)
-{
-    return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace
@@ -119,114 +85,20 @@ bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> MakeVhd(const std::vector<uint8_t>& partition, uint8_t partitionType)
 {
-    const uint32_t partitionSectors = static_cast<uint32_t>((partition.size() + 511) / 512);
-    const uint64_t diskBytes = (static_cast<uint64_t>(kVhdPartitionSector) + partitionSectors) * 512;
-    std::vector<uint8_t> vhd(static_cast<size_t>(diskBytes) + 512, 0);
-
-    uint8_t* slot = &vhd[446];
-    slot[1] = 0xFE, slot[2] = 0xFF, slot[3] = 0xFF;  // beyond what CHS addresses
-    slot[4] = partitionType;
-    slot[5] = 0xFE, slot[6] = 0xFF, slot[7] = 0xFF;
-    PutLe32(slot + 8, kVhdPartitionSector);
-    PutLe32(slot + 12, partitionSectors);
-    vhd[510] = 0x55;
-    vhd[511] = 0xAA;
-    std::copy(partition.begin(), partition.end(), vhd.begin() + kVhdPartitionSector * 512);
-
-    uint8_t* footer = &vhd[static_cast<size_t>(diskBytes)];
-    memcpy(footer, "conectix", 8);
-    PutBe32(footer + 8, 2);
-    PutBe32(footer + 12, 0x00010000);
-    PutBe64(footer + 16, ~0ull);
-    memcpy(footer + 28, "qorb", 4);
-    PutBe32(footer + 32, 0x00010000);
-    memcpy(footer + 36, "Wi2k", 4);
-    PutBe64(footer + 40, diskBytes);
-    PutBe64(footer + 48, diskBytes);
-    const uint64_t cylinders = std::min<uint64_t>(diskBytes / 512 / (16 * 63), 65535);
-    footer[56] = static_cast<uint8_t>(cylinders >> 8);
-    footer[57] = static_cast<uint8_t>(cylinders);
-    footer[58] = 16;
-    footer[59] = 63;
-    PutBe32(footer + 60, 2);
-    for (int i = 0; i < 16; ++i)
-        footer[68 + i] = static_cast<uint8_t>(0x51 + 7 * i);
-    SealVhdFooter(vhd);
-    return vhd;
+    return backupsource::MakeFixedVhd(partition, partitionType);
 }
 
-void SealVhdFooter(std::vector<uint8_t>& vhd)
-{
-    uint8_t* footer = &vhd[vhd.size() - 512];
-    PutBe32(footer + 64, 0);
-    uint32_t sum = 0;
-    for (int i = 0; i < 512; ++i)
-        sum += footer[i];
-    PutBe32(footer + 64, ~sum);
-}
+void SealVhdFooter(std::vector<uint8_t>& vhd) { backupsource::SealVhdFooter(vhd); }
 
 int WriteArchive(const std::string& path, const std::vector<uint8_t>& partition, const ArchiveSettings& settings)
 {
-    constexpr uint32_t kUnit = 4096;
-    const uint32_t sectors = static_cast<uint32_t>((partition.size() + 511) / 512);
-    std::unique_ptr<ArchiveRecord, RecordDeleter> location(NewArchiveLocation(path.c_str()));
-    ArchiveOpenParams params{};
-    params.location = location.get();
-    params.volumeLimit = kNoVolumeLimit;
-    params.compression = settings.compression;
-    params.eventCallback = ArchiveFileFactory;
-
-    SHdCreateOptions options;
+    backupsource::SArchiveOptions options;
+    options.packed = settings.packed;
+    options.compression = settings.compression;
     options.major = settings.major;
-    options.unitSize = kUnit;
-    options.flags = settings.packed ? kHdPacked : kHdFlat;
-    options.label = "Exchange backup";
-    options.archiveId = 0x5152534F52424F51ull;
-    // The partition record: drive letter number, label, used and total sectors.
-    options.partitionArea.assign(128, 0);
-    options.partitionArea[32] = 'E' - 64;
-    memcpy(&options.partitionArea[42], "MAILDATA", 8);
-    uint32_t used = 0;
-    for (size_t at = 0; at < partition.size(); at += 512)
-        used += IsZero(&partition[at], std::min<size_t>(512, partition.size() - at)) ? 0 : 1;
-    PutLe32(&options.partitionArea[56], used);
-    PutLe32(&options.partitionArea[60], sectors);
-
-    CHDArchive writer;
-    if (int rc = writer.Create(&params, options))
-        return rc;
-    std::vector<uint8_t> padded(partition);
-    padded.resize((partition.size() + kUnit - 1) / kUnit * kUnit, 0);
-    const uint32_t units = static_cast<uint32_t>(padded.size() / kUnit);
-    for (uint32_t first = 0; first < units; first += settings.unitsPerEntry) {
-        const uint32_t count = std::min(settings.unitsPerEntry, units - first);
-        std::vector<uint8_t> bitmap((count + 7) / 8, 0), present;
-        uint32_t held = 0;
-        for (uint32_t u = 0; u < count; ++u) {
-            const uint8_t* unit = &padded[static_cast<size_t>(first + u) * kUnit];
-            if (IsZero(unit, kUnit))
-                continue;
-            bitmap[u / 8] |= static_cast<uint8_t>(1 << (u % 8));
-            present.insert(present.end(), unit, unit + kUnit);
-            ++held;
-        }
-        if (held == 0)
-            continue;  // nothing but zeros: not backed up
-        HdEntryHeader entry{};
-        entry.firstSector = first * (kUnit / 512);
-        entry.units = count;
-        entry.sectorsPerUnit = kUnit / 512;
-        int rc;
-        if (settings.bitmaps && held < count) {
-            entry.flags = kEntryBitmap;
-            rc = writer.WriteEntry(&entry, bitmap.data(), present.data(), static_cast<uint32_t>(present.size()));
-        } else {
-            rc = writer.WriteEntry(&entry, nullptr, &padded[static_cast<size_t>(first) * kUnit], count * kUnit);
-        }
-        if (rc)
-            return rc;
-    }
-    return writer.Finish();
+    options.unitsPerEntry = settings.unitsPerEntry;
+    options.bitmaps = settings.bitmaps;
+    return backupsource::WriteArchiveVolume(path, partition, options);
 }
 
 std::vector<uint8_t> MakeArchive(const std::vector<uint8_t>& partition, const ArchiveSettings& settings)

@@ -2,9 +2,11 @@
 // Images for the tests of the image-mounting driver stand-in: the FAT16 and
 // FAT32 partitions that the build makes (make-fat-images.sh) with the files
 // they hold, wrapped into fixed VHDs and into volumes of the newer backup
-// archive format by the project's own writer; the mounted-device values the
-// driver records; checksums of whole files.
+// archive format by the project's own writer (through the backup builder);
+// the mounted-device values the driver records; checksums of whole files.
 #include "Platform.h"
+
+#include "BackupSourceBuilder.h"
 
 #include <cstdint>
 #include <string>
@@ -28,7 +30,7 @@ bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes);
 
 // A fixed VHD: an MBR naming the partition (of the given type) at sector
 // 2048, the partition, and the 512-byte footer.
-constexpr uint32_t kVhdPartitionSector = 2048;
+constexpr uint32_t kVhdPartitionSector = backupsource::kVhdPartitionSector;
 std::vector<uint8_t> MakeVhd(const std::vector<uint8_t>& partition, uint8_t partitionType);
 // Recomputes the footer's checksum after a test changed its fields.
 void SealVhdFooter(std::vector<uint8_t>& vhd);

@@ -132,19 +132,20 @@ Bytes GuidBytes(const GUID& guid)
     return Bytes(reinterpret_cast<const char*>(&guid), sizeof(guid));
 }
 
-CExchangeDatabase::CExchangeDatabase(EStoreKind kind) : m_kind(kind)
+CExchangeDatabase::CExchangeDatabase(EStoreKind kind, EGeneration generation) : m_kind(kind), m_generation(generation)
 {
     STable& folders = Table(kFolders);
-    folders.columns = Specs({"Q6748", "Q6749", "S3001", "T668F", "Q674A", "L3617", "L66B2", "L66B1", "L3602",
-                             "L3603", "L6638", "L66AD", "L66B0", "L66AF"});
+    folders.columns = Specs({"Q6748", "Q6749", "S3001", "T668F", "Q674A", "Q6764", "L3617", "L66B2", "L66B1",
+                             "L3602", "L3603", "L6638", "L66AD", "L66B0", "L66AF"});
     // The parent-id indexes: the first leaves out the folders without a time
     // (the roots), so the second, holding every folder, has more entries.
     folders.indexes = {
         IndexSpec{"FoldersIndex1", "+Q6748", JET_bitIndexPrimary},
         IndexSpec{"?T668f+Q6749+S3001+Q6748", "+Q6749;+S3001;+Q6748;+T668F", JET_bitIndexIgnoreAnyNull},
-        IndexSpec{"?T668F+Q6749+S3001+Q6748+2", "+Q6749;+S3001;+Q6748", 0},
-        IndexSpec{"FoldersIndex3", "+Q6749", 0},
     };
+    if (generation == EGeneration::Exchange2007)
+        folders.indexes.push_back(IndexSpec{"?T668F+Q6749+S3001+Q6748+2", "+Q6749;+S3001;+Q6748", 0});
+    folders.indexes.push_back(IndexSpec{"FoldersIndex3", "+Q6749", 0});
     STable& msg = Table(kMsg);
     msg.columns = Specs({"Q67B0", "S1000", "S0042", "F67B6", "F67B5", "F67BD", "S0064", "S0065", "F67B3"});
     msg.indexes = {IndexSpec{"MsgIndex1", "+Q67B0", JET_bitIndexPrimary}};
@@ -154,8 +155,8 @@ CExchangeDatabase::CExchangeDatabase(EStoreKind kind) : m_kind(kind)
         mailbox.indexes = {IndexSpec{"MailboxIndex2", "+Q6764", JET_bitIndexPrimary}};
     }
     STable& named = Table(kNamedProps);
-    named.columns = Specs({"L67F1", "F67F0", "L67EF", "S67F4"});
-    named.indexes = {IndexSpec{"NamedPropsIndex1", "+L67F1", JET_bitIndexPrimary}};
+    named.columns = Specs({"I67F1", "F67F0", "L67EF", "S67F4"});
+    named.indexes = {IndexSpec{"NamedPropsIndex1", "+I67F1", JET_bitIndexPrimary}};
 
     m_attachmentsFolder = AddFolder(0, L"MDB Attachments Folder");
     MessageTableOf(m_attachmentsFolder).columns =
@@ -246,6 +247,10 @@ SMailbox CExchangeDatabase::AddMailbox(const std::wstring& name, ETopFolder top,
     SMailbox mailbox;
     mailbox.rootId = AddFolder(0, L"");
     std::vector<Prop> row = {Int64("Q6764", mailbox.rootId), Text("S3001", name)};
+    if (m_generation == EGeneration::Exchange2007) {
+        // A key of its own per mailbox: the root id, then a fixed tail.
+        row.push_back(Binary("F676A", esefixture::I64(mailbox.rootId) + Bytes("MBXKEY01", 8)));
+    }
     for (const Prop& value : mailboxRow)
         SetValue(row, value);
     Table(kMailbox).rows.push_back(row);
@@ -268,7 +273,13 @@ int64_t CExchangeDatabase::AddFolder(int64_t parentId, const std::wstring& name,
     if (parentId != 0 && !m_folders.count(parentId))
         throw std::invalid_argument("no such parent folder");
     int64_t id = NewId();
-    std::vector<Prop> folderRow = {Int64("Q6748", id), Int64("Q6749", parentId), Text("S3001", name)};
+    // Every folder names the root of its tree (a mailbox's root folder, or
+    // the public folders' root) in 0x6764.
+    int64_t treeRoot = id;
+    for (int64_t up = parentId; up != 0; up = m_folders.at(up).parentId)
+        treeRoot = up;
+    std::vector<Prop> folderRow = {Int64("Q6748", id), Int64("Q6749", parentId), Text("S3001", name),
+                                   Int64("Q6764", treeRoot)};
     if (parentId != 0) {
         // A time for every folder but the roots (the sparse parent index).
         folderRow.push_back(Int64("T668F", 0x01D0000000000000LL + m_counter));
@@ -290,6 +301,17 @@ int64_t CExchangeDatabase::AddFolder(int64_t parentId, const std::wstring& name,
     return id;
 }
 
+void CExchangeDatabase::SetIndexes(const std::string& table, const std::vector<IndexSpec>& indexes)
+{
+    Table(table).indexes = indexes;
+}
+
+void CExchangeDatabase::RemoveTable(const std::string& table)
+{
+    m_tables.erase(table);
+    m_tableOrder.erase(std::remove(m_tableOrder.begin(), m_tableOrder.end(), table), m_tableOrder.end());
+}
+
 void CExchangeDatabase::SetFolderValue(int64_t folderId, const Prop& value)
 {
     auto found = m_folders.find(folderId);
@@ -304,8 +326,10 @@ int64_t CExchangeDatabase::AddMessage(int64_t folderId, const SMessage& message)
     int64_t id = NewId();
     int64_t msgRow = NewId();
     std::vector<Prop> row = {Int64("Q674A", id), Int64("Q6748", folderId)};
-    if (message.linked)
+    if (message.linked) {
         row.push_back(Int64("Q67B0", msgRow));
+        row.push_back(Binary("F67B0", esefixture::I64(msgRow)));
+    }
     if (!message.subject.empty())
         row.push_back(Text("S0037", message.subject));
     if (!message.subjectPrefix.empty())
@@ -314,7 +338,7 @@ int64_t CExchangeDatabase::AddMessage(int64_t folderId, const SMessage& message)
         row.push_back(Text("S0E1D", message.normalizedSubject));
     int32_t size = message.size ? message.size : static_cast<int32_t>(message.body.size() * sizeof(wchar_t));
     row.push_back(Int32("L0E08", size));
-    row.push_back(Int32("L0E07", message.read ? 1 : 0));
+    row.push_back(Int32("L0E07", (message.read ? 1 : 0) | (message.associated ? 0x40 : 0)));
     row.push_back(Int64("T0E06", 0x01D5000000000000LL + m_counter));
     for (const Prop& value : message.folderRow)
         SetValue(row, value);
@@ -335,6 +359,8 @@ int64_t CExchangeDatabase::AddMessage(int64_t folderId, const SMessage& message)
     }
     m_messageFolder[id] = folderId;
     SFolder& folder = m_folders[folderId];
+    if (message.associated)
+        return id;
     ++folder.messages;
     if (!message.read)
         ++folder.unread;
@@ -356,7 +382,7 @@ int64_t CExchangeDatabase::AddAttachment(int64_t messageId, const SAttachment& a
 {
     int64_t id = NewId();
     int64_t msgRow = NewId();
-    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow)};
+    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow), Binary("F67B0", esefixture::I64(msgRow))};
     if (!attachment.fileName.empty())
         row.push_back(Text("S3704", attachment.fileName));
     row.push_back(Int32("L0E20", static_cast<int32_t>(attachment.data.size())));
@@ -387,7 +413,7 @@ void CExchangeDatabase::SetAttachmentList(int64_t messageId, const Bytes& list)
 
 void CExchangeDatabase::AddNamedProp(const SNamedProp& prop)
 {
-    std::vector<Prop> row = {Int32("L67F1", prop.mappedId), Binary("F67F0", GuidBytes(prop.guid))};
+    std::vector<Prop> row = {Int16("I67F1", static_cast<int16_t>(prop.mappedId)), Binary("F67F0", GuidBytes(prop.guid))};
     if (prop.isString)
         row.push_back(Text("S67F4", prop.stringName));
     else
@@ -431,6 +457,63 @@ void CExchangeDatabase::Write(const std::string& path) const
     }
     writer.Term();
 }
+
+namespace {
+
+// count messages in a folder whose subjects, senders and bodies vary with
+// their number; seed varies them between folders.
+void AddGeneratedMail(CExchangeDatabase& database, int64_t folder, const std::wstring& kind, int count, int seed)
+{
+    static const wchar_t* const kTopics[] = {L"Budget review",     L"Delivery schedule", L"Quarterly figures",
+                                             L"Team lunch",        L"Contract renewal",  L"Server maintenance",
+                                             L"Travel plans",      L"Customer feedback", L"Hiring update",
+                                             L"Office move"};
+    static const wchar_t* const kSenders[] = {L"Alice Lindqvist", L"Bruno Castell", L"Carla Nystr\u00F6m",
+                                              L"Dmitri Volkov",   L"Eva Marsh",     L"Farid Haddad"};
+    constexpr int kTopicCount = sizeof(kTopics) / sizeof(kTopics[0]);
+    constexpr int kSenderCount = sizeof(kSenders) / sizeof(kSenders[0]);
+    for (int i = 0; i < count; ++i) {
+        const int n = i + seed * 7;
+        SMessage message;
+        const std::wstring topic = kTopics[n % kTopicCount];
+        message.normalizedSubject = topic + L" (" + kind + L" " + std::to_wstring(i + 1) + L")";
+        if (n % 4 == 1)
+            message.subjectPrefix = L"RE: ";
+        else if (n % 9 == 2)
+            message.subjectPrefix = L"FW: ";
+        message.subject = message.subjectPrefix + message.normalizedSubject;
+        const std::wstring sender = kSenders[(n * 5 + seed) % kSenderCount];
+        if (n % 2)
+            message.senderEntry = SenderEntry(ESenderLayout::Long, ENameEncoding::Utf16, sender, true,
+                                              "someone@example.com");
+        else
+            message.senderName = sender;
+        message.body = L"Hello,\r\n\r\nthis is about " + topic + L", item " + std::to_wstring(i + 1) +
+                       L".\r\n\r\nRegards,\r\n" + sender + L"\r\n";
+        message.read = (n % 3) != 0;
+        // Delivered over some months from March 2009, a few hours apart.
+        constexpr int64_t kMarch2009 = 0x01C99B0CE2938000LL;
+        constexpr int64_t kHour = 36000000000LL;
+        message.folderRow = {Int64("T0E06", kMarch2009 + (static_cast<int64_t>(n) * 7 + seed * 3) * kHour)};
+        database.AddMessage(folder, message);
+    }
+}
+
+// Messages Outlook keeps out of sight in a folder's associated contents:
+// saved views and rules.
+void AddViewsAndRules(CExchangeDatabase& database, int64_t folder, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        SMessage hidden;
+        hidden.subject = i % 2 ? L"Rule " + std::to_wstring(i) : L"View " + std::to_wstring(i);
+        hidden.associated = true;
+        hidden.read = true;
+        hidden.folderRow = {Text("S001A", i % 2 ? L"IPM.Rule.Message" : L"IPM.Microsoft.FolderDesign.NamedView")};
+        database.AddMessage(folder, hidden);
+    }
+}
+
+} // namespace
 
 void BuildSample(CExchangeDatabase& database)
 {
@@ -476,6 +559,36 @@ void BuildSample(CExchangeDatabase& database)
 
     SMailbox archive = database.AddMailbox(L"Old Archive", ETopFolder::Absent);
     (void)archive;
+
+    // The bulk of the sample: generated mail over several mailboxes, so that
+    // folder trees, counts and contents tables have something to show.
+    AddGeneratedMail(database, inbox, L"inbox", 60, 0);
+    AddGeneratedMail(database, sent, L"sent", 24, 1);
+    AddGeneratedMail(database, projects, L"project", 18, 2);
+    int64_t calendar = database.AddFolder(alice.topId, L"Calendar", {Text("S3613", L"IPF.Appointment")});
+    AddGeneratedMail(database, calendar, L"meeting", 12, 3);
+    AddViewsAndRules(database, inbox, 3);
+    AddViewsAndRules(database, calendar, 1);
+
+    SMailbox bruno = database.AddMailbox(L"Bruno Castell");
+    int64_t brunoInbox = database.AddFolder(bruno.topId, L"Inbox");
+    int64_t suppliers = database.AddFolder(brunoInbox, L"Suppliers");
+    int64_t older = database.AddFolder(suppliers, L"2008");
+    database.AddFolder(bruno.topId, L"Drafts");
+    int64_t brunoSent = database.AddFolder(bruno.topId, L"Sent Items");
+    AddGeneratedMail(database, brunoInbox, L"inbox", 70, 4);
+    AddGeneratedMail(database, suppliers, L"supplier", 25, 5);
+    AddGeneratedMail(database, older, L"archive", 15, 6);
+    AddGeneratedMail(database, brunoSent, L"reply", 20, 7);
+    AddViewsAndRules(database, brunoInbox, 2);
+
+    SMailbox carla = database.AddMailbox(L"Carla Nystr\u00F6m");
+    int64_t carlaInbox = database.AddFolder(carla.topId, L"Inbox");
+    int64_t reports = database.AddFolder(carla.topId, L"Reports");
+    database.AddFolder(carla.topId, L"Deleted Items");
+    AddGeneratedMail(database, carlaInbox, L"inbox", 40, 8);
+    AddGeneratedMail(database, reports, L"report", 30, 9);
+    AddViewsAndRules(database, carlaInbox, 1);
 
     static const GUID kPublicStrings = {0x00020329, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     static const GUID kCommon = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

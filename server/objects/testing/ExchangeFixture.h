@@ -72,6 +72,13 @@ Bytes GuidBytes(const GUID& guid);
 
 enum class EStoreKind { Mailbox, PublicFolders };
 
+// The two schema generations the provider meets. Exchange2007 (the
+// default): "Folders" carries both parent-id indexes (the sparse one and
+// the complete one) and every "Mailbox" row its 16-byte instance key
+// (column 0x676A). Exchange2003: "Folders" has the sparse parent-id index
+// only, and mailbox rows carry no instance key.
+enum class EGeneration { Exchange2003, Exchange2007 };
+
 // How a mailbox root finds its "Top of Information Store" child.
 enum class ETopFolder {
     Present,    // named exactly so
@@ -94,6 +101,7 @@ struct SMessage {
     int32_t size = 0;               // 0x0E08 of the folder's message table; 0: the body's byte count
     bool read = false;              // 0x0E07 flags bit 0 (unread messages count in 0x3603)
     bool linked = true;             // false: no "Msg" row (its 0x67B0 link is null)
+    bool associated = false;        // 0x0E07 flags bit 0x40; not counted in the folder's counts
     std::vector<Prop> folderRow;    // more columns of the folder's message-table row
     std::vector<Prop> msgRow;       // more columns of the "Msg" row
 };
@@ -106,7 +114,7 @@ struct SAttachment {
 };
 
 struct SNamedProp {
-    uint16_t mappedId;        // 0x8000 and above (column 0x67F1)
+    uint16_t mappedId;        // 0x8000 and above (column 0x67F1, a 16-bit integer as the provider reads it)
     GUID guid;                // 0x67F0
     bool isString;
     int32_t numericName;      // 0x67EF
@@ -115,21 +123,25 @@ struct SNamedProp {
 
 class CExchangeDatabase {
 public:
-    explicit CExchangeDatabase(EStoreKind kind = EStoreKind::Mailbox);
+    explicit CExchangeDatabase(EStoreKind kind = EStoreKind::Mailbox,
+                               EGeneration generation = EGeneration::Exchange2007);
 
     EStoreKind Kind() const { return m_kind; }
+    EGeneration Generation() const { return m_generation; }
 
     // A mailbox: its "Mailbox" row (0x6764 = root folder id, 0x3001 = name),
     // the root folder (parent 0) and, unless Absent, its "Top of Information
     // Store" child with the nine counters. Mailbox stores only.
     SMailbox AddMailbox(const std::wstring& name, ETopFolder top = ETopFolder::Present,
                         const std::vector<Prop>& mailboxRow = {});
-    // A folder under `parentId` (0: a root). Unless the parent is 0, the
+    // A folder under `parentId` (0: a root), naming the root of its tree in
+    // 0x6764 as Exchange's folder rows do. Unless the parent is 0, the
     // parent's message table gets an entry row for it whose 0x674A is the
     // child's 0x674A (such rows are no messages). Returns the folder id.
     int64_t AddFolder(int64_t parentId, const std::wstring& name, const std::vector<Prop>& row = {});
     // A message in the folder's message table (0x674A message id, 0x67B0 its
-    // "Msg" row, 0x6748 the folder id) with its "Msg" row. Returns the message
+    // "Msg" row, both as the 64-bit link and as its 8 bytes, 0x6748 the
+    // folder id) with its "Msg" row. Returns the message
     // id (0x674A); MsgRowId gives its 0x67B0.
     int64_t AddMessage(int64_t folderId, const SMessage& message);
     // An attachment of a message: a row of the attachments folder's table and
@@ -145,6 +157,11 @@ public:
     void AddColumn(const std::string& table, const esefixture::ColumnSpec& column);
     // Adds a column value to an existing folder row.
     void SetFolderValue(int64_t folderId, const Prop& value);
+    // Replaces the indexes of a table (a damaged database lacks one the
+    // server needs).
+    void SetIndexes(const std::string& table, const std::vector<esefixture::IndexSpec>& indexes);
+    // Leaves a table out of the database.
+    void RemoveTable(const std::string& table);
 
     int64_t MsgRowId(int64_t messageId) const;
     int64_t AttachmentsFolderId() const { return m_attachmentsFolder; }
@@ -177,6 +194,7 @@ private:
     static void SetValue(std::vector<Prop>& row, const Prop& value);
 
     EStoreKind m_kind;
+    EGeneration m_generation;
     uint16_t m_counter = 0x1000;
     std::map<std::string, STable> m_tables;
     std::vector<std::string> m_tableOrder;
@@ -189,10 +207,11 @@ private:
     int64_t m_publicRoot = 0;
 };
 
-// The sample a reader of the project opens first: two mailboxes (one
-// without "Top of Information Store"), a folder tree with a few messages
-// (prefixed subjects, senders of both entry layouts, a long body, an
-// attachment) and named properties.
+// The sample a reader of the project opens first: several mailboxes (one
+// without "Top of Information Store"), folder trees with a few hundred
+// messages (prefixed subjects, senders of both entry layouts, long bodies,
+// attachments, associated messages such as views and rules) and named
+// properties.
 void BuildSample(CExchangeDatabase& database);
 
 } // namespace exchangefixture

@@ -165,7 +165,7 @@ TEST(ExchangeFixture, TheSampleHoldsMailboxesAndMessages)
     Engine mailboxes(new CEseTableImpl(0x6764, store.Context(), "Mailbox", kKindMailbox));
     CRows rows;
     Read(*mailboxes, {0x3001001F}, rows);
-    ASSERT_EQ(2u, rows.count);
+    ASSERT_EQ(4u, rows.count);
     EXPECT_EQ(L"Alice Lindqvist", Text(rows.rows[0].m_p_values[0]));
 }
 

@@ -1,0 +1,704 @@
+#include "ProviderPlatform.h"
+#include "CFolder.h"
+#include "CContentsTable.h"
+#include "CIpmSubtreeFolder.h"
+#include "CRootFolder.h"
+#include "CStoreShared.h"
+#include "ComErrorRaise.h"
+#include "CopyFaultGuard.h"
+#include "EntryOpening.h"
+#include "EseValueConversion.h"
+#include "EseValueMemory.h"
+#include "MapiPtr.h"
+#include "NamedPropRequests.h"
+#include "PropAnswers.h"
+#include "ProviderGlobals.h"
+#include "ProviderLog.h"
+#include "ProviderMemory.h"
+#include "Vostrel2007.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr ULONG kPrOwnEntryId = 0x66720102;
+constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
+constexpr ULONG kPrExtendedFolderFlags = 0x36DA0102;
+constexpr ULONG kStoreSupportMask = 0x00050B67;
+constexpr ULONG kVersion2010 = 2010;
+constexpr HRESULT kNoSuchTable = 0x80070002;
+constexpr ULONG kAllRows = 0x7FFFFFFF;
+
+// The server's child-folder columns and the hierarchy table's columns.
+const ULONG kHierarchyServerColumns[] = {0x67480014, 0x67640014, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003,
+                                        0x36030003, 0x3613001F, 0x10F4000B, 0x36DA0102, 0x36DE0003, 0x672D0003,
+                                        0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B};
+constexpr ULONG kHierarchyServerColumnCount = sizeof(kHierarchyServerColumns) / sizeof(kHierarchyServerColumns[0]);
+SizedSPropTagArray(24, kHierarchyColumns) = {
+    24,
+    {0x0FF60102, 0x30050003, 0x39000003, 0x0FFF0102, 0x0FFE0003, 0x360B0003, 0x0E090102, 0x0FF90102,
+     0x66700102, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003, 0x3613001F, 0x10F4000B,
+     0x36DA0102, 0x36DE0003, 0x672D0003, 0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B}};
+SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
+
+const ULONG kFixedPropList[] = {0x340D0003, 0x34140102, 0x0FF90102, 0x0FFF0102, 0x66720102, 0x0FFB0102, 0x0FF80102,
+                                0x0FFA0102, 0x0E090102, 0x0FF40003, 0x0FF70003, 0x39000003, 0x0FFE0003, 0x36010003};
+constexpr ULONG kFixedPropCount = sizeof(kFixedPropList) / sizeof(kFixedPropList[0]);
+
+class CServerValues {
+public:
+    CServerValues() = default;
+    ~CServerValues() { FreeEseValues(values, count); }
+    CServerValues(const CServerValues&) = delete;
+    CServerValues& operator=(const CServerValues&) = delete;
+    ULONG count = 0;
+    _SEsePropertyValue* values = nullptr;
+};
+
+class CServerRows {
+public:
+    CServerRows() = default;
+    ~CServerRows() { FreeEseRows(rows, count); }
+    CServerRows(const CServerRows&) = delete;
+    CServerRows& operator=(const CServerRows&) = delete;
+    ULONG count = 0;
+    _SEseRow* rows = nullptr;
+};
+
+class CServerTags {
+public:
+    CServerTags() = default;
+    ~CServerTags() { CoTaskMemFree(tags); }
+    CServerTags(const CServerTags&) = delete;
+    CServerTags& operator=(const CServerTags&) = delete;
+    ULONG count = 0;
+    ULONG* tags = nullptr;
+};
+
+HRESULT FillId(const CEntryId& id, SPropValue& value, LPVOID parent)
+{
+    return FillBinary(value, parent, &id, sizeof(id));
+}
+
+// The store entry identifier as MAPI wraps it; a wrapping failure is this
+// value's own error.
+HRESULT FillWrappedStoreId(const CEntryId& storeId, SPropValue& value, LPVOID parent)
+{
+    HRESULT hr = storeId.WrapStoreEntryId(parent, value.Value.bin);
+    if (FAILED(hr))
+        SetErrorValue(value, value.ulPropTag, hr);
+    return S_OK;
+}
+
+ULONG StoreVersionOf(const CEntryId& id)
+{
+    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(id.storeUid);
+    return store ? store->Version() : 0;
+}
+
+const SPropHandler<CFolder> kFolderProps[] = {
+    {PR_OBJECT_TYPE, &FixedLong<CFolder, MAPI_FOLDER>},
+    {PR_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
+    {PR_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
+    {kPrOwnEntryId, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
+    {PR_PARENT_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.ParentId(), v, p); }},
+    {PR_STORE_ENTRYID,
+     [](const CFolder& f, SPropValue& v, LPVOID p) { return FillWrappedStoreId(f.StoreId(), v, p); }},
+    {PR_STORE_RECORD_KEY,
+     [](const CFolder& f, SPropValue& v, LPVOID p) {
+         return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
+     }},
+    {PR_MAPPING_SIGNATURE,
+     [](const CFolder& f, SPropValue& v, LPVOID p) {
+         if (StoreVersionOf(f.OwnId()) == kVersion2010)
+             return FillBinary(v, p, &f.OwnId().idRoot, sizeof(f.OwnId().idRoot));
+         return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
+     }},
+    {PR_MDB_PROVIDER,
+     [](const CFolder&, SPropValue& v, LPVOID p) { return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid)); }},
+    {PR_STORE_SUPPORT_MASK, &FixedLong<CFolder, kStoreSupportMask>},
+    {PR_ACCESS, &FixedLong<CFolder, MAPI_ACCESS_READ>},
+    {PR_ACCESS_LEVEL, &FixedLong<CFolder, 0>},
+    {PR_FOLDER_TYPE, &FixedLong<CFolder, FOLDER_GENERIC>},
+    {PR_DISPLAY_TYPE, &FixedLong<CFolder, DT_FOLDER>},
+    {PR_CONTAINER_HIERARCHY, &FixedLong<CFolder, 0>},
+    {PR_CONTAINER_CONTENTS, &FixedLong<CFolder, 0>},
+    {PR_NULL, &FixedLong<CFolder, 0>},
+};
+
+// The 8 bytes of an id with its two 32-bit halves swapped.
+void InstanceKeyOf(LONGLONG id, BYTE key[8])
+{
+    const ULONGLONG value = static_cast<ULONGLONG>(id);
+    const ULONG low = static_cast<ULONG>(value);
+    const ULONG high = static_cast<ULONG>(value >> 32);
+    std::memcpy(key, &high, 4);
+    std::memcpy(key + 4, &low, 4);
+}
+
+bool Usable(const _SEsePropertyValue& value)
+{
+    const ULONG type = PROP_TYPE(value.m_tag);
+    return type != PT_ERROR && type != PT_NULL;
+}
+
+HRESULT CreateProviderTable(ULONG type, ULONG indexTag, const SPropTagArray* columns, ComPtr<ITableData>& data)
+{
+    const SMapiMemory memory = ProviderMapiMemory();
+    return CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr, type,
+                       indexTag, const_cast<LPSPropTagArray>(columns), data.ReleaseAndGetAddressOf());
+}
+
+void LogCopyFailure(CLastError& lastError, const wchar_t* method, HRESULT hr)
+{
+    LogFormat(lastError.LogPath(), L"Method %s failed.  HRESULT 0x%08x.", method, static_cast<unsigned>(hr));
+}
+
+} // namespace
+
+HRESULT CFolder::Create(CServerCookie folderCookie, const CEntryId& ownId, const CEntryId* parentId,
+                        const CEntryId& storeId, IMAPIFolder** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    CFolder* folder = new (std::nothrow) CFolder(std::move(folderCookie), ownId, parentId, storeId);
+    if (!folder)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = folder;
+    return S_OK;
+}
+
+CFolder::CFolder(CServerCookie folderCookie, const CEntryId& ownId, const CEntryId* parentId, const CEntryId& storeId)
+    : m_ownId(ownId), m_storeId(storeId), m_creationTick(GetTickCount()), m_folderCookie(std::move(folderCookie))
+{
+    if (parentId)
+        m_parentId = *parentId;
+    else
+        std::memset(static_cast<void*>(&m_parentId), 0, sizeof(m_parentId));
+}
+
+// The server folder's cookie goes with the folder (CServerCookie), after the
+// tables over its data.
+CFolder::~CFolder() = default;
+
+std::shared_ptr<CStoreShared> CFolder::Store() const
+{
+    return ProviderGlobals().storeRegistry.SharedByServiceUid(m_storeId.storeUid);
+}
+
+ComPtr<IEseFolder> CFolder::ServerFolder() const
+{
+    return FetchServer<IEseFolder>(m_folderCookie.Get());
+}
+
+STDMETHODIMP CFolder::SaveChanges(ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                               LPSPropValue* lppPropArray)
+{
+    (void)ulFlags;
+    return Guard("CFolder::GetProps", [&]() -> HRESULT {
+        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
+        if (hr != S_OK)
+            return hr;
+        MapiPtr<SPropValue> values;
+        std::vector<ULONG> rest;
+        hr = AnswerProps(*this, kFolderProps, *lpPropTagArray, values, &rest);
+        if (FAILED(hr))
+            return hr;
+        if (!rest.empty()) {
+            std::vector<ULONG> tags;
+            for (ULONG position : rest)
+                tags.push_back(lpPropTagArray->aulPropTag[position]);
+            ComPtr<IEseFolder> folder = ServerFolder();
+            CServerValues read;
+            hr = folder->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
+            if (FAILED(hr))
+                RaiseComError(hr, folder.Get(), IID_IEseProperty);
+            for (size_t i = 0; i < rest.size(); ++i) {
+                const ULONG tag = tags[i];
+                SPropValue& value = values.get()[rest[i]];
+                if (!read.values || i >= read.count) {
+                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
+                    continue;
+                }
+                const _SEsePropertyValue& server = read.values[i];
+                const ULONG type = PROP_TYPE(server.m_tag);
+                if (type == PT_NULL || (type == PT_ERROR && server.m_type != ESE_PT_ERROR)) {
+                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
+                    continue;
+                }
+                hr = ConvertEseValue(&value, &server, values.get());
+                if (hr == MAPI_E_NOT_ENOUGH_MEMORY)
+                    return hr;
+            }
+        }
+        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
+        *lpcValues = lpPropTagArray->cValues;
+        *lppPropArray = values.release();
+        return hr;
+    });
+}
+
+STDMETHODIMP CFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
+{
+    (void)ulFlags;
+    return Guard("CFolder::GetPropList", [&]() -> HRESULT {
+        if (!lppPropTagArray)
+            return E_INVALIDARG;
+        *lppPropTagArray = nullptr;
+        ComPtr<IEseFolder> folder = ServerFolder();
+        CServerTags server;
+        HRESULT hr = folder->GetPropertyTags(&server.count, &server.tags);
+        if (FAILED(hr))
+            RaiseComError(hr, folder.Get(), IID_IEseProperty);
+        const ULONG serverCount = server.tags ? server.count : 0;
+        MapiPtr<SPropTagArray> tags =
+            MapiAllocate<SPropTagArray>(CbNewSPropTagArray(kFixedPropCount + serverCount), hr);
+        if (!tags)
+            return hr;
+        tags->cValues = kFixedPropCount + serverCount;
+        std::memcpy(tags->aulPropTag, kFixedPropList, sizeof(kFixedPropList));
+        if (serverCount)
+            std::memcpy(tags->aulPropTag + kFixedPropCount, server.tags, serverCount * sizeof(ULONG));
+        *lppPropTagArray = tags.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CFolder::OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN* lppUnk)
+{
+    m_lastError.SetText(nullptr);
+    if (lppUnk)
+        *lppUnk = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFolder::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems)
+{
+    m_lastError.SetText(nullptr);
+    // Outlook writes the extended folder flags of every folder it shows and
+    // gives up on a folder that refuses them; they are accepted and dropped.
+    if (cValues >= 1 && lpPropArray && lpPropArray[0].ulPropTag == kPrExtendedFolderFlags) {
+        if (lppProblems)
+            *lppProblems = nullptr;
+        return S_OK;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+template <typename Copy>
+HRESULT CFolder::DelegateCopy(const char* method, Copy&& copy)
+{
+    std::wstring name(method, method + std::strlen(method));
+    HRESULT hr = GuardKeep(method, [&]() -> HRESULT {
+        std::shared_ptr<CStoreShared> store = Store();
+        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
+        if (!support)
+            return E_FAIL;
+        return copy(support.Get());
+    });
+    if (FAILED(hr))
+        LogCopyFailure(m_lastError, name.c_str(), hr);
+    else
+        m_lastError.SetText(nullptr);
+    return hr;
+}
+
+STDMETHODIMP CFolder::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
+                             LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
+                             LPSPropProblemArray* lppProblems)
+{
+    return DelegateCopy("CFolder::CopyTo", [&](IMAPISupport* support) {
+        return support->DoCopyTo(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), ciidExclude, rgiidExclude,
+                                 lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
+                                 lppProblems);
+    });
+}
+
+STDMETHODIMP CFolder::CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                                LPSPropProblemArray* lppProblems)
+{
+    m_lastError.SetText(nullptr);
+    if (lppProblems)
+        *lppProblems = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFolder::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid, ULONG ulFlags,
+                                      ULONG* lpcPropNames, LPMAPINAMEID** lpppPropNames)
+{
+    return Guard("CFolder::GetNamesFromIDs", [&]() -> HRESULT {
+        if (!lpcPropNames || !lpppPropNames)
+            return E_INVALIDARG;
+        std::shared_ptr<CStoreShared> store = Store();
+        SNamedPropSource source;
+        ComPtr<IEseFolder> folder;
+        if (store) {
+            source.map = &store->NamedProps();
+            source.serverResolves = store->Version() == kVersion2010;
+            if (source.serverResolves) {
+                folder = ServerFolder();
+                source.server = folder.Get();
+                source.serverIid = &IID_IEseFolder;
+            }
+        }
+        return GetNamesFromIDsFor(source, lppPropTags, lpPropSetGuid, ulFlags, lpcPropNames, lpppPropNames);
+    });
+}
+
+STDMETHODIMP CFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
+                                      LPSPropTagArray* lppPropTags)
+{
+    return Guard("CFolder::GetIDsFromNames", [&]() -> HRESULT {
+        if (!lppPropTags || (lppPropNames && cPropNames == 0) || (!lppPropNames && cPropNames != 0))
+            return E_INVALIDARG;
+        std::shared_ptr<CStoreShared> store = Store();
+        SNamedPropSource source;
+        ComPtr<IEseFolder> folder;
+        if (store) {
+            source.map = &store->NamedProps();
+            source.serverResolves = store->Version() == kVersion2010;
+            if (source.serverResolves || !lppPropNames) {
+                folder = ServerFolder();
+                source.server = folder.Get();
+                source.serverIid = &IID_IEseFolder;
+            }
+        }
+        return GetIDsFromNamesFor(source, cPropNames, lppPropNames, ulFlags, lppPropTags);
+    });
+}
+
+HRESULT CFolder::PrepareContents(IEseFolder* folder)
+{
+    ComPtr<ITableData> contents;
+    ComPtr<ITableData> associated;
+    ComPtr<IEseTable> messages;
+    HRESULT hr = folder->GetMessagesTable(messages.GetAddressOf());
+    if (hr == kNoSuchTable) {
+        const SPropTagArray* columns = reinterpret_cast<const SPropTagArray*>(&kInstanceKeyOnly);
+        hr = CreateProviderTable(TBLTYPE_SNAPSHOT, PR_INSTANCE_KEY, columns, contents);
+        if (SUCCEEDED(hr))
+            hr = CreateProviderTable(TBLTYPE_SNAPSHOT, PR_INSTANCE_KEY, columns, associated);
+    } else {
+        if (FAILED(hr))
+            RaiseComError(hr, folder, IID_IEseFolder);
+        CServerTags server;
+        hr = messages->GetColumns(1, &server.count, &server.tags);
+        if (FAILED(hr))
+            RaiseComError(hr, messages.Get(), IID_IEseTable);
+        const ULONG count = server.tags ? server.count : 0;
+        MapiPtr<SPropTagArray> columns = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
+        if (!columns)
+            return hr;
+        columns->cValues = count;
+        if (count)
+            std::memcpy(columns->aulPropTag, server.tags, count * sizeof(ULONG));
+        hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, columns.get(), contents);
+        if (SUCCEEDED(hr))
+            hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, columns.get(), associated);
+    }
+    if (FAILED(hr))
+        return hr;
+    m_contentsData = contents;
+    m_associatedContentsData = associated;
+    return S_OK;
+}
+
+STDMETHODIMP CFolder::GetContentsTable(ULONG ulFlags, LPMAPITABLE* lppTable)
+{
+    return Guard("CFolder::GetContentsTable", [&]() -> HRESULT {
+        if (!lppTable)
+            return E_INVALIDARG;
+        *lppTable = nullptr;
+        if (!m_folderCookie)
+            return E_UNEXPECTED;
+        if (ulFlags & MAPI_ASSOCIATED)
+            return MAPI_E_NO_SUPPORT;
+        CCriticalSectionLock lock(m_lock);
+        if (!m_contentsPrepared) {
+            HRESULT hr = PrepareContents(ServerFolder().Get());
+            if (FAILED(hr)) {
+                m_contentsData.Reset();
+                m_associatedContentsData.Reset();
+                return hr;
+            }
+            m_contentsPrepared = true;
+        }
+        return CContentsTable::Create(m_contentsData.Get(), m_folderCookie.Get(), m_ownId, false, this, lppTable);
+    });
+}
+
+STDMETHODIMP CFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable)
+{
+    (void)ulFlags;
+    return Guard("CFolder::GetHierarchyTable", [&]() -> HRESULT {
+        if (!lppTable)
+            return E_INVALIDARG;
+        *lppTable = nullptr;
+        CCriticalSectionLock lock(m_lock);
+        if (!m_hierarchyBuilt) {
+            HRESULT hr = FillHierarchyTable();
+            if (FAILED(hr))
+                return hr;
+        }
+        ComPtr<IMAPITable> view;
+        HRESULT hr = m_hierarchyData->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        return CTable::Create(view.Get(), 0, lppTable);
+    });
+}
+
+HRESULT CFolder::FillHierarchyTable()
+{
+    HRESULT hr = S_OK;
+    if (m_hierarchyData) {
+        hr = m_hierarchyData->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
+    } else {
+        hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY,
+                                 reinterpret_cast<const SPropTagArray*>(&kHierarchyColumns), m_hierarchyData);
+    }
+    if (FAILED(hr))
+        return hr;
+
+    ComPtr<IEseFolder> folder = ServerFolder();
+    ComPtr<IEseTable> children;
+    hr = folder->GetFoldersTable(children.GetAddressOf());
+    if (FAILED(hr))
+        RaiseComError(hr, folder.Get(), IID_IEseFolder);
+    std::vector<ULONG> columns(kHierarchyServerColumns, kHierarchyServerColumns + kHierarchyServerColumnCount);
+    hr = children->SetColumns(kHierarchyServerColumnCount, columns.data());
+    if (FAILED(hr))
+        RaiseComError(hr, children.Get(), IID_IEseTable);
+    CServerRows server;
+    hr = children->GetRows(kAllRows, 1, &server.count, &server.rows);
+    if (FAILED(hr))
+        RaiseComError(hr, children.Get(), IID_IEseTable);
+    if (!server.rows)
+        server.count = 0;
+
+    for (ULONG i = 0; i < server.count; ++i) {
+        const _SEseRow& row = server.rows[i];
+        if (row.m_valueCount < kHierarchyServerColumnCount || !row.m_p_values || !Usable(row.m_p_values[0]) ||
+            !Usable(row.m_p_values[1]))
+            continue;
+        MapiPtr<SPropValue> values = MapiAllocate<SPropValue>(sizeof(SPropValue) * 24, hr);
+        if (!values)
+            return hr;
+        SPropValue* v = values.get();
+        ConvertEseRow(v + 9, row, 2, v);
+        const LONGLONG fid = row.m_p_values[0].m_value.m_i64;
+        CEntryId child(kEntryFolder, m_ownId.storeUid);
+        child.idRoot = row.m_p_values[1].m_value.m_i64;
+        child.fid = fid;
+        BYTE instanceKey[8];
+        InstanceKeyOf(fid, instanceKey);
+        v[0].ulPropTag = PR_INSTANCE_KEY;
+        hr = FillBinary(v[0], v, instanceKey, sizeof(instanceKey));
+        v[1].ulPropTag = PR_DEPTH;
+        v[1].Value.l = 1;
+        v[2].ulPropTag = PR_DISPLAY_TYPE;
+        v[2].Value.l = DT_FOLDER;
+        v[3].ulPropTag = PR_ENTRYID;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, v[3], v);
+        v[4].ulPropTag = PR_OBJECT_TYPE;
+        v[4].Value.l = MAPI_FOLDER;
+        v[5].ulPropTag = PR_STATUS;
+        v[5].Value.l = 0;
+        v[6].ulPropTag = PR_PARENT_ENTRYID;
+        if (SUCCEEDED(hr))
+            hr = FillId(m_ownId, v[6], v);
+        v[7].ulPropTag = PR_RECORD_KEY;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, v[7], v);
+        v[8].ulPropTag = kPrLongTermEntryIdFromTable;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, v[8], v);
+        if (FAILED(hr))
+            return hr;
+        SRow mapiRow = {0, 24, v};
+        hr = m_hierarchyData->HrInsertRow(i, &mapiRow);
+        if (FAILED(hr))
+            return hr;
+    }
+    m_hierarchyBuilt = true;
+    return S_OK;
+}
+
+STDMETHODIMP CFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
+                                ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    (void)lpInterface;
+    return Guard("CFolder::OpenEntry", [&]() -> HRESULT {
+        if (!lpulObjType || !lppUnk)
+            return E_INVALIDARG;
+        *lppUnk = nullptr;
+        if (ulFlags & MAPI_MODIFY)
+            return E_ACCESSDENIED;
+        // A folder has no default entry: no identifier names nothing.
+        if (!lpEntryID)
+            return MAPI_E_INVALID_ENTRYID;
+        CEntryId id;
+        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        if (FAILED(hr))
+            return hr;
+        return OpenEntryOf(id, lpulObjType, lppUnk);
+    });
+}
+
+HRESULT CFolder::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    switch (id.kind) {
+    case kEntryRootFolder:
+    case kEntryIpmSubtree: {
+        std::shared_ptr<CStoreShared> store = Store();
+        if (!store)
+            return E_FAIL;
+        IMAPIFolder* folder = nullptr;
+        HRESULT hr = id.kind == kEntryRootFolder
+                         ? CRootFolder::Create(store->StoreCookie(), store->RootId(), store->StoreId(), &folder)
+                         : CIpmSubtreeFolder::Create(store->StoreCookie(), store->IpmSubtreeId(), store->RootId(),
+                                                     store->StoreId(), &folder);
+        if (FAILED(hr))
+            return hr;
+        *lpulObjType = MAPI_FOLDER;
+        *lppUnk = folder;
+        return S_OK;
+    }
+    case kEntryMessage:
+        return OpenMessageEntry(ServerFolder().Get(), id, &m_ownId, m_ownId, m_storeId, lpulObjType, lppUnk);
+    case kEntryMailboxTop:
+    case kEntryFolder: {
+        ComPtr<IEseFolder> child;
+        ComPtr<IEseFolder> parent = ServerFolder();
+        if (ObjectNotOpened(parent->GetFolder(id.fid, id.idRoot, child.GetAddressOf()), parent.Get(), IID_IEseFolder) ||
+            !child)
+            return MAPI_E_INVALID_ENTRYID;
+        const CEntryId top(kEntryIpmSubtree, id.storeUid);
+        return OpenFolderEntry(child.Get(), id, top, m_storeId, lpulObjType, lppUnk);
+    }
+    default:
+        return MAPI_E_INVALID_ENTRYID;
+    }
+}
+
+STDMETHODIMP CFolder::SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFolder::GetSearchCriteria(ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*)
+{
+    m_lastError.SetText(nullptr);
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFolder::CreateMessage(LPCIID, ULONG, LPMESSAGE* lppMessage)
+{
+    m_lastError.SetText(nullptr);
+    if (lppMessage)
+        *lppMessage = nullptr;
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::CopyMessages(LPENTRYLIST lpMsgList, LPCIID lpInterface, LPVOID lpDestFolder, ULONG ulUIParam,
+                                   LPMAPIPROGRESS lpProgress, ULONG ulFlags)
+{
+    return DelegateCopy("CFolder::CopyMessages", [&](IMAPISupport* support) -> HRESULT {
+        if (ulFlags & MESSAGE_MOVE)
+            return E_ACCESSDENIED;
+        return support->CopyMessages(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), lpMsgList, lpInterface,
+                                     lpDestFolder, ulUIParam, lpProgress, ulFlags);
+    });
+}
+
+STDMETHODIMP CFolder::DeleteMessages(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::CreateFolder(ULONG, LPTSTR, LPTSTR, LPCIID, ULONG, LPMAPIFOLDER* lppFolder)
+{
+    m_lastError.SetText(nullptr);
+    if (lppFolder)
+        *lppFolder = nullptr;
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::CopyFolder(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, LPVOID lpDestFolder,
+                                 LPTSTR lpszNewFolderName, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
+                                 ULONG ulFlags)
+{
+    return DelegateCopy("CFolder::CopyFolder", [&](IMAPISupport* support) -> HRESULT {
+        if (ulFlags & FOLDER_MOVE)
+            return E_ACCESSDENIED;
+        // The copy's result so far stands when Outlook's progress dialog
+        // faults inside it (see CopyFaultGuard.h).
+        HRESULT result = S_OK;
+        auto copy = [&] {
+            result = support->CopyFolder(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), cbEntryID, lpEntryID,
+                                         lpInterface, lpDestFolder, lpszNewFolderName, ulUIParam, lpProgress,
+                                         ulFlags);
+        };
+        if (!RunGuardedAgainstDivideByZero(copy))
+            LogFormat(m_lastError.LogPath(), L"Method %s failed.  HRESULT 0x%08x.", L"CFolder::CopyFolder",
+                      0xC0000094u);
+        return SUCCEEDED(result) ? S_OK : result;
+    });
+}
+
+STDMETHODIMP CFolder::DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFolder::GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG* lpulMessageStatus)
+{
+    m_lastError.SetText(nullptr);
+    if (!lpulMessageStatus)
+        return E_INVALIDARG;
+    *lpulMessageStatus = 0;
+    return S_OK;
+}
+
+STDMETHODIMP CFolder::SetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG, ULONG*)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::SaveContentsSort(LPSSortOrderSet, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CFolder::EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG)
+{
+    m_lastError.SetText(nullptr);
+    return MAPI_E_NO_SUPPORT;
+}

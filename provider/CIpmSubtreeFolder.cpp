@@ -1,0 +1,409 @@
+#include "ProviderPlatform.h"
+#include "CIpmSubtreeFolder.h"
+#include "CStoreConfig.h"
+#include "CStoreShared.h"
+#include "CTable.h"
+#include "ComErrorRaise.h"
+#include "EntryOpening.h"
+#include "EseValueConversion.h"
+#include "EseValueMemory.h"
+#include "MailboxSelection.h"
+#include "MapiPtr.h"
+#include "NamedPropRequests.h"
+#include "PropAnswers.h"
+#include "ProviderGlobals.h"
+#include "ServerInterfaces.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr ULONG kPrOwnEntryId = 0x66720102;
+constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
+constexpr ULONG kPrSubfolderMarker = 0x663D0003;
+constexpr ULONG kPrFid = 0x67480014;
+constexpr ULONG kPrMailboxRootFid = 0x67640014;
+constexpr ULONG kPrMailboxInstanceKey = 0x676A0102;
+constexpr ULONG kStoreSupportMask = 0x00050B67;
+// The display type of the subtree and of its rows.
+constexpr LONG kSubtreeDisplayType = 6;
+constexpr HRESULT kNoSuchTable = 0x80070002;
+constexpr ULONG kColumnCount = 24;
+constexpr ULONG kServerColumnCount = 17;
+
+const ULONG kIpmPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,      PR_RECORD_KEY,        PR_ENTRYID,
+                              PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W,    PR_ACCESS,            PR_ACCESS_LEVEL,
+                              PR_FOLDER_TYPE,        PR_PARENT_ENTRYID,    PR_MAPPING_SIGNATURE, PR_STORE_RECORD_KEY,
+                              PR_SUBFOLDERS,         kPrSubfolderMarker};
+
+SizedSPropTagArray(kColumnCount, kIpmHierarchyColumns) = {
+    kColumnCount,
+    {0x0FF60102, 0x30050003, 0x39000003, 0x0FFF0102, 0x0FFE0003, 0x360B0003, 0x0E090102, 0x0FF90102,
+     0x66700102, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003, 0x3613001F, 0x10F4000B,
+     0x36DA0102, 0x36DE0003, 0x672D0003, 0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B}};
+
+// The 15 folder columns every row shows, after the two id columns of the
+// store's kind.
+const ULONG kSharedServerColumns[] = {0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003,
+                                      0x3613001F, 0x10F4000B, 0x36DA0102, 0x36DE0003, 0x672D0003,
+                                      0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B};
+
+SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
+
+HRESULT FillOwnId(const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p)
+{
+    return FillBinary(v, p, &f.OwnId(), sizeof(CEntryId));
+}
+
+HRESULT FillStoreUid(const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p)
+{
+    return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
+}
+
+const SPropHandler<CIpmSubtreeFolder> kIpmProps[] = {
+    {PR_STORE_SUPPORT_MASK, &FixedLong<CIpmSubtreeFolder, kStoreSupportMask>},
+    {PR_MDB_PROVIDER,
+     [](const CIpmSubtreeFolder&, SPropValue& v, LPVOID p) {
+         return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid));
+     }},
+    {PR_RECORD_KEY, &FillOwnId},
+    {PR_ENTRYID, &FillOwnId},
+    {kPrOwnEntryId, &FillOwnId},
+    {PR_PARENT_ENTRYID,
+     [](const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p) {
+         return FillBinary(v, p, &f.ParentId(), sizeof(CEntryId));
+     }},
+    {PR_STORE_ENTRYID,
+     [](const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p) {
+         HRESULT hr = f.StoreId().WrapStoreEntryId(p, v.Value.bin);
+         if (FAILED(hr))
+             SetErrorValue(v, v.ulPropTag, hr);
+         return S_OK;
+     }},
+    {PR_MAPPING_SIGNATURE, &FillStoreUid},
+    {PR_STORE_RECORD_KEY, &FillStoreUid},
+    {PR_DISPLAY_NAME_W, [](const CIpmSubtreeFolder&, SPropValue& v, LPVOID p) { return FillString(v, p, L"IPM"); }},
+    {PR_ACCESS, &FixedLong<CIpmSubtreeFolder, MAPI_ACCESS_READ>},
+    {PR_ACCESS_LEVEL, &FixedLong<CIpmSubtreeFolder, 0>},
+    {PR_FOLDER_TYPE, &FixedLong<CIpmSubtreeFolder, FOLDER_GENERIC>},
+    {PR_SUBFOLDERS, &FixedBool<CIpmSubtreeFolder, true>},
+    {kPrSubfolderMarker, &FixedLong<CIpmSubtreeFolder, 1>},
+    {PR_DISPLAY_TYPE, &FixedLong<CIpmSubtreeFolder, kSubtreeDisplayType>},
+    {PR_NULL, &FixedLong<CIpmSubtreeFolder, 0>},
+};
+
+class CServerRows {
+public:
+    CServerRows() = default;
+    ~CServerRows() { FreeEseRows(rows, count); }
+    CServerRows(const CServerRows&) = delete;
+    CServerRows& operator=(const CServerRows&) = delete;
+    ULONG count = 0;
+    _SEseRow* rows = nullptr;
+};
+
+bool Usable(const _SEsePropertyValue& value)
+{
+    const ULONG type = PROP_TYPE(value.m_tag);
+    return type != PT_ERROR && type != PT_NULL;
+}
+
+void SwappedHalves(LONGLONG id, BYTE key[8])
+{
+    const ULONGLONG value = static_cast<ULONGLONG>(id);
+    const ULONG low = static_cast<ULONG>(value);
+    const ULONG high = static_cast<ULONG>(value >> 32);
+    std::memcpy(key, &high, 4);
+    std::memcpy(key + 4, &low, 4);
+}
+
+HRESULT FillId(const CEntryId& id, SPropValue& value, LPVOID parent)
+{
+    return FillBinary(value, parent, &id, sizeof(id));
+}
+
+} // namespace
+
+HRESULT CIpmSubtreeFolder::Create(DWORD storeCookie, const CEntryId& ownId, const CEntryId& rootId,
+                                  const CEntryId& storeId, IMAPIFolder** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    CIpmSubtreeFolder* folder = new (std::nothrow) CIpmSubtreeFolder(storeCookie, ownId, rootId, storeId);
+    if (!folder)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = folder;
+    return S_OK;
+}
+
+CIpmSubtreeFolder::CIpmSubtreeFolder(DWORD storeCookie, const CEntryId& ownId, const CEntryId& rootId,
+                                     const CEntryId& storeId)
+    : CFolder(CServerCookie(), ownId, &rootId, storeId), m_storeCookie(storeCookie)
+{
+    CProviderGlobals& globals = ProviderGlobals();
+    CCriticalSectionLock lock(globals.folderListLock);
+    globals.ipmSubtreeFolders.push_back(this);
+}
+
+CIpmSubtreeFolder::~CIpmSubtreeFolder()
+{
+    try {
+        CProviderGlobals& globals = ProviderGlobals();
+        CCriticalSectionLock lock(globals.folderListLock);
+        globals.ipmSubtreeFolders.remove(this);
+    } catch (...) {
+    }
+}
+
+STDMETHODIMP CIpmSubtreeFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                                         LPSPropValue* lppPropArray)
+{
+    (void)ulFlags;
+    return Guard("CIpmSubtreeFolder::GetProps", [&]() -> HRESULT {
+        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
+        if (hr != S_OK)
+            return hr;
+        MapiPtr<SPropValue> values;
+        hr = AnswerProps(*this, kIpmProps, *lpPropTagArray, values, nullptr);
+        if (FAILED(hr))
+            return hr;
+        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
+        *lpcValues = lpPropTagArray->cValues;
+        *lppPropArray = values.release();
+        return hr;
+    });
+}
+
+STDMETHODIMP CIpmSubtreeFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
+{
+    (void)ulFlags;
+    return Guard("CIpmSubtreeFolder::GetPropList", [&]() -> HRESULT {
+        if (!lppPropTagArray)
+            return E_INVALIDARG;
+        *lppPropTagArray = nullptr;
+        HRESULT hr = S_OK;
+        constexpr ULONG count = sizeof(kIpmPropList) / sizeof(kIpmPropList[0]);
+        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
+        if (!tags)
+            return hr;
+        tags->cValues = count;
+        std::memcpy(tags->aulPropTag, kIpmPropList, sizeof(kIpmPropList));
+        *lppPropTagArray = tags.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CIpmSubtreeFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
+                                                LPSPropTagArray* lppPropTags)
+{
+    return Guard("CIpmSubtreeFolder::GetIDsFromNames", [&]() -> HRESULT {
+        SNamedPropSource source;
+        std::shared_ptr<CStoreShared> store = Store();
+        if (store)
+            source.map = &store->NamedProps();
+        source.allNames = SNamedPropSource::EAllNames::NoSupport;
+        return GetIDsFromNamesFor(source, cPropNames, lppPropNames, ulFlags, lppPropTags);
+    });
+}
+
+STDMETHODIMP CIpmSubtreeFolder::GetContentsTable(ULONG ulFlags, LPMAPITABLE* lppTable)
+{
+    (void)ulFlags;
+    return Guard("CIpmSubtreeFolder::GetContentsTable", [&]() -> HRESULT {
+        if (!lppTable)
+            return E_INVALIDARG;
+        *lppTable = nullptr;
+        const SMapiMemory memory = ProviderMapiMemory();
+        ComPtr<ITableData> data;
+        HRESULT hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
+                                 TBLTYPE_SNAPSHOT, PR_INSTANCE_KEY,
+                                 reinterpret_cast<LPSPropTagArray>(&kInstanceKeyOnly), data.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        ComPtr<IMAPITable> view;
+        hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        return CTable::Create(view.Get(), 1, lppTable);
+    });
+}
+
+STDMETHODIMP CIpmSubtreeFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable)
+{
+    (void)ulFlags;
+    return Guard(
+        "CIpmSubtreeFolder::GetHierarchyTable",
+        [&]() -> HRESULT {
+            if (!lppTable)
+                return E_INVALIDARG;
+            *lppTable = nullptr;
+            if (!m_hierarchyBuilt) {
+                HRESULT hr = FillHierarchyTable();
+                if (FAILED(hr))
+                    return hr;
+            }
+            ComPtr<IMAPITable> view;
+            HRESULT hr = m_hierarchyData->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+            if (FAILED(hr))
+                return hr;
+            return CIpmHierarchyTable::Create(view.Get(), 0, this, lppTable);
+        },
+        E_FAIL);
+}
+
+STDMETHODIMP CIpmSubtreeFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
+                                          ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    (void)lpInterface;
+    return Guard("CIpmSubtreeFolder::OpenEntry", [&]() -> HRESULT {
+        if (!lpulObjType || !lppUnk)
+            return E_INVALIDARG;
+        *lppUnk = nullptr;
+        if (ulFlags & MAPI_MODIFY)
+            return E_ACCESSDENIED;
+        if (!lpEntryID)
+            return MAPI_E_INVALID_ENTRYID;
+        CEntryId id;
+        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        if (FAILED(hr))
+            return hr;
+        if (id.kind != kEntryMailboxTop)
+            return MAPI_E_INVALID_ENTRYID;
+        ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
+        ComPtr<IEseFolder> folder;
+        if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+            !folder)
+            return MAPI_E_INVALID_ENTRYID;
+        return OpenFolderEntry(folder.Get(), id, OwnId(), StoreId(), lpulObjType, lppUnk);
+    });
+}
+
+HRESULT CIpmSubtreeFolder::FillHierarchyTable()
+{
+    CCriticalSectionLock lock(m_lock);
+    return Rebuild();
+}
+
+HRESULT CIpmSubtreeFolder::Rebuild()
+{
+    HRESULT hr = S_OK;
+    if (m_hierarchyData) {
+        hr = m_hierarchyData->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
+    } else {
+        const SMapiMemory memory = ProviderMapiMemory();
+        hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
+                         TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(&kIpmHierarchyColumns),
+                         m_hierarchyData.ReleaseAndGetAddressOf());
+    }
+    if (FAILED(hr))
+        return hr;
+
+    ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
+
+    CStoreConfig config;
+    LONG publicFoldersOnly = 0;
+    config.GetPublicFoldersOnly(OwnId().storeUid, publicFoldersOnly);
+    ParsedMailboxSelection selection;
+    if (!publicFoldersOnly) {
+        std::wstring text;
+        if (config.GetMailboxSelection(OwnId().storeUid, text))
+            ParseMailboxSelection(text, selection);
+    }
+
+    const ULONG count = selection.allChecked ? 0 : static_cast<ULONG>(selection.ids.size());
+    ComPtr<IEseTable> table;
+    hr = store->GetMailboxesTable(count, count ? selection.ids.data() : nullptr, 0, table.GetAddressOf());
+    if (FAILED(hr) && hr != kNoSuchTable)
+        RaiseComError(hr, store.Get(), IID_IEseStore);
+    if (!selection.allChecked && selection.count == 0)
+        return S_OK;
+
+    std::vector<ULONG> columns;
+    if (publicFoldersOnly) {
+        table.Reset();
+        hr = store->GetFoldersTable(table.GetAddressOf());
+        if (FAILED(hr))
+            RaiseComError(hr, store.Get(), IID_IEseStore);
+        columns = {kPrFid, kPrMailboxRootFid};
+    } else {
+        columns = {kPrMailboxRootFid, kPrMailboxInstanceKey};
+    }
+    // A mailbox store without a mailbox table has nothing to show.
+    if (!table)
+        return S_OK;
+    columns.insert(columns.end(), std::begin(kSharedServerColumns), std::end(kSharedServerColumns));
+    hr = table->SetColumns(kServerColumnCount, columns.data());
+    if (FAILED(hr))
+        RaiseComError(hr, table.Get(), IID_IEseTable);
+    CServerRows server;
+    hr = table->GetRows(0x7FFFFFFF, 1, &server.count, &server.rows);
+    if (FAILED(hr))
+        RaiseComError(hr, table.Get(), IID_IEseTable);
+    if (!server.rows)
+        server.count = 0;
+
+    ULONG position = 0;
+    for (ULONG i = 0; i < server.count; ++i) {
+        const _SEseRow& row = server.rows[i];
+        if (row.m_valueCount < kServerColumnCount || !row.m_p_values)
+            continue;
+        const _SEsePropertyValue* v = row.m_p_values;
+        // A row without its identifiers names no folder that could be opened.
+        if (!Usable(v[0]) || (publicFoldersOnly && !Usable(v[1])))
+            continue;
+        CEntryId child(publicFoldersOnly ? kEntryFolder : kEntryMailboxTop, OwnId().storeUid);
+        if (publicFoldersOnly) {
+            child.idRoot = v[1].m_value.m_i64;
+            child.fid = v[0].m_value.m_i64;
+        } else {
+            child.idRoot = child.fid = v[0].m_value.m_i64;
+        }
+
+        MapiPtr<SPropValue> values = MapiAllocate<SPropValue>(sizeof(SPropValue) * kColumnCount, hr);
+        if (!values)
+            return hr;
+        SPropValue* out = values.get();
+        ConvertEseRow(out + 9, row, 2, out);
+        out[0].ulPropTag = PR_INSTANCE_KEY;
+        if (!publicFoldersOnly && PROP_TYPE(v[1].m_tag) == PT_BINARY && v[1].m_value.m_bin.m_count) {
+            hr = FillBinary(out[0], out, v[1].m_value.m_bin.m_p_bt, v[1].m_value.m_bin.m_count);
+        } else {
+            // A mailbox row without its instance key is keyed by its root id,
+            // as a public folder is by its own.
+            BYTE key[8];
+            SwappedHalves(child.fid, key);
+            hr = FillBinary(out[0], out, key, sizeof(key));
+        }
+        out[1].ulPropTag = PR_DEPTH;
+        out[1].Value.l = 1;
+        out[2].ulPropTag = PR_DISPLAY_TYPE;
+        out[2].Value.l = kSubtreeDisplayType;
+        out[3].ulPropTag = PR_ENTRYID;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, out[3], out);
+        out[4].ulPropTag = PR_OBJECT_TYPE;
+        out[4].Value.l = MAPI_FOLDER;
+        out[5].ulPropTag = PR_STATUS;
+        out[5].Value.l = 0;
+        out[6].ulPropTag = PR_PARENT_ENTRYID;
+        if (SUCCEEDED(hr))
+            hr = FillId(OwnId(), out[6], out);
+        out[7].ulPropTag = PR_RECORD_KEY;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, out[7], out);
+        out[8].ulPropTag = kPrLongTermEntryIdFromTable;
+        if (SUCCEEDED(hr))
+            hr = FillId(child, out[8], out);
+        if (FAILED(hr))
+            return hr;
+        SRow mapiRow = {0, kColumnCount, out};
+        hr = m_hierarchyData->HrInsertRow(position, &mapiRow);
+        if (FAILED(hr))
+            return hr;
+        ++position;
+    }
+    return hr;
+}

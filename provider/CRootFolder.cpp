@@ -1,0 +1,224 @@
+#include "ProviderPlatform.h"
+#include "CRootFolder.h"
+#include "CIpmSubtreeFolder.h"
+#include "CStoreShared.h"
+#include "CTable.h"
+#include "EntryOpening.h"
+#include "MapiPtr.h"
+#include "PropAnswers.h"
+#include "ServerInterfaces.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr ULONG kPrOwnEntryId = 0x66720102;
+constexpr ULONG kPrIpmTaskEntryId = 0x36D40102;
+constexpr ULONG kStoreSupportMask = 0x00050B67;
+// The display type the root's and subtree's rows and the subtree itself give.
+constexpr LONG kSubtreeDisplayType = 6;
+
+const ULONG kRootPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,  PR_ENTRYID,   PR_PARENT_ENTRYID,
+                               PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W, PR_ACCESS,    PR_ACCESS_LEVEL,
+                               PR_FOLDER_TYPE,        PR_STORE_RECORD_KEY, PR_MAPPING_SIGNATURE};
+
+HRESULT FillOwnId(const CRootFolder& f, SPropValue& v, LPVOID p)
+{
+    return FillBinary(v, p, &f.OwnId(), sizeof(CEntryId));
+}
+
+HRESULT FillStoreUid(const CRootFolder& f, SPropValue& v, LPVOID p)
+{
+    return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
+}
+
+const SPropHandler<CRootFolder> kRootProps[] = {
+    {PR_STORE_SUPPORT_MASK, &FixedLong<CRootFolder, kStoreSupportMask>},
+    {PR_MDB_PROVIDER,
+     [](const CRootFolder&, SPropValue& v, LPVOID p) { return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid)); }},
+    {PR_ENTRYID, &FillOwnId},
+    {PR_PARENT_ENTRYID, &FillOwnId},
+    {kPrOwnEntryId, &FillOwnId},
+    {PR_STORE_ENTRYID,
+     [](const CRootFolder& f, SPropValue& v, LPVOID p) {
+         HRESULT hr = f.StoreId().WrapStoreEntryId(p, v.Value.bin);
+         if (FAILED(hr))
+             SetErrorValue(v, v.ulPropTag, hr);
+         return S_OK;
+     }},
+    {PR_MAPPING_SIGNATURE, &FillStoreUid},
+    {PR_STORE_RECORD_KEY, &FillStoreUid},
+    {PR_DISPLAY_NAME_W, [](const CRootFolder&, SPropValue& v, LPVOID p) { return FillString(v, p, L"ROOT"); }},
+    {PR_ACCESS, &FixedLong<CRootFolder, MAPI_ACCESS_READ>},
+    {PR_ACCESS_LEVEL, &FixedLong<CRootFolder, 0>},
+    {PR_FOLDER_TYPE, &FixedLong<CRootFolder, FOLDER_ROOT>},
+    {PR_NULL, &FixedLong<CRootFolder, 0>},
+    {kPrIpmTaskEntryId,
+     [](const CRootFolder& f, SPropValue& v, LPVOID p) {
+         const CEntryId ipm(kEntryIpmSubtree, f.OwnId().storeUid);
+         return FillBinary(v, p, &ipm, sizeof(ipm));
+     }},
+};
+
+SizedSPropTagArray(6, kRootHierarchyColumns) = {
+    6, {PR_RECORD_KEY, PR_ENTRYID, PR_OBJECT_TYPE, PR_DISPLAY_NAME_W, PR_FOLDER_TYPE, PR_DISPLAY_TYPE}};
+
+} // namespace
+
+HRESULT CRootFolder::Create(DWORD storeCookie, const CEntryId& rootId, const CEntryId& storeId, IMAPIFolder** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    CRootFolder* folder = new (std::nothrow) CRootFolder(storeCookie, rootId, storeId);
+    if (!folder)
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    *out = folder;
+    return S_OK;
+}
+
+CRootFolder::CRootFolder(DWORD storeCookie, const CEntryId& rootId, const CEntryId& storeId)
+    : CFolder(CServerCookie(), rootId, nullptr, storeId), m_storeCookie(storeCookie)
+{
+}
+
+CRootFolder::~CRootFolder() = default;
+
+STDMETHODIMP CRootFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
+                                   LPSPropValue* lppPropArray)
+{
+    (void)ulFlags;
+    return Guard("CRootFolder::GetProps", [&]() -> HRESULT {
+        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
+        if (hr != S_OK)
+            return hr;
+        MapiPtr<SPropValue> values;
+        hr = AnswerProps(*this, kRootProps, *lpPropTagArray, values, nullptr);
+        if (FAILED(hr))
+            return hr;
+        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
+        *lpcValues = lpPropTagArray->cValues;
+        *lppPropArray = values.release();
+        return hr;
+    });
+}
+
+STDMETHODIMP CRootFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
+{
+    (void)ulFlags;
+    return Guard("CRootFolder::GetPropList", [&]() -> HRESULT {
+        if (!lppPropTagArray)
+            return E_INVALIDARG;
+        *lppPropTagArray = nullptr;
+        HRESULT hr = S_OK;
+        constexpr ULONG count = sizeof(kRootPropList) / sizeof(kRootPropList[0]);
+        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
+        if (!tags)
+            return hr;
+        tags->cValues = count;
+        std::memcpy(tags->aulPropTag, kRootPropList, sizeof(kRootPropList));
+        *lppPropTagArray = tags.release();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CRootFolder::GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray* lppPropTags)
+{
+    m_lastError.SetText(nullptr);
+    if (lppPropTags)
+        *lppPropTags = nullptr;
+    return MAPI_E_NO_SUPPORT;
+}
+
+STDMETHODIMP CRootFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable)
+{
+    (void)ulFlags;
+    return Guard("CRootFolder::GetHierarchyTable", [&]() -> HRESULT {
+        if (!lppTable)
+            return E_INVALIDARG;
+        *lppTable = nullptr;
+        const SMapiMemory memory = ProviderMapiMemory();
+        ComPtr<ITableData> data;
+        HRESULT hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
+                                 TBLTYPE_SNAPSHOT, PR_RECORD_KEY,
+                                 reinterpret_cast<LPSPropTagArray>(&kRootHierarchyColumns), data.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        const CEntryId ipm(kEntryIpmSubtree, OwnId().storeUid);
+        SPropValue values[6] = {};
+        values[0].ulPropTag = PR_RECORD_KEY;
+        values[0].Value.bin.cb = sizeof(ipm);
+        values[0].Value.bin.lpb = reinterpret_cast<LPBYTE>(const_cast<CEntryId*>(&ipm));
+        values[1].ulPropTag = PR_ENTRYID;
+        values[1].Value.bin = values[0].Value.bin;
+        values[2].ulPropTag = PR_OBJECT_TYPE;
+        values[2].Value.l = MAPI_FOLDER;
+        values[3].ulPropTag = PR_DISPLAY_NAME_W;
+        values[3].Value.lpszW = const_cast<LPWSTR>(L"IPM");
+        values[4].ulPropTag = PR_FOLDER_TYPE;
+        values[4].Value.l = FOLDER_GENERIC;
+        values[5].ulPropTag = PR_DISPLAY_TYPE;
+        values[5].Value.l = kSubtreeDisplayType;
+        SRow row = {0, 6, values};
+        hr = data->HrInsertRow(0, &row);
+        if (FAILED(hr))
+            return hr;
+        ComPtr<IMAPITable> view;
+        hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        return CTable::Create(view.Get(), 0, lppTable);
+    });
+}
+
+STDMETHODIMP CRootFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
+                                    ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    (void)lpInterface;
+    return Guard("CRootFolder::OpenEntry", [&]() -> HRESULT {
+        if (!lpulObjType || !lppUnk)
+            return E_INVALIDARG;
+        *lppUnk = nullptr;
+        if (ulFlags & MAPI_MODIFY)
+            return E_ACCESSDENIED;
+        if (!lpEntryID)
+            return MAPI_E_INVALID_ENTRYID;
+        CEntryId id;
+        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        if (FAILED(hr))
+            return hr;
+        switch (id.kind) {
+        case kEntryRootFolder:
+            AddRef();
+            *lpulObjType = MAPI_FOLDER;
+            *lppUnk = static_cast<IMAPIFolder*>(this);
+            return S_OK;
+        case kEntryIpmSubtree: {
+            IMAPIFolder* folder = nullptr;
+            hr = CIpmSubtreeFolder::Create(m_storeCookie, CEntryId(kEntryIpmSubtree, id.storeUid), OwnId(),
+                                           StoreId(), &folder);
+            if (FAILED(hr))
+                return hr;
+            *lpulObjType = MAPI_FOLDER;
+            *lppUnk = folder;
+            return S_OK;
+        }
+        case kEntryMailboxTop:
+        case kEntryFolder:
+        case kEntryMessage: {
+            ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
+            ComPtr<IEseFolder> folder;
+            if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+                !folder)
+                return MAPI_E_INVALID_ENTRYID;
+            if (id.kind == kEntryMessage)
+                return OpenMessageEntry(folder.Get(), id, nullptr, CEntryId(kEntryIpmSubtree, OwnId().storeUid),
+                                        StoreId(), lpulObjType, lppUnk);
+            return OpenFolderEntry(folder.Get(), id, OwnId(), StoreId(), lpulObjType, lppUnk);
+        }
+        default:
+            return MAPI_E_INVALID_ENTRYID;
+        }
+    });
+}

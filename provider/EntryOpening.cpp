@@ -1,0 +1,109 @@
+#include "ProviderPlatform.h"
+#include "EntryOpening.h"
+#include "CFolder.h"
+#include "CLocalServerActivation.h"
+#include "ComErrorRaise.h"
+#include "EseValueMemory.h"
+#include "ProviderObjectFactory.h"
+#include "ServerInterfaces.h"
+
+namespace {
+
+constexpr ULONG kPrParentFid = 0x67490014;
+constexpr ULONG kPrMailboxRootFid = 0x67640014;
+
+class CServerValues {
+public:
+    CServerValues() = default;
+    ~CServerValues() { FreeEseValues(values, count); }
+    CServerValues(const CServerValues&) = delete;
+    CServerValues& operator=(const CServerValues&) = delete;
+    ULONG count = 0;
+    _SEsePropertyValue* values = nullptr;
+};
+
+LONGLONG Int64Value(const CServerValues& read, ULONG i, ULONG tag)
+{
+    if (!read.values || i >= read.count || read.values[i].m_tag != tag)
+        return 0;
+    return read.values[i].m_value.m_i64;
+}
+
+} // namespace
+
+bool ObjectNotOpened(HRESULT hr, IUnknown* server, REFIID iid)
+{
+    if (FAILED(hr) && common::IsServerGone(hr))
+        RaiseComError(hr, server, iid);
+    return FAILED(hr);
+}
+
+void ReadFolderParentIds(IEseFolder* folder, LONGLONG& parentFid, LONGLONG& mailboxRootFid)
+{
+    ULONG tags[] = {kPrParentFid, kPrMailboxRootFid};
+    CServerValues read;
+    HRESULT hr = folder->GetProperties(2, tags, &read.count, &read.values);
+    if (FAILED(hr))
+        RaiseComError(hr, folder, IID_IEseFolder);
+    parentFid = Int64Value(read, 0, kPrParentFid);
+    mailboxRootFid = Int64Value(read, 1, kPrMailboxRootFid);
+}
+
+bool ParentIdentifier(LONGLONG parentFid, LONGLONG mailboxRootFid, const CEntryId& like, CEntryId& parent)
+{
+    if (parentFid == 0)
+        return false;
+    parent = CEntryId(parentFid == mailboxRootFid ? kEntryMailboxTop : kEntryFolder, like.storeUid);
+    parent.idRoot = mailboxRootFid;
+    parent.fid = parentFid;
+    return true;
+}
+
+HRESULT OpenFolderEntry(IEseFolder* serverFolder, const CEntryId& id, const CEntryId& topParent,
+                        const CEntryId& storeId, ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    CServerCookie cookie = CServerCookie::Register(serverFolder, IID_IEseFolder);
+    LONGLONG parentFid = 0;
+    LONGLONG mailboxRootFid = 0;
+    ReadFolderParentIds(serverFolder, parentFid, mailboxRootFid);
+    CEntryId parent;
+    if (!ParentIdentifier(parentFid, mailboxRootFid, id, parent))
+        parent = topParent;
+    IMAPIFolder* folder = nullptr;
+    HRESULT hr = CFolder::Create(std::move(cookie), id, &parent, storeId, &folder);
+    if (FAILED(hr))
+        return hr;
+    *lpulObjType = MAPI_FOLDER;
+    *lppUnk = folder;
+    return S_OK;
+}
+
+HRESULT OpenMessageEntry(IEseFolder* serverFolder, const CEntryId& id, const CEntryId* knownParent,
+                         const CEntryId& topParent, const CEntryId& storeId, ULONG* lpulObjType,
+                         LPUNKNOWN* lppUnk)
+{
+    ComPtr<IEseMessage> message;
+    if (ObjectNotOpened(serverFolder->GetMessage(id.mid, message.GetAddressOf()), serverFolder, IID_IEseFolder) ||
+        !message)
+        return MAPI_E_INVALID_ENTRYID;
+    CServerCookie cookie = CServerCookie::Register(message.Get(), IID_IEseMessage);
+    CEntryId parent;
+    if (knownParent) {
+        parent = *knownParent;
+    } else {
+        LONGLONG parentFid = 0;
+        LONGLONG mailboxRootFid = 0;
+        ReadFolderParentIds(serverFolder, parentFid, mailboxRootFid);
+        if (ParentIdentifier(parentFid, mailboxRootFid, id, parent))
+            parent.fid = id.fid;
+        else
+            parent = topParent;
+    }
+    LPUNKNOWN object = nullptr;
+    HRESULT hr = OpenMessageObject(std::move(cookie), id, parent, storeId, &object);
+    if (FAILED(hr))
+        return hr;
+    *lpulObjType = MAPI_MESSAGE;
+    *lppUnk = object;
+    return S_OK;
+}
