@@ -13,6 +13,16 @@ source "$(dirname "$0")/session.sh"
 bash "$top/scripts/setup.sh"
 vostrel_build
 vostrel_start_session
+# Paths that name files or folders here are handed over as Windows paths.
+args=()
+for path in "$@"; do
+    if [ -e "$path" ]; then
+        args+=("$(winepath -w "$(realpath "$path")")")
+    else
+        args+=("$path")
+    fi
+done
+set -- ${args[@]+"${args[@]}"}
 cd "$build/bin"
 if [ $# -eq 0 ]; then
     sample="$build/sample/Sample.edb"
@@ -24,14 +34,6 @@ if [ $# -eq 0 ]; then
     fi
     set -- "$(winepath -w "$sample")"
 fi
-# Linux paths are handed over as Windows paths.
-args=()
-for path in "$@"; do
-    case "$path" in
-        /*) args+=("$(winepath -w "$path")") ;;
-        *) args+=("$path") ;;
-    esac
-done
 mkdir -p "$build/screenshots"
-"$build/wine-exec.sh" VostrelAddStore.exe "${args[@]}" --screenshots "$(winepath -w "$build/screenshots")"
+"$build/wine-exec.sh" VostrelAddStore.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
 "$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel
