@@ -290,6 +290,14 @@ TEST_F(WizardPagesTest, ReconfiguredSourceIsShownLocked)
             ROBOT_CHECK(log, robot.Text(c.edit) == c.shown);
             for (int id = 218; id <= 224; ++id)
                 ROBOT_CHECK(log, !robot.IsEnabled(id));
+            // The archive is not where it was; the stored source is still
+            // reopened, without a word, on to the locked database page.
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            SMessageBox box;
+            ROBOT_CHECK(log, !robot.FindMessageBox(box));
+            ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+            ROBOT_CHECK(log, robot.Press(EButton::Back));
+            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
             ROBOT_CHECK(log, robot.Press(EButton::Cancel));
         });
         EXPECT_SCRIPT_OK();
