@@ -4,6 +4,9 @@
 #include "ProviderPlatform.h"
 
 #include "BackupSampleFixture.h"
+#include "CAddStoreWizardSheet.h"
+#include "ImageMount.h"
+#include "Messages.h"
 #include "ExchangeFixture.h"
 #include "QorBusTestSupport.h"
 #include "WizardSession.h"
@@ -197,6 +200,67 @@ TEST_F(AddStoreWizardDriverTest, ArchiveStoreIsRemountedForTheMailboxList)
     EXPECT_EQ(S_OK, m_profile.Delete(uid));
     EXPECT_FALSE(qorbustest::IsDriveShown(letter));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((volume + L".chunk.dat").c_str()));
+}
+
+// Cancel takes down every image the pages mounted and deletes their change
+// files; an image the driver does not know is reported and keeps its file.
+TEST_F(AddStoreWizardDriverTest, CancelTakesDownWhatThePagesMounted)
+{
+    using namespace backupsource;
+    esefixture::CTempFolder user;
+    esefixture::CTempFolder sources;
+    const SDatabaseFiles files = WriteSampleWithLogs(user.Path());
+    SArchiveSourceOptions options;
+    options.separateLogVolume = true;
+    const SArchiveSource source = MakeArchiveSource(sources.Path(), "Tuesday", files, options);
+
+    CWizardData data;
+    for (const std::string& volume : {source.databaseVolume, source.logVolume}) {
+        const wchar_t letter = FreeLetter();
+        ASSERT_NE(0, letter);
+        const std::wstring root = std::wstring(1, letter) + L":\\";
+        uint32_t index = 0;
+        ASSERT_EQ(1, MountImage(LogOwner(), Wide(volume).c_str(), root.c_str(), &GUID_QOR_IMAGE_ARCHIVE, MountEvent(),
+                                &index));
+        data.VolumeMounts[Wide(volume)] = SImageMount{root, index};
+    }
+    // One the driver never mounted, with a change file of its own.
+    const std::wstring stranger = Wide(sources.Path() + "\\Stranger.KZF");
+    const std::wstring strangerChanges = stranger + L".chunk.dat";
+    if (FILE* file = _wfopen(strangerChanges.c_str(), L"wb"))
+        fclose(file);
+    data.VersionMounts[stranger] = SImageMount{L"Q:\\", 999};
+
+    INT_PTR result = -2;
+    RunWithRobot(
+        [&] {
+            CAddStoreWizardSheet sheet(data);
+            result = sheet.DoModal(nullptr);
+            return S_OK;
+        },
+        [&](CWizardRobot& robot, CScriptLog& log) {
+            ROBOT_CHECK(log, robot.WaitForSheet());
+            ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+            SMessageBox box;
+            ROBOT_CHECK(log, robot.WaitForMessageBox(box, 20000));
+            const std::wstring expected = ui::FormatResource(335, 999, L"QorApiImageRemove()", 0u);
+            // The driver's own code follows "error code".
+            const size_t fixed = expected.find(L"error code") + 10;
+            ROBOT_CHECK(log, box.text.compare(0, fixed, expected, 0, fixed) == 0);
+            ROBOT_CHECK(log, box.icon == MB_ICONERROR);
+            ROBOT_CHECK(log, robot.Dismiss(box));
+            ROBOT_CHECK(log, robot.WaitForSheetGone(20000));
+        },
+        m_log);
+    EXPECT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(1, data.DevicePresent);
+    for (const auto& [image, mount] : data.VolumeMounts) {
+        EXPECT_FALSE(qorbustest::IsDriveShown(mount.root[0]));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((image + L".chunk.dat").c_str()));
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(strangerChanges.c_str()));
+    DeleteFileW(strangerChanges.c_str());
 }
 
 } // namespace
