@@ -289,7 +289,8 @@ TEST_P(FolderTest, HierarchyListsTheChildFoldersWithTheirCounts)
     ASSERT_NE(nullptr, rows);
     std::vector<std::wstring> names = Names(rows);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"Archive Tree", L"Damaged", L"Inbox", L"Sent Items"}), names);
+    EXPECT_EQ((std::vector<std::wstring>{L"Archive Tree", L"Damaged", L"Inbox", L"Message Samples", L"Sent Items"}),
+              names);
     for (ULONG r = 0; r < rows->cRows; ++r) {
         const SRow& row = rows->aRow[r];
         ASSERT_EQ(24u, row.cValues);

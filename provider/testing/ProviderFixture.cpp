@@ -85,6 +85,12 @@ void BuildMailboxFixture(CExchangeDatabase& database, SMailboxFixture& ids)
     database.AddMessage(ids.brunoInbox, Message(L"For Bruno", false));
     ids.old = database.AddMailbox(kOldName, ETopFolder::Absent);
 
+    ids.samples = database.AddFolder(ids.alice.topId, L"Message Samples", {exchangefixture::Text("S3613", L"IPF.Note")});
+    ids.sampleMessages = AddMessageSamples(database, ids.samples);
+    SMessage draft = PlainMessage(L"An unsent draft", L"");
+    draft.folderRow = {Int32("L0E07", MSGFLAG_UNSENT)};
+    ids.draft = database.AddMessage(ids.samples, draft);
+
     static const GUID kPublicStrings = {0x00020329, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     static const GUID kCommon = {0x00062008, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     database.AddNamedProp({0x8000, kPublicStrings, true, 0, L"Keywords"});

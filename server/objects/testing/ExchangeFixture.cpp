@@ -326,10 +326,8 @@ int64_t CExchangeDatabase::AddMessage(int64_t folderId, const SMessage& message)
     int64_t id = NewId();
     int64_t msgRow = NewId();
     std::vector<Prop> row = {Int64("Q674A", id), Int64("Q6748", folderId)};
-    if (message.linked) {
+    if (message.linked)
         row.push_back(Int64("Q67B0", msgRow));
-        row.push_back(Binary("F67B0", esefixture::I64(msgRow)));
-    }
     if (!message.subject.empty())
         row.push_back(Text("S0037", message.subject));
     if (!message.subjectPrefix.empty())
@@ -382,7 +380,7 @@ int64_t CExchangeDatabase::AddAttachment(int64_t messageId, const SAttachment& a
 {
     int64_t id = NewId();
     int64_t msgRow = NewId();
-    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow), Binary("F67B0", esefixture::I64(msgRow))};
+    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow)};
     if (!attachment.fileName.empty())
         row.push_back(Text("S3704", attachment.fileName));
     row.push_back(Int32("L0E20", static_cast<int32_t>(attachment.data.size())));
