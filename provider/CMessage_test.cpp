@@ -257,6 +257,40 @@ TEST_P(MessageTest, BodiesAreStreamsExceptAnsiTextWhichIsConverted)
     }
 }
 
+TEST_P(MessageTest, InternetIdentifiersKeptAsAnsiTextAreConverted)
+{
+    ComPtr<IMessage> message = Sample(Ids().internetIds);
+    ASSERT_NE(nullptr, message);
+    HRESULT hr = S_OK;
+    ClientBuffer<SPropValue> values = GetProps(message.Get(), {0x1035001F, 0x1039001F, PR_SUBJECT_W}, hr);
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(L"<caf\u00E9@example.com>", Text(&values.get()[0]));
+    EXPECT_EQ(L"<a@example.com> <b@example.com>", Text(&values.get()[1]));
+    EXPECT_EQ(L"Internet identifiers", Text(&values.get()[2]));
+}
+
+// MIME text that the converter cannot make a message of costs the message
+// nothing it holds elsewhere, and fails no call.
+TEST_P(MessageTest, MimeTextThatIsNoMimeBreaksNothing)
+{
+    ComPtr<IMessage> message = Sample(Ids().brokenMime);
+    ASSERT_NE(nullptr, message);
+    HRESULT hr = S_OK;
+    ClientBuffer<SPropValue> values = GetProps(message.Get(), {PR_SUBJECT_W, PR_BODY_W, kPrHtml, PR_RTF_COMPRESSED}, hr);
+    EXPECT_EQ(MAPI_W_ERRORS_RETURNED, hr);
+    EXPECT_EQ(L"Broken MIME", Text(&values.get()[0]));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, values.get()[3].Value.err);
+    LPSPropTagArray raw = nullptr;
+    EXPECT_EQ(S_OK, message->GetPropList(0, &raw));
+    MAPIFreeBuffer(raw);
+    ComPtr<IMAPITable> table;
+    EXPECT_EQ(S_OK, message->GetAttachmentTable(0, table.GetAddressOf()));
+    EXPECT_EQ(S_OK, message->GetRecipientTable(0, table.ReleaseAndGetAddressOf()));
+    HRESULT open = S_OK;
+    PropertyStream(message.Get(), PR_RTF_COMPRESSED, open);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, open);
+}
+
 TEST_P(MessageTest, OpenPropertyRefusesWritesAndOtherInterfaces)
 {
     ComPtr<IMessage> message = Sample(Samples().plain);

@@ -90,6 +90,13 @@ void BuildMailboxFixture(CExchangeDatabase& database, SMailboxFixture& ids)
     SMessage draft = PlainMessage(L"An unsent draft", L"");
     draft.folderRow = {Int32("L0E07", MSGFLAG_UNSENT)};
     ids.draft = database.AddMessage(ids.samples, draft);
+    SMessage internet = PlainMessage(L"Internet identifiers", L"Its identifiers are ANSI text.\r\n");
+    internet.msgRow.push_back(AnsiText("S1035", L"<caf\u00E9@example.com>"));
+    internet.msgRow.push_back(AnsiText("S1039", L"<a@example.com> <b@example.com>"));
+    ids.internetIds = database.AddMessage(ids.samples, internet);
+    static const char kNoMime[] = "\xFF\xFE\0\x01 no header\r\n--\r\n\x80\x81";
+    ids.brokenMime =
+        database.AddMessage(ids.samples, MimeOnlyMessage(L"Broken MIME", std::string(kNoMime, sizeof(kNoMime) - 1)));
 
     static const GUID kPublicStrings = {0x00020329, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     static const GUID kCommon = {0x00062008, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

@@ -37,6 +37,8 @@ struct SMailboxFixture {
     int64_t samples = 0;                // Alice: "Message Samples", one message of each kind
     exchangefixture::SMessageSamples sampleMessages;
     int64_t draft = 0;                  // in "Message Samples": unsent, without a body
+    int64_t internetIds = 0;            // in "Message Samples": message id and references kept as ANSI text
+    int64_t brokenMime = 0;             // in "Message Samples": held as MIME text that is none
 };
 
 struct SPublicFixture {

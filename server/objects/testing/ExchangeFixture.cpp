@@ -513,7 +513,7 @@ void AddViewsAndRules(CExchangeDatabase& database, int64_t folder, int count)
 
 } // namespace
 
-void BuildSample(CExchangeDatabase& database)
+SMailbox BuildSample(CExchangeDatabase& database)
 {
     SMailbox alice = database.AddMailbox(L"Alice Lindqvist");
     int64_t inbox = database.AddFolder(alice.topId, L"Inbox");
@@ -592,6 +592,7 @@ void BuildSample(CExchangeDatabase& database)
     static const GUID kCommon = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     database.AddNamedProp({0x8001, kPublicStrings, true, 0, L"Keywords"});
     database.AddNamedProp({0x8002, kCommon, false, 0x8510, L""});
+    return alice;
 }
 
 } // namespace exchangefixture
