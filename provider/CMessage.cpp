@@ -502,11 +502,12 @@ STDMETHODIMP CMessage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInter
         ComPtr<IStream> stream;
         HRESULT hr = message->OpenProperty(ulPropTag, stream.GetAddressOf());
         if (FAILED(hr) || !stream) {
-            if (hr == kNotFoundOnServer && LoadFromMime()) {
-                ForgetServerError();
+            // Taken before the MIME text is looked for, which replaces the
+            // thread's error object.
+            const _com_error error = ComErrorFrom(FAILED(hr) ? hr : E_UNEXPECTED, message.Get(), IID_IEseMessage);
+            if (hr == kNotFoundOnServer && LoadFromMime())
                 return MimeMessage()->OpenProperty(ulPropTag, lpiid, ulInterfaceOptions, ulFlags, lppUnk);
-            }
-            m_lastError.SetFromComError("CMessage::OpenProperty", ComErrorFrom(hr, message.Get(), IID_IEseMessage));
+            m_lastError.SetFromComError("CMessage::OpenProperty", error);
             return hr == kNotFoundOnServer ? MAPI_E_NOT_FOUND : MAPI_E_EXTENDED_ERROR;
         }
         if (ulPropTag == kPrBodyW) {
@@ -716,12 +717,12 @@ STDMETHODIMP CMessage::OpenAttach(ULONG ulAttachmentNum, LPCIID lpInterface, ULO
         ComPtr<IEseMessage> message = ServerMessage();
         ComPtr<IEseMessage> attachment;
         HRESULT hr = message->GetAttachmentByNumber(ulAttachmentNum, 0, attachment.GetAddressOf());
-        if (hr == kNotFoundOnServer && LoadFromMime()) {
-            ForgetServerError();
-            return MimeMessage()->OpenAttach(ulAttachmentNum, lpInterface, ulFlags, lppAttach);
+        if (FAILED(hr) || !attachment) {
+            const _com_error error = ComErrorFrom(FAILED(hr) ? hr : E_UNEXPECTED, message.Get(), IID_IEseMessage);
+            if (hr == kNotFoundOnServer && LoadFromMime())
+                return MimeMessage()->OpenAttach(ulAttachmentNum, lpInterface, ulFlags, lppAttach);
+            throw error;
         }
-        if (FAILED(hr) || !attachment)
-            RaiseComError(FAILED(hr) ? hr : E_UNEXPECTED, message.Get(), IID_IEseMessage);
         CServerCookie cookie = CServerCookie::Register(attachment.Get(), IID_IEseMessage);
         return CAttach::Create(std::move(cookie), m_messageCookie.Get(), static_cast<IMessage*>(this),
                                ulAttachmentNum, m_ownId, m_storeId, lppAttach);
