@@ -149,7 +149,7 @@ STDMETHODIMP CFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, UL
             CServerValues read;
             hr = folder->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
             if (FAILED(hr))
-                RaiseComError(hr, folder.Get(), IID_IEseProperty);
+                RaiseComError(hr, folder.Get(), IID_IEseFolder);
             for (size_t i = 0; i < rest.size(); ++i) {
                 const ULONG tag = tags[i];
                 SPropValue& value = values.get()[rest[i]];
@@ -186,7 +186,7 @@ STDMETHODIMP CFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArra
         CServerTags server;
         HRESULT hr = folder->GetPropertyTags(&server.count, &server.tags);
         if (FAILED(hr))
-            RaiseComError(hr, folder.Get(), IID_IEseProperty);
+            RaiseComError(hr, folder.Get(), IID_IEseFolder);
         const ULONG serverCount = server.tags ? server.count : 0;
         MapiPtr<SPropTagArray> tags =
             MapiAllocate<SPropTagArray>(CbNewSPropTagArray(kFixedPropCount + serverCount), hr);
