@@ -591,8 +591,9 @@ protected:
             ClientBuffer<SPropValue> to = GetProps(copy, {tag}, hr);
             ASSERT_NE(nullptr, to);
             EXPECT_EQ(tag, to->ulPropTag) << std::hex << tag;
-            if (tag == to->ulPropTag)
+            if (tag == to->ulPropTag) {
                 EXPECT_TRUE(FPropCompareProp(from.get(), RELOP_EQ, to.get())) << std::hex << tag;
+            }
             ++compared;
         }
         EXPECT_LT(0, compared);

@@ -80,8 +80,9 @@ void ExpectSameProps(IMAPIProp* source, IMAPIProp* copy, const std::string& wher
             EXPECT_TRUE(fromBytes == toBytes) << fromBytes.size() << " / " << toBytes.size() << " bytes";
         } else {
             EXPECT_EQ(tag, to->ulPropTag) << Describe(to.get());
-            if (tag == to->ulPropTag)
+            if (tag == to->ulPropTag) {
                 EXPECT_TRUE(FPropCompareProp(from.get(), RELOP_EQ, to.get()));
+            }
         }
         ++compared;
     }

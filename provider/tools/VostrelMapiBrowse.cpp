@@ -614,7 +614,7 @@ int CopyInto(IMAPIFolder* source, IMsgStore* writable)
     SizedSPropTagArray(2, tags) = {2, {PR_ENTRYID, PR_PARENT_ENTRYID}};
     ULONG count = 0;
     LPSPropValue raw = nullptr;
-    hr = source->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, &raw);
+    HRESULT hr = source->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, &raw);
     if (FAILED(hr) || !raw || PROP_TYPE(raw[0].ulPropTag) != PT_BINARY || PROP_TYPE(raw[1].ulPropTag) != PT_BINARY) {
         MAPIFreeBuffer(raw);
         PrintFailure(1, "IMAPIFolder::GetProps", hr, source);
