@@ -47,6 +47,19 @@ public:
     bool GetPublicFoldersOnly(const MAPIUID& serviceUid, LONG& publicFoldersOnly);
     bool GetPublicFoldersOnlyByName(const std::wstring& name, LONG& publicFoldersOnly);
 
+    // Saves the settings the add-store wizard's record holds (its
+    // DatabasePath, LogPath, MailboxSelection and PublicFoldersOnly) as the
+    // file of the service UID. The record's type belongs to the wizard.
+    template <typename WizardData>
+    bool SaveFromWizard(const MAPIUID& serviceUid, const WizardData& data)
+    {
+        databasePath = data.DatabasePath;
+        logFolder = data.LogPath;
+        mailboxSelection = data.MailboxSelection;
+        publicFoldersOnly = data.PublicFoldersOnly;
+        return Save(FormatName(serviceUid));
+    }
+
     std::wstring databasePath;
     std::wstring logFolder;
     std::wstring mailboxSelection;

@@ -1,15 +1,28 @@
 #!/usr/bin/env bash
-# Builds everything and runs the main job under Wine: a MAPI client makes a
-# profile holding a store of the bundled sample mailbox database, logs on
-# through MAPI (the stand-in subsystem loads KOLVEN32.dll, which starts the
-# database server) and prints the IPM subtree, the folder trees with their
-# counts and the first rows of every contents table. Arguments, if given,
-# name another database (and its log folder) instead, as Windows paths.
+# Builds everything and runs the main job under Wine, as a user would: the
+# library and its message service are registered, a MAPI profile is made and
+# the bundled sample mailbox database is added to it through the add-store
+# wizard (driven page by page, a screenshot of each in build/screenshots);
+# then a MAPI client logs on to that profile (the stand-in subsystem loads
+# KOLVEN32.dll, which starts the database server) and prints the IPM subtree,
+# the folder trees with their counts and the first rows of every contents
+# table. Arguments, if given, name another database (and its log folder)
+# instead, as Windows or Linux paths.
 set -euo pipefail
 source "$(dirname "$0")/session.sh"
 bash "$top/scripts/setup.sh"
 vostrel_build
 vostrel_start_session
+# Paths that name files or folders here are handed over as Windows paths.
+args=()
+for path in "$@"; do
+    if [ -e "$path" ]; then
+        args+=("$(winepath -w "$(realpath "$path")")")
+    else
+        args+=("$path")
+    fi
+done
+set -- ${args[@]+"${args[@]}"}
 cd "$build/bin"
 if [ $# -eq 0 ]; then
     sample="$build/sample/Sample.edb"
@@ -21,4 +34,6 @@ if [ $# -eq 0 ]; then
     fi
     set -- "$(winepath -w "$sample")"
 fi
-"$build/wine-exec.sh" VostrelMapiBrowse.exe "$@"
+mkdir -p "$build/screenshots"
+"$build/wine-exec.sh" VostrelAddStore.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
+"$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel

@@ -3,6 +3,7 @@
 
 #include "CClassFactory.h"
 #include "CConnect.h"
+#include "CProvPropPage.h"
 #include "CInterfaceTable.h"
 #include "CRegistrar.h"
 #include "ModuleLock.h"
@@ -74,9 +75,9 @@ IClassFactory* ConnectFactory()
 
 IClassFactory* ProvPropPageFactory()
 {
-    // TODO: the page's class object (an aggregatable control) once the
-    // window layer it is built on is part of this library.
-    return nullptr;
+    // The page is an ActiveX control, which a container may aggregate.
+    static common::CClassFactory<CProvPropPage, common::EAggregation::Allowed> factory;
+    return &factory;
 }
 
 struct ClassScript {

@@ -8,11 +8,8 @@
 #include "PageStoreUid.h"
 #include "ProviderFiles.h"
 #include "ResourceStrings.h"
-#if __has_include("ServiceEntry.h")
 #include "ServiceEntry.h"
 #include "WizardProbes.h"
-#define VOSTREL_HAVE_SERVICE_ENTRY 1
-#endif
 
 #include <commctrl.h>
 #include <olectl.h>
@@ -447,19 +444,14 @@ void CConnect::AddMessageStore()
 
     // MAPI may keep the service whose creation the user cancelled: the one
     // service of this provider that was not there before goes again.
-    std::vector<MAPIUID> now;
-#ifdef VOSTREL_HAVE_SERVICE_ENTRY
     LPMAPISESSION shared = nullptr;
     if (!MapiLogonShared(&shared) || !shared)
         return;
     ComPtr<IMAPISession> after;
     after.Attach(shared);
+    std::vector<MAPIUID> now;
     GetProfileGuidListFromProfile(after.Get(), now);
     after.Reset();
-#else
-    // TODO: MapiLogonShared and GetProfileGuidListFromProfile come with the
-    // service entry, which is not part of this library yet.
-#endif
     for (const MAPIUID& uid : now) {
         const bool older = std::any_of(before.begin(), before.end(), [&](const MAPIUID& known) { return SameUid(known, uid); });
         if (!older) {

@@ -9,10 +9,7 @@
 #include "ProviderFiles.h"
 #include "ResourceStrings.h"
 
-#if __has_include("CMsgStore.h")
 #include "CMsgStore.h"
-#define VOSTREL_HAVE_MSGSTORE 1
-#endif
 
 #include <commctrl.h>
 
@@ -47,23 +44,7 @@ void SignalStoreChanged(const std::wstring& storeUidHex)
     MAPIUID uid{};
     if (storeUidHex.size() != 2 * sizeof(uid.ab) || !HexToBytes(storeUidHex.c_str(), uid.ab, sizeof(uid.ab)))
         return;
-#ifdef VOSTREL_HAVE_MSGSTORE
     CMsgStore::SignalMailboxChanged(uid);
-#else
-    // TODO: CMsgStore::SignalMailboxChanged once the message store is part
-    // of this library; until then the named event its watcher waits on is
-    // set here.
-    GUID guid;
-    memcpy(&guid, uid.ab, sizeof(guid));
-    wchar_t text[40] = {};
-    if (!StringFromGUID2(guid, text, 40))
-        return;
-    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, (std::wstring(text) + L"MailboxChanged").c_str());
-    if (event) {
-        SetEvent(event);
-        CloseHandle(event);
-    }
-#endif
 }
 
 } // namespace
