@@ -14,6 +14,7 @@
 
 #include <commctrl.h>
 #include <ocidl.h>
+#include <shlobj.h>
 #include <olectl.h>
 
 #include <thread>
@@ -81,6 +82,8 @@ protected:
         const std::wstring path = wizardtest::SettingsFilePath(store ? *store : m_uid);
         ASSERT_FALSE(path.empty());
         m_files.push_back(path);
+        // The data directory, as the library makes it on its first use.
+        SHCreateDirectoryExW(nullptr, path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
         const std::vector<BYTE> bytes = wizardtest::SettingsFileBytes(kDatabase, kLogs, selection, publicOnly);
         FILE* file = _wfopen(path.c_str(), L"wb");
         ASSERT_NE(nullptr, file);
@@ -324,7 +327,7 @@ TEST_F(PageTest, APublicFolderStoreShowsItsNoteCheckedInADisabledList)
 TEST_F(PageTest, ItemsBeforeAMalformedOneStand)
 {
     // The third item's length runs past the end of the text.
-    WriteSettings(L"5000000001 1 13 Alice Lindqvist 5000000002 0 13 Bruno Castell 5000000003 1 40 Old");
+    WriteSettings(L"5000000001 1 15 Alice Lindqvist 5000000002 0 13 Bruno Castell 5000000003 1 40 Old");
     Open();
     EXPECT_EQ((std::vector<std::wstring>{L"Alice Lindqvist", L"Bruno Castell"}), Texts());
     EXPECT_EQ((std::vector<bool>{true, false}), Checks());
