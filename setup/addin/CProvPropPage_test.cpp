@@ -120,6 +120,14 @@ protected:
     }
 
     static std::wstring Title() { return LibraryText(362); }
+
+    // Outlook's Apply, whether or not the page says it has changes.
+    HRESULT ApplyDirectly()
+    {
+        ComPtr<outlook::PropertyPage> page;
+        HRESULT hr = m_dialog->Control(Title()).As(&page);
+        return SUCCEEDED(hr) ? page->Apply() : hr;
+    }
     const olhost::PageRecord* Record() const { return m_dialog->Record(Title()); }
 
     int Count() const { return static_cast<int>(SendMessageW(m_list, LVM_GETITEMCOUNT, 0, 0)); }
@@ -321,6 +329,10 @@ TEST_F(PageTest, APublicFolderStoreShowsItsNoteCheckedInADisabledList)
     EXPECT_EQ(2, StateImage(0));
     EXPECT_FALSE(IsWindowEnabled(m_list));
     EXPECT_FALSE(SendMessageW(m_list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_CHECKBOXES);
+    // The note is no mailbox choice: an Apply leaves the stored one alone.
+    const std::vector<BYTE> before = SettingsBytes();
+    EXPECT_EQ(S_OK, ApplyDirectly());
+    EXPECT_EQ(before, SettingsBytes());
     EXPECT_EQ(S_OK, m_dialog->PressOk());
 }
 
@@ -352,9 +364,36 @@ TEST_F(PageTest, WithoutASettingsFileThePageSaysSoAndShowsNothing)
     EXPECT_EQ(LibraryText(363), box.text);
     EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.icon);
     EXPECT_EQ(0, Count());
+    // Nothing read, nothing to write: no settings file comes into being.
+    EXPECT_EQ(S_OK, ApplyDirectly());
     ASSERT_EQ(S_OK, m_dialog->PressOk());
-    // No settings file came into being.
     EXPECT_TRUE(SettingsBytes().empty());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(wizardtest::SettingsFilePath(m_uid).c_str()));
+}
+
+TEST_F(PageTest, AChoiceThatCannotBeWrittenIsNotApplied)
+{
+    WriteSettings(kSelection);
+    ASSERT_NE(nullptr, Event());
+    Open();
+    const std::wstring path = wizardtest::SettingsFilePath(m_uid);
+    const std::vector<BYTE> before = SettingsBytes();
+    // Another program holds the file open without sharing it.
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    SetChecked(0, true);
+    ASSERT_EQ(S_OK, m_dialog->PressApply());
+    EXPECT_EQ(S_OK, Record()->applyResult);
+    CloseHandle(held);
+    EXPECT_EQ(before, SettingsBytes());
+    // Still dirty, so OK applies it again, and this time it is written.
+    EXPECT_TRUE(Record()->dirty);
+    EXPECT_FALSE(Signalled());
+    ASSERT_EQ(S_OK, m_dialog->PressOk());
+    EXPECT_EQ(2, Record()->applyCalls);
+    EXPECT_EQ(wizardtest::SettingsFileBytes(kDatabase, kLogs, L"102 1 5 Alice 103 1 5 Bruno 101 1 7 Charlie", 0),
+              SettingsBytes());
+    EXPECT_TRUE(Signalled());
 }
 
 TEST_F(PageTest, APageKeepsTheStoreItWasMadeFor)
