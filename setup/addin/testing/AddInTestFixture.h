@@ -9,6 +9,7 @@
 #include "COutlookHost.h"
 #include "CUnknownImpl.h"
 #include "ProviderFiles.h"
+#include "WizardSession.h"
 
 #include <mapix.h>
 #include <mapiutil.h>
@@ -85,28 +86,13 @@ inline std::wstring Take(BSTR text)
     return value;
 }
 
-// The library as the tests' process loads it (MAPI and COM share it).
+// The library as the tests' process loads it (MAPI and COM share it), and its
+// texts as it shows them.
 inline HMODULE Library()
 {
-    static HMODULE library = LoadLibraryW(L"KOLVEN32.dll");
-    return library;
+    return wizardtest::Kolven32();
 }
-
-// A text of the library's string table as the library shows it: from the
-// resource library when there is one beside it, else from its own table.
-inline std::wstring LibraryText(UINT id)
-{
-    static HMODULE resources = LoadLibraryExW(L"pelmrix.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    for (HMODULE module : {resources, Library()}) {
-        if (!module)
-            continue;
-        const wchar_t* text = nullptr;
-        const int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-        if (length > 0)
-            return std::wstring(text, static_cast<size_t>(length));
-    }
-    return std::wstring();
-}
+using wizardtest::LibraryText;
 
 // A folder as Outlook hands it to OptionsPagesAdd, with the EntryID a test
 // chooses.
@@ -187,6 +173,7 @@ protected:
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_EQ(S_OK, MAPIInitialize(nullptr));
         ASSERT_NE(nullptr, Library());
+        m_serviceFiles.emplace();
         for (const char* entry : {"DllRegisterServer", "RegProvider"}) {
             auto call = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(Library(), entry)));
             ASSERT_NE(nullptr, call) << entry;
@@ -211,12 +198,12 @@ protected:
             m_profAdmin->DeleteProfile(W(m_profile.c_str()), MAPI_UNICODE);
         m_profAdmin.Reset();
         RegDeleteTreeW(HKEY_CURRENT_USER, kAddInKey);
-        // The prefix's registry and MAPISVC.INF are shared with other tests.
-        for (const char* entry : {"UnRegProvider", "DllUnregisterServer"}) {
-            auto call = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(Library(), entry)));
-            if (call)
-                call();
-        }
+        // The prefix's registry and MAPI's service files are shared with
+        // other tests.
+        if (auto unregister = reinterpret_cast<HRESULT(WINAPI*)()>(
+                reinterpret_cast<void*>(GetProcAddress(Library(), "DllUnregisterServer"))))
+            unregister();
+        m_serviceFiles.reset();
         MAPIUninitialize();
         CoUninitialize();
     }
@@ -301,6 +288,7 @@ protected:
     static std::wstring BarName() { return LibraryText(314); }
 
     static int s_counter;
+    std::optional<wizardtest::CServiceFilesSnapshot> m_serviceFiles;
     ComPtr<IProfAdmin> m_profAdmin;
     ComPtr<IMsgServiceAdmin> m_services;
     std::wstring m_profile;
