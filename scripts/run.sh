@@ -8,7 +8,17 @@
 # the folder trees with their counts and the first rows of every contents
 # table. Arguments, if given, name another database (and its log folder)
 # instead, as Windows or Linux paths.
+#
+# With --outlook the run goes through the stand-in Outlook instead: it loads
+# the add-in, whose toolbar button adds the database through the wizard;
+# the store's folder list is printed, one mailbox is unticked on the store's
+# "Mailboxes" page and applied, and the folder list is printed again.
 set -euo pipefail
+outlook=0
+if [ "${1:-}" = "--outlook" ]; then
+    outlook=1
+    shift
+fi
 source "$(dirname "$0")/session.sh"
 bash "$top/scripts/setup.sh"
 vostrel_build
@@ -35,5 +45,9 @@ if [ $# -eq 0 ]; then
     set -- "$(winepath -w "$sample")"
 fi
 mkdir -p "$build/screenshots"
+if [ "$outlook" = 1 ]; then
+    "$build/wine-exec.sh" VostrelOutlook.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
+    exit 0
+fi
 "$build/wine-exec.sh" VostrelAddStore.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
 "$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel

@@ -215,7 +215,7 @@ TEST_F(PageTest, ListShowsTheStoredSelectionSortedWithItsChecks)
     EXPECT_FALSE(m_dialog->IsApplyEnabled());
     EXPECT_EQ(0, record->statusChanges);
 
-    const std::wstring shot = ScreenshotFolder() + L"\\mailboxes-page.png";
+    const std::wstring shot = ScreenshotFolder() + L"\\30-mailboxes-page.png";
     EXPECT_TRUE(wizardtest::SaveWindowPng(m_dialog->Window(), shot));
 }
 
