@@ -7,6 +7,9 @@
 #include "AddInTestFixture.h"
 
 #include "CUnknownImpl.h"
+#include "WizardSession.h"
+
+#include <shlobj.h>
 
 #include <cstring>
 
@@ -297,6 +300,34 @@ TEST_F(ConnectTest, ExplorerCloseDeletesEveryTaggedButtonEvenSideBySide)
     auto standard = FindBar(bars, L"Standard");
     ASSERT_TRUE(standard);
     EXPECT_EQ(standardBefore->controls.size() - 2, standard->controls.size());
+}
+
+// The lines of the provider's log that name an operation.
+size_t LogMentions(const wchar_t* operation)
+{
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    const std::vector<BYTE> bytes = wizardtest::ReadFileBytes(std::wstring(common) + L"\\" + LibraryText(387) + L"\\" +
+                                                              LibraryText(388) + L"\\KOLWEN32.log");
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    size_t count = 0;
+    for (size_t at = text.find(operation); at != std::wstring::npos; at = text.find(operation, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(ConnectTest, AStepThatFailsIsRecordedAndTheNextStepsStillRun)
+{
+    const size_t before = LogMentions(L"function=CConnect::AddToolBar");
+    // A stored position Office refuses for a toolbar (a pop-up).
+    SetValue(L"ToolbarPosition", REG_DWORD, 5);
+    Connect();
+    EXPECT_EQ(before + 1, LogMentions(L"function=CConnect::AddToolBar"));
+    EXPECT_EQ(S_OK, m_host->Calls(kAddInProgId).at(0).result);
+    auto bar = AddInBar();
+    ASSERT_TRUE(bar);
+    ASSERT_EQ(1u, bar->controls.size());
+    EXPECT_EQ(1u, bar->controls[0].clickSinks);
 }
 
 // A bare dispatch object: an application that is not Outlook's.
