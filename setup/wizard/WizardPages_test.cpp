@@ -32,6 +32,8 @@ namespace {
 using namespace wizardtest;
 
 constexpr int kDatasourcePage = 107;
+constexpr int kVolumePage = 235;
+constexpr int kVersionPage = 236;
 constexpr int kDatabasePage = 202;
 constexpr int kMailboxPage = 203;
 
@@ -210,9 +212,8 @@ TEST_F(WizardPagesTest, BackupArchiveFolderIsChecked)
             ROBOT_CHECK(log, robot.Press(EButton::Next));
             if (!c.message.empty())
                 ExpectMessage(robot, log, c.message, c.icon);
-            // The volume page follows once it is part of the wizard; until
-            // then the wizard stays here.
-            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+            // An accepted folder leads on to its volumes.
+            ROBOT_CHECK(log, robot.PageId() == (c.message.empty() ? kVolumePage : kDatasourcePage));
         }
         ROBOT_CHECK(log, robot.Press(EButton::Cancel));
     });
@@ -255,9 +256,18 @@ TEST_F(WizardPagesTest, ProtectionArchiveFolderIsChecked)
         for (const auto& [folder, message] : cases) {
             ROBOT_CHECK(log, robot.SetText(223, folder));
             ROBOT_CHECK(log, robot.Press(EButton::Next));
-            if (!message.empty())
+            if (!message.empty()) {
                 ExpectMessage(robot, log, message, folder.empty() ? MB_ICONWARNING : MB_ICONERROR);
-            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+                ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+                continue;
+            }
+            // Accepted: the catalog version page reads the catalog, which
+            // here is an empty file.
+            SMessageBox box;
+            ROBOT_CHECK(log, robot.WaitForMessageBox(box, 10000));
+            ROBOT_CHECK(log, box.text.rfind(LoadResString(371), 0) == 0);
+            ROBOT_CHECK(log, robot.Dismiss(box));
+            ROBOT_CHECK(log, robot.PageId() == kVersionPage);
         }
         ROBOT_CHECK(log, robot.Press(EButton::Cancel));
     });
