@@ -55,6 +55,12 @@ void CPropertyPage::SetWizardButtons(DWORD flags) const
         PropSheet_SetWizButtons(sheet, flags);
 }
 
+bool CPropertyPage::SheetHasPage(int templateId) const
+{
+    HWND sheet = Sheet();
+    return sheet && PropSheet_IdToIndex(sheet, templateId) >= 0;
+}
+
 int CPropertyPage::OnSetActive()
 {
     return 0;

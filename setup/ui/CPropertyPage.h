@@ -28,6 +28,8 @@ public:
     HWND Sheet() const;
     // PSWIZB_* flags of the wizard's buttons.
     void SetWizardButtons(DWORD flags) const;
+    // Whether the sheet holds the page of this dialog resource id.
+    bool SheetHasPage(int templateId) const;
 
 protected:
     explicit CPropertyPage(UINT templateId);

@@ -136,14 +136,11 @@ int CDatabaseWizardPage::OnWizardNext()
 
 int CDatabaseWizardPage::OnWizardBack()
 {
-    switch (Data().SourceKind) {
-    case 1:
-        return IDD_VOLUME_PAGE;
-    case 2:
-        return IDD_VERSION_PAGE;
-    default:
-        return IDD_DATASOURCE_PAGE;
-    }
+    const int source = Data().SourceKind == 1 ? IDD_VOLUME_PAGE
+                       : Data().SourceKind == 2 ? IDD_VERSION_PAGE
+                                                : IDD_DATASOURCE_PAGE;
+    // Without the archive's page the way back is the data-source page.
+    return SheetHasPage(source) ? source : IDD_DATASOURCE_PAGE;
 }
 
 void CDatabaseWizardPage::OnHelp()

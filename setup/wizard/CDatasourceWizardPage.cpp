@@ -154,15 +154,28 @@ int CDatasourceWizardPage::OnSetActive()
 int CDatasourceWizardPage::OnWizardNext()
 {
     CWizardData& data = Data();
+    // Over a stored configuration the source cannot be changed here, so a
+    // check that fails (the archive moved since) must not keep the user from
+    // the later pages: it finds the archive when it can and says nothing.
+    m_quiet = data.Reconfigure != 0;
     if (IsChecked(IDC_SOURCE_EDB)) {
         data.SourceKind = 0;
         return IDD_DATABASE_PAGE;
     }
     if (IsChecked(IDC_SOURCE_BACKUP))
-        return CheckBackupArchive() ? IDD_VOLUME_PAGE : kStay;
+        return CheckBackupArchive() || m_quiet ? ArchivePage(IDD_VOLUME_PAGE) : kStay;
     if (IsChecked(IDC_SOURCE_PROTECTION))
-        return CheckProtectionArchive() ? IDD_VERSION_PAGE : kStay;
+        return CheckProtectionArchive() || m_quiet ? ArchivePage(IDD_VERSION_PAGE) : kStay;
     return IDD_DATABASE_PAGE;
+}
+
+int CDatasourceWizardPage::ArchivePage(int page) const
+{
+    if (SheetHasPage(page))
+        return page;
+    // A wizard without the archive's page can still reopen a stored archive
+    // source: its paths are locked and the mailbox page mounts it again.
+    return Data().Reconfigure ? IDD_DATABASE_PAGE : kStay;
 }
 
 bool CDatasourceWizardPage::CheckBackupArchive()
@@ -223,10 +236,12 @@ void CDatasourceWizardPage::OnHelp()
 
 void CDatasourceWizardPage::Warn(const std::wstring& text) const
 {
-    ui::ShowMessage(Window(), text, MB_ICONWARNING);
+    if (!m_quiet)
+        ui::ShowMessage(Window(), text, MB_ICONWARNING);
 }
 
 void CDatasourceWizardPage::Fail(const std::wstring& text) const
 {
-    ui::ShowMessage(Window(), text, MB_ICONERROR);
+    if (!m_quiet)
+        ui::ShowMessage(Window(), text, MB_ICONERROR);
 }

@@ -26,10 +26,15 @@ private:
     INT_PTR OnBrowseCatalog(WPARAM wParam, LPARAM lParam);
 
     void EnableFolders(bool backup, bool catalog) const;
+    // The page an archive source goes on to.
+    int ArchivePage(int page) const;
     void BrowseInto(int editId) const;
     // The checks of Next by the checked radio; false after a message.
     bool CheckBackupArchive();
     bool CheckProtectionArchive();
     void Warn(const std::wstring& text) const;
     void Fail(const std::wstring& text) const;
+
+    // The checks run without messages (over a stored configuration).
+    bool m_quiet = false;
 };

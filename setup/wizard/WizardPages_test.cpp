@@ -284,10 +284,11 @@ TEST_F(WizardPagesTest, ReconfiguredSourceIsShownLocked)
         std::wstring image;
         int radio, edit;
         std::wstring shown;
+        int archivePage;
     };
     const Case cases[] = {
-        {1, L"D:\\Backups\\Monday\\Monday-1.KZF", 219, 221, L"D:\\Backups\\Monday"},
-        {2, L"D:\\Protect\\Images\\db-LOG.VHD", 220, 223, L"D:\\Protect"},
+        {1, L"D:\\Backups\\Monday\\Monday-1.KZF", 219, 221, L"D:\\Backups\\Monday", kVolumePage},
+        {2, L"D:\\Protect\\Images\\db-LOG.VHD", 220, 223, L"D:\\Protect", kVersionPage},
     };
     for (const Case& c : cases) {
         CWizardData data;
@@ -300,6 +301,26 @@ TEST_F(WizardPagesTest, ReconfiguredSourceIsShownLocked)
             ROBOT_CHECK(log, robot.Text(c.edit) == c.shown);
             for (int id = 218; id <= 224; ++id)
                 ROBOT_CHECK(log, !robot.IsEnabled(id));
+            // The archive is not where it was; the stored source is still
+            // reopened, without a word, through its own page on to the
+            // locked database page.
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            SMessageBox box;
+            ROBOT_CHECK(log, !robot.FindMessageBox(box));
+            ROBOT_CHECK(log, robot.PageId() == c.archivePage);
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ROBOT_CHECK(log, !robot.FindMessageBox(box));
+            ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+            ROBOT_CHECK(log, robot.Press(EButton::Back));
+            ROBOT_CHECK(log, robot.PageId() == c.archivePage);
+            if (c.archivePage == kVolumePage) {
+                ROBOT_CHECK(log, robot.Press(EButton::Back));
+                ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+            } else {
+                // The catalog version page leaves the buttons of a stored
+                // version as they were: the database page's.
+                ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Next));
+            }
             ROBOT_CHECK(log, robot.Press(EButton::Cancel));
         });
         EXPECT_SCRIPT_OK();
