@@ -162,20 +162,53 @@ ComPtr<IMAPIFolder> OpenFolder(IMsgStore* store, const SBinary& entryId)
     return folder;
 }
 
-// What a user sees of the store: the mailboxes under the IPM subtree, and
-// how many messages the contents tables of one mailbox's folders hold.
+// What a user sees of the store: the mailboxes under the IPM subtree, how
+// many messages the contents tables of one mailbox's folders hold, and a
+// message opened from one of them.
 struct SBrowsed {
     std::vector<std::wstring> mailboxes;
     ULONG messages = 0;
+    // The subject of the first message opened, as the message gives it.
+    std::wstring openedSubject;
 };
 
-ULONG CountMessages(IMsgStore* store, IMAPIFolder* folder, int depth)
+// The subject a message opened by its entry identifier answers.
+std::wstring OpenedSubject(IMsgStore* store, const SBinary& entryId)
+{
+    ULONG type = 0;
+    ComPtr<IUnknown> object;
+    ComPtr<IMessage> message;
+    if (FAILED(store->OpenEntry(entryId.cb, reinterpret_cast<LPENTRYID>(entryId.lpb), nullptr, MAPI_BEST_ACCESS,
+                                &type, object.GetAddressOf())) ||
+        type != MAPI_MESSAGE ||
+        FAILED(object->QueryInterface(IID_IMessage, reinterpret_cast<void**>(message.GetAddressOf()))))
+        return std::wstring();
+    LPSPropValue subject = nullptr;
+    std::wstring text;
+    if (SUCCEEDED(HrGetOneProp(message.Get(), PR_SUBJECT_W, &subject)) && subject->Value.lpszW)
+        text = subject->Value.lpszW;
+    MAPIFreeBuffer(subject);
+    return text;
+}
+
+ULONG CountMessages(IMsgStore* store, IMAPIFolder* folder, int depth, SBrowsed& browsed)
 {
     ULONG count = 0;
     ComPtr<IMAPITable> contents;
     if (SUCCEEDED(folder->GetContentsTable(0, contents.GetAddressOf()))) {
-        if (const Rows rows = AllRows(contents.Get(), PR_ENTRYID, PR_SUBJECT_W))
+        if (const Rows rows = AllRows(contents.Get(), PR_ENTRYID, PR_SUBJECT_W)) {
             count += rows->cRows;
+            for (ULONG r = 0; r < rows->cRows && browsed.openedSubject.empty(); ++r) {
+                const SPropValue* props = rows->aRow[r].lpProps;
+                if (props[0].ulPropTag != PR_ENTRYID || props[1].ulPropTag != PR_SUBJECT_W || !*props[1].Value.lpszW)
+                    continue;
+                browsed.openedSubject = OpenedSubject(store, props[0].Value.bin);
+                // The row and the message it opens agree.
+                if (browsed.openedSubject != props[1].Value.lpszW)
+                    browsed.openedSubject = L"<" + browsed.openedSubject + L"> but the row says <" +
+                                            props[1].Value.lpszW + L">";
+            }
+        }
     }
     ComPtr<IMAPITable> hierarchy;
     if (depth > 8 || FAILED(folder->GetHierarchyTable(0, hierarchy.GetAddressOf())))
@@ -185,7 +218,7 @@ ULONG CountMessages(IMsgStore* store, IMAPIFolder* folder, int depth)
         if (children->aRow[r].lpProps[0].ulPropTag != PR_ENTRYID)
             continue;
         if (ComPtr<IMAPIFolder> child = OpenFolder(store, children->aRow[r].lpProps[0].Value.bin))
-            count += CountMessages(store, child.Get(), depth + 1);
+            count += CountMessages(store, child.Get(), depth + 1, browsed);
     }
     return count;
 }
@@ -214,7 +247,7 @@ SBrowsed Browse(IMsgStore* store, const std::wstring& mailbox)
         browsed.mailboxes.push_back(props[1].Value.lpszW);
         if (browsed.mailboxes.back() == mailbox && props[0].ulPropTag == PR_ENTRYID) {
             if (ComPtr<IMAPIFolder> root = OpenFolder(store, props[0].Value.bin))
-                browsed.messages = CountMessages(store, root.Get(), 0);
+                browsed.messages = CountMessages(store, root.Get(), 0, browsed);
         }
     }
     std::sort(browsed.mailboxes.begin(), browsed.mailboxes.end());
@@ -312,12 +345,13 @@ protected:
             ASSERT_EQ(S_OK, providertest::OpenStoreOf(session.Get(), uid, store.GetAddressOf()));
             for (const std::wstring& root : roots)
                 EXPECT_TRUE(Exists(root)) << Utf8(root);
-            // Messages themselves are not served yet: the folders and their
-            // contents tables are what there is to browse.
             const SBrowsed browsed = Browse(store.Get(), backupsource::kSampleMailboxName);
             EXPECT_TRUE(Contains(browsed.mailboxes, backupsource::kSampleMailboxName));
             EXPECT_TRUE(Contains(browsed.mailboxes, backupsource::kLoggedMailboxName)) << "logs not replayed";
             EXPECT_GT(browsed.messages, 0u);
+            EXPECT_FALSE(browsed.openedSubject.empty()) << "no message opened";
+            EXPECT_EQ(std::wstring::npos, browsed.openedSubject.find(L"but the row says"))
+                << Utf8(browsed.openedSubject);
             if (round == 0) {
                 store.Reset();
                 session->Logoff(0, 0, 0);
