@@ -250,6 +250,19 @@ TEST_F(BackupPagesTest, VolumePageListsTheVolumesOfTheChain)
     const std::string old = m_temp.Path() + "Old";
     backupsource::MakeFolders(old);
     WriteOlderFormatVolume(old + "\\Old.KZF");
+    // A header that ends where its partition area would begin: no record to read.
+    const std::string bare = m_temp.Path() + "Bare";
+    backupsource::MakeFolders(bare);
+    WriteListingVolume(bare + "\\Bare.KZF", 'K', "BARE", 2048, 2048, "Bare");
+    std::vector<uint8_t> header = backupsource::ReadWholeFile(bare + "\\Bare.KZF");
+    const uint32_t fixedLength = 1240, none = 0;
+    std::memcpy(&header[12], &fixedLength, 4);
+    std::memcpy(&header[48], &none, 4);
+    std::memcpy(&header[236], &none, 4);
+    header[37] = 0;
+    header[39] = 0;
+    DeleteFileW(Wide(bare + "\\Bare.KZF").c_str());
+    backupsource::WriteWholeFile(bare + "\\Bare.KZF", header);
 
     CWizardData data;
     Run(data, [&](CWizardRobot& robot, CScriptLog& log) {
@@ -283,6 +296,11 @@ TEST_F(BackupPagesTest, VolumePageListsTheVolumesOfTheChain)
         ROBOT_CHECK(log, robot.PageId() == kVolumePage);
         ROBOT_CHECK(log, Column(robot, kVolumeList, 1) == (std::vector<std::wstring>{L"ONE"}));
         ROBOT_CHECK(log, robot.Text(kDatabaseVolume).empty() && robot.Text(kLogVolume).empty());
+
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ChooseSource(robot, log, kBackupRadio, kBackupFolder, Wide(bare));
+        ROBOT_CHECK(log, Column(robot, kVolumeList, 1) == (std::vector<std::wstring>{L""}));
+        ROBOT_CHECK(log, Column(robot, kVolumeList, 2) == (std::vector<std::wstring>{L"0.00 GB"}));
 
         ROBOT_CHECK(log, robot.Press(EButton::Back));
         ChooseSource(robot, log, kBackupRadio, kBackupFolder, Wide(old));
