@@ -775,7 +775,7 @@ public:
             wcscpy(dialog.title, L"Microsoft Office Outlook");
             m_result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &dialog.header, nullptr, &Procedure, 0);
         });
-        for (int i = 0; i < 200 && !FindWindowW(L"#32770", L"Microsoft Office Outlook"); ++i)
+        for (int i = 0; i < 1000 && !FindWindowW(L"#32770", L"Microsoft Office Outlook"); ++i)
             Sleep(10);
     }
     ~COutlookDialog()
@@ -787,7 +787,9 @@ public:
     bool Open() const { return FindWindowW(L"#32770", L"Microsoft Office Outlook") != nullptr; }
     INT_PTR Ended()
     {
-        for (int i = 0; i < 200 && Open(); ++i)
+        // The dialog's thread ends it when it next runs: allow for a loaded
+        // machine.
+        for (int i = 0; i < 1000 && Open(); ++i)
             Sleep(10);
         return Open() ? -2 : m_result;
     }

@@ -374,7 +374,7 @@ int CWizardRobot::ListCount(int id)
     return list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
 }
 
-std::wstring CWizardRobot::ListText(int id, int item)
+std::wstring CWizardRobot::ListText(int id, int item, int column)
 {
     HWND list = Control(id);
     if (!list)
@@ -383,11 +383,24 @@ std::wstring CWizardRobot::ListText(int id, int item)
     // within the same process.
     wchar_t buffer[512] = {};
     LVITEMW data{};
-    data.iSubItem = 0;
+    data.iSubItem = column;
     data.pszText = buffer;
     data.cchTextMax = 512;
     SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&data));
     return buffer;
+}
+
+int CWizardRobot::ListImage(int id, int item)
+{
+    HWND list = Control(id);
+    if (!list)
+        return -1;
+    LVITEMW data{};
+    data.mask = LVIF_IMAGE;
+    data.iItem = item;
+    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data)))
+        return -1;
+    return data.iImage;
 }
 
 bool CWizardRobot::ListChecked(int id, int item)
@@ -431,6 +444,24 @@ bool CWizardRobot::ListSelect(int id, const std::vector<int>& items)
         SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&data));
         first = false;
     }
+    return Settle();
+}
+
+bool CWizardRobot::ListClick(int id, int item)
+{
+    HWND list = Control(id);
+    if (!list || !IsWindowEnabled(list))
+        return false;
+    // The wizard's thread has taken everything posted before, so the items
+    // of an earlier click are free again.
+    if (!Settle())
+        return false;
+    m_posted[0] = LVITEMW{};
+    m_posted[0].stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    m_posted[1] = m_posted[0];
+    m_posted[1].state = LVIS_SELECTED | LVIS_FOCUSED;
+    PostMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&m_posted[0]));
+    PostMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&m_posted[1]));
     return Settle();
 }
 

@@ -81,13 +81,18 @@ public:
 
     // A list view on the current page.
     int ListCount(int id);
-    std::wstring ListText(int id, int item);
+    std::wstring ListText(int id, int item, int column = 0);
+    // The item's icon in the list's small images (-1 when it has none).
+    int ListImage(int id, int item);
     bool ListChecked(int id, int item);
     bool ListHasCheckBoxes(int id);
     // Toggles the item's check box as a click on it does.
     bool ListSetChecked(int id, int item, bool checked);
     // Selects exactly these items (and focuses the first).
     bool ListSelect(int id, const std::vector<int>& items);
+    // Selects exactly this item by posted messages, as a click does, so that
+    // a message box the selection opens never blocks the robot.
+    bool ListClick(int id, int item);
     // Changes check box and selection at once (a notification that carries
     // more than the check state).
     bool ListSetStateWithSelection(int id, int item, bool checked);
@@ -116,6 +121,8 @@ private:
     const volatile bool* m_stop = nullptr;
     HHOOK m_hook = nullptr;
     HWND m_sheet = nullptr;
+    // What ListClick posts: the list reads it when it takes the messages.
+    LVITEMW m_posted[2] = {};
 };
 
 // Every top-level window of the thread, in z-order.

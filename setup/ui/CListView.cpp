@@ -1,6 +1,8 @@
 #include "ProviderPlatform.h"
 #include "CListView.h"
 
+#include "CDialog.h"
+
 namespace ui {
 
 void CListView::SetExtendedStyle(DWORD style) const
@@ -38,6 +40,21 @@ int CListView::ClientWidth() const
 void CListView::SetSmallImageList(HIMAGELIST images) const
 {
     ListView_SetImageList(m_window, images, LVSIL_SMALL);
+}
+
+void CListView::SetSmallIcons(std::initializer_list<UINT> iconIds) const
+{
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_MASK | ILC_COLOR32, 4, 4);
+    if (!images)
+        return;
+    for (UINT id : iconIds) {
+        HICON icon = static_cast<HICON>(LoadImageW(ResourceModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0));
+        if (!icon)
+            continue;
+        ImageList_AddIcon(images, icon);
+        DestroyIcon(icon);
+    }
+    SetSmallImageList(images);
 }
 
 int CListView::InsertItem(const std::wstring& text, LPARAM param, int stateImage, int image) const

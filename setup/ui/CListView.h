@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
     void SetColumnWidth(int column, int width) const;
     int ClientWidth() const;
     void SetSmallImageList(HIMAGELIST images) const;
+    // A small image list (16 x 16, masked, room for 4, growing by 4) of these
+    // icon resources of the module, in this order; the list destroys it.
+    void SetSmallIcons(std::initializer_list<UINT> iconIds) const;
 
     // Index of the new item (-1 on failure). stateImage 0 leaves the
     // control's default; image -1 gives none.

@@ -20,20 +20,23 @@ CAddStoreWizardSheet::CAddStoreWizardSheet(CWizardData& data, DeviceProbe device
 {
     SetWizardData(&data);
     const std::wstring title = LoadResString(ui::kIdsConfigCaption);
-    for (ui::CPropertyPage* page : {static_cast<ui::CPropertyPage*>(&m_datasourcePage),
-                                    static_cast<ui::CPropertyPage*>(&m_databasePage),
-                                    static_cast<ui::CPropertyPage*>(&m_mailboxPage)})
+    for (ui::CPropertyPage* page :
+         {static_cast<ui::CPropertyPage*>(&m_datasourcePage), static_cast<ui::CPropertyPage*>(&m_volumePage),
+          static_cast<ui::CPropertyPage*>(&m_versionPage), static_cast<ui::CPropertyPage*>(&m_databasePage),
+          static_cast<ui::CPropertyPage*>(&m_mailboxPage)})
         page->SetTitle(title);
     m_datasourcePage.SetWizardData(&data);
+    m_volumePage.SetWizardData(&data);
+    m_versionPage.SetWizardData(&data);
     m_databasePage.SetWizardData(&data);
     m_mailboxPage.SetWizardData(&data);
 
     data.DevicePresent = deviceProbe && deviceProbe() ? 1 : 0;
-    // The volume and catalog pages follow the data-source page once they
-    // are part of the wizard; until then an archive source has no page to
-    // go on to.
-    if (data.DevicePresent)
+    if (data.DevicePresent) {
         AddPage(m_datasourcePage);
+        AddPage(m_volumePage);
+        AddPage(m_versionPage);
+    }
     AddPage(m_databasePage);
     AddPage(m_mailboxPage);
 }
@@ -47,6 +50,12 @@ int CAddStoreWizardSheet::ProbeImageDevice()
         return 0;
     QorApiControllerClose(controller);
     return 1;
+}
+
+void CAddStoreWizardSheet::SetDriveTypeProbe(UINT(WINAPI* probe)(LPCWSTR))
+{
+    m_volumePage.SetDriveTypeProbe(probe);
+    m_versionPage.SetDriveTypeProbe(probe);
 }
 
 bool CAddStoreWizardSheet::OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)

@@ -1,6 +1,7 @@
 #pragma once
 // The add-store wizard: a Wizard97 sheet over one CWizardData. When the
 // image-mounting driver is present the wizard starts with the data-source
+// page, followed by the backup-archive volume page and the catalog version
 // page; the database and mailbox pages are always there. The sheet answers
 // help requests with the wizard's help topic and, when the user cancels,
 // takes down every image its pages mounted.
@@ -8,7 +9,9 @@
 
 #include "CDatabaseWizardPage.h"
 #include "CDatasourceWizardPage.h"
+#include "CKestWizardPage.h"
 #include "CMailboxWizardPage.h"
+#include "CVhdWizardPage.h"
 #include "CWizardData.h"
 
 class CAddStoreWizardSheet : public ui::CWizardSheet, public CWizardDataRef {
@@ -23,6 +26,10 @@ public:
     // 1 when the driver's controller opens (and is closed again at once).
     static int ProbeImageDevice();
 
+    // What the volume and catalog pages ask whether a drive letter is free
+    // (GetDriveTypeW unless a test stands in for it).
+    void SetDriveTypeProbe(UINT(WINAPI* probe)(LPCWSTR));
+
 protected:
     bool OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -30,7 +37,10 @@ private:
     void OnHelpRequest(const HELPINFO* info);
     void CancelCleanup();
 
+    // Destroyed in the reverse order.
     CDatasourceWizardPage m_datasourcePage;
+    CKestWizardPage m_volumePage;
+    CVhdWizardPage m_versionPage;
     CDatabaseWizardPage m_databasePage;
     CMailboxWizardPage m_mailboxPage;
     bool m_cleanedUp = false;

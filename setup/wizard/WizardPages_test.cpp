@@ -32,6 +32,8 @@ namespace {
 using namespace wizardtest;
 
 constexpr int kDatasourcePage = 107;
+constexpr int kVolumePage = 235;
+constexpr int kVersionPage = 236;
 constexpr int kDatabasePage = 202;
 constexpr int kMailboxPage = 203;
 
@@ -210,9 +212,8 @@ TEST_F(WizardPagesTest, BackupArchiveFolderIsChecked)
             ROBOT_CHECK(log, robot.Press(EButton::Next));
             if (!c.message.empty())
                 ExpectMessage(robot, log, c.message, c.icon);
-            // The volume page follows once it is part of the wizard; until
-            // then the wizard stays here.
-            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+            // An accepted folder leads on to its volumes.
+            ROBOT_CHECK(log, robot.PageId() == (c.message.empty() ? kVolumePage : kDatasourcePage));
         }
         ROBOT_CHECK(log, robot.Press(EButton::Cancel));
     });
@@ -255,9 +256,18 @@ TEST_F(WizardPagesTest, ProtectionArchiveFolderIsChecked)
         for (const auto& [folder, message] : cases) {
             ROBOT_CHECK(log, robot.SetText(223, folder));
             ROBOT_CHECK(log, robot.Press(EButton::Next));
-            if (!message.empty())
+            if (!message.empty()) {
                 ExpectMessage(robot, log, message, folder.empty() ? MB_ICONWARNING : MB_ICONERROR);
-            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+                ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+                continue;
+            }
+            // Accepted: the catalog version page reads the catalog, which
+            // here is an empty file.
+            SMessageBox box;
+            ROBOT_CHECK(log, robot.WaitForMessageBox(box, 10000));
+            ROBOT_CHECK(log, box.text.rfind(LoadResString(371), 0) == 0);
+            ROBOT_CHECK(log, robot.Dismiss(box));
+            ROBOT_CHECK(log, robot.PageId() == kVersionPage);
         }
         ROBOT_CHECK(log, robot.Press(EButton::Cancel));
     });
@@ -274,10 +284,11 @@ TEST_F(WizardPagesTest, ReconfiguredSourceIsShownLocked)
         std::wstring image;
         int radio, edit;
         std::wstring shown;
+        int archivePage;
     };
     const Case cases[] = {
-        {1, L"D:\\Backups\\Monday\\Monday-1.KZF", 219, 221, L"D:\\Backups\\Monday"},
-        {2, L"D:\\Protect\\Images\\db-LOG.VHD", 220, 223, L"D:\\Protect"},
+        {1, L"D:\\Backups\\Monday\\Monday-1.KZF", 219, 221, L"D:\\Backups\\Monday", kVolumePage},
+        {2, L"D:\\Protect\\Images\\db-LOG.VHD", 220, 223, L"D:\\Protect", kVersionPage},
     };
     for (const Case& c : cases) {
         CWizardData data;
@@ -291,13 +302,25 @@ TEST_F(WizardPagesTest, ReconfiguredSourceIsShownLocked)
             for (int id = 218; id <= 224; ++id)
                 ROBOT_CHECK(log, !robot.IsEnabled(id));
             // The archive is not where it was; the stored source is still
-            // reopened, without a word, on to the locked database page.
+            // reopened, without a word, through its own page on to the
+            // locked database page.
             ROBOT_CHECK(log, robot.Press(EButton::Next));
             SMessageBox box;
             ROBOT_CHECK(log, !robot.FindMessageBox(box));
+            ROBOT_CHECK(log, robot.PageId() == c.archivePage);
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ROBOT_CHECK(log, !robot.FindMessageBox(box));
             ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
             ROBOT_CHECK(log, robot.Press(EButton::Back));
-            ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+            ROBOT_CHECK(log, robot.PageId() == c.archivePage);
+            if (c.archivePage == kVolumePage) {
+                ROBOT_CHECK(log, robot.Press(EButton::Back));
+                ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+            } else {
+                // The catalog version page leaves the buttons of a stored
+                // version as they were: the database page's.
+                ROBOT_CHECK(log, robot.ButtonEnabled(EButton::Next));
+            }
             ROBOT_CHECK(log, robot.Press(EButton::Cancel));
         });
         EXPECT_SCRIPT_OK();

@@ -15,9 +15,25 @@
 #define IDC_CATALOG_FOLDER 223
 #define IDC_CATALOG_BROWSE 224
 
-// Backup-archive volume page and catalog version page.
+// Backup-archive volume page.
 #define IDD_VOLUME_PAGE 235
+#define IDC_VOLUME_TO_DATABASE 214
+#define IDC_VOLUME_LIST 239
+#define IDC_VOLUME_TO_LOGS 240
+#define IDC_VOLUME_DATABASE_FILE 241
+#define IDC_VOLUME_LOG_FILE 242
+#define IDC_VOLUME_ARCHIVE_LABEL 243
+#define IDI_VOLUME 271
+
+// Catalog version page.
 #define IDD_VERSION_PAGE 236
+#define IDC_VERSION_SERVER 244
+#define IDC_VERSION_DATABASES 245
+#define IDC_VERSION_VERSIONS 246
+#define IDI_MAILBOX_DATABASE 272
+#define IDI_PUBLIC_DATABASE 273
+#define IDI_FULL_BACKUP 274
+#define IDI_INCREMENTAL_BACKUP 275
 
 // Database page.
 #define IDD_DATABASE_PAGE 202

@@ -4,6 +4,7 @@
 // library's (its stand-in), as a user sees them.
 #include "ProviderPlatform.h"
 
+#include "BackupSourceBuilder.h"
 #include "CAddStoreWizardSheet.h"
 #include "CWaitDialog.h"
 #include "ExchangeFixture.h"
@@ -35,6 +36,11 @@ int DeviceAbsent()
     return 0;
 }
 
+UINT WINAPI EveryDriveUsed(LPCWSTR)
+{
+    return DRIVE_FIXED;
+}
+
 // build/screenshots beside build/bin, where this program runs.
 std::wstring ScreenshotFolder()
 {
@@ -59,11 +65,13 @@ protected:
     static void TearDownTestSuite() { SetResourceLibrary(nullptr); }
 
     // Runs the wizard over data while script drives it.
-    void Run(CWizardData& data, bool device, const RobotScript& script)
+    void Run(CWizardData& data, bool device, const RobotScript& script, UINT(WINAPI* driveType)(LPCWSTR) = nullptr)
     {
         RunWithRobot(
             [&] {
                 CAddStoreWizardSheet sheet(data, device ? DevicePresent : DeviceAbsent);
+                if (driveType)
+                    sheet.SetDriveTypeProbe(driveType);
                 sheet.DoModal(nullptr);
                 return S_OK;
             },
@@ -198,6 +206,77 @@ TEST_F(WizardScreenshots, EveryPageAndMessage)
         });
     }
 
+    // The volume page over a collection of three volumes, and its messages
+    // (no driver is there, so the mount reports that).
+    const std::string monday = files.Folder("Monday");
+    backupsource::WriteListingVolume(monday + "\\Monday-1.KZF", 'E', "MAILDATA", 41943040, 20971520, "Monday");
+    backupsource::WriteListingVolume(monday + "\\Monday-2.KZF", 'F', "LOGS", 4194304, 524288, "Monday");
+    backupsource::WriteListingVolume(monday + "\\Monday-3.KZF", 'G', "PUBLIC", 8388608, 6291456, "Monday");
+    backupsource::WriteCollectionArchive(monday + "\\Monday.KZF", {"Monday-1.KZF", "Monday-2.KZF", "Monday-3.KZF"});
+    for (bool lettersLeft : {true, false}) {
+        CWizardData volumes;
+        Run(
+            volumes, true,
+            [&](CWizardRobot& robot, CScriptLog& log) {
+                ROBOT_CHECK(log, robot.WaitForSheet());
+                ROBOT_CHECK(log, robot.Click(219));
+                ROBOT_CHECK(log, robot.SetText(221, Wide(monday)));
+                ROBOT_CHECK(log, robot.Press(EButton::Next));
+                if (lettersLeft) {
+                    ROBOT_CHECK(log, robot.Press(EButton::Next));
+                    ShotMessage(robot, log, L"22-volume-no-database-volume");
+                    ROBOT_CHECK(log, robot.ListSelect(239, {0}));
+                    ROBOT_CHECK(log, robot.Click(214));
+                    ROBOT_CHECK(log, robot.Press(EButton::Next));
+                    ShotMessage(robot, log, L"23-volume-no-log-volume");
+                    ROBOT_CHECK(log, robot.ListSelect(239, {1}));
+                    ROBOT_CHECK(log, robot.Click(240));
+                    Shot(robot, log, robot.Sheet(), L"24-volume-page");
+                    ROBOT_CHECK(log, robot.Press(EButton::Next));
+                    ShotMessage(robot, log, L"25-volume-mount-failed");
+                } else {
+                    ROBOT_CHECK(log, robot.ListSelect(239, {0}));
+                    ROBOT_CHECK(log, robot.Click(214));
+                    ROBOT_CHECK(log, robot.Click(240));
+                    ROBOT_CHECK(log, robot.Press(EButton::Next));
+                    ShotMessage(robot, log, L"26-volume-no-drive-letter");
+                }
+                ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+            },
+            lettersLeft ? nullptr : EveryDriveUsed);
+    }
+
+    // The catalog version page over a catalog of the older layout, its
+    // messages, and a catalog it cannot read.
+    backupsource::SDatabaseFiles database;
+    database.database = {L"Mailbox Database.edb", std::vector<uint8_t>(8192, 0x42)};
+    const std::string protect = files.Folder("Protect");
+    backupsource::SCatalogOptions catalog;
+    catalog.layout = backupsource::ECatalogLayout::Exchange2007;
+    catalog.publicFolders = true;
+    backupsource::MakeCatalogSource(protect, database, catalog);
+    const std::string damaged = files.Folder("Damaged");
+    catalog.damage = backupsource::ECatalogDamage::EmptySettings;
+    backupsource::MakeCatalogSource(damaged, database, catalog);
+    CWizardData versions;
+    Run(versions, true, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Click(220));
+        ROBOT_CHECK(log, robot.SetText(223, Wide(protect)));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.ListSelect(245, {0}));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ShotMessage(robot, log, L"27-catalog-no-version");
+        ROBOT_CHECK(log, robot.ListSelect(246, {1}));
+        Shot(robot, log, robot.Sheet(), L"28-catalog-page");
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ROBOT_CHECK(log, robot.SetText(223, Wide(damaged)));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ShotMessage(robot, log, L"29-catalog-cannot-open");
+        Shot(robot, log, robot.Sheet(), L"30-catalog-page-failed");
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+
     // The wait dialog on its own.
     {
         ui::CWaitDialog wait(nullptr);
@@ -210,7 +289,7 @@ TEST_F(WizardScreenshots, EveryPageAndMessage)
     }
 
     EXPECT_TRUE(m_log.Failures().empty()) << m_log.Joined();
-    EXPECT_EQ(19u, m_saved.size());
+    EXPECT_EQ(28u, m_saved.size());
     for (const std::wstring& path : m_saved) {
         const std::vector<BYTE> png = ReadFileBytes(path);
         EXPECT_GT(png.size(), 200u) << std::string(path.begin(), path.end());
