@@ -1,14 +1,18 @@
 #pragma once
-// One class factory for every creatable class: refuses aggregation, calls
-// T::CreateInstance(riid, ppv) and moves the module lock through LockServer.
-// The factory object itself is static and holds no lock, so that a registered
+// One class factory for every creatable class. By default it refuses
+// aggregation and calls T::CreateInstance(riid, ppv); a class that can be
+// aggregated (EAggregation::Allowed) gets T::CreateInstance(outer, riid, ppv)
+// with the outer unknown or null. LockServer moves the module lock. The
+// factory object itself is static and holds no lock, so that a registered
 // class object does not keep the module alive.
 #include "Platform.h"
 #include "ModuleLock.h"
 
 namespace common {
 
-template <typename T>
+enum class EAggregation { Refused, Allowed };
+
+template <typename T, EAggregation Aggregation = EAggregation::Refused>
 class CClassFactory final : public IClassFactory {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
@@ -30,9 +34,13 @@ public:
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        return T::CreateInstance(riid, ppv);
+        if constexpr (Aggregation == EAggregation::Allowed) {
+            return T::CreateInstance(outer, riid, ppv);
+        } else {
+            if (outer)
+                return CLASS_E_NOAGGREGATION;
+            return T::CreateInstance(riid, ppv);
+        }
     }
     STDMETHODIMP LockServer(BOOL lock) override
     {

@@ -7,6 +7,7 @@
 #include "MapiPtr.h"
 #include "PropAnswers.h"
 #include "ServerInterfaces.h"
+#include "ServerResults.h"
 #include "Vostrel2007.h"
 
 #include <cstring>
@@ -24,16 +25,6 @@ constexpr ULONG kPrHiddenMarker = 0x36410003;
 constexpr ULONG kServerLeadColumns = 5;
 constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
 constexpr HRESULT kNoSuchTable = 0x80070002;
-
-class CServerRows {
-public:
-    CServerRows() = default;
-    ~CServerRows() { FreeEseRows(rows, count); }
-    CServerRows(const CServerRows&) = delete;
-    CServerRows& operator=(const CServerRows&) = delete;
-    ULONG count = 0;
-    _SEseRow* rows = nullptr;
-};
 
 LONGLONG Int64Of(const _SEsePropertyValue& value)
 {

@@ -2,10 +2,10 @@
 #include "CFolder.h"
 #include "CContentsTable.h"
 #include "CIpmSubtreeFolder.h"
-#include "CRootFolder.h"
-#include "CStoreShared.h"
 #include "ComErrorRaise.h"
 #include "CopyFaultGuard.h"
+#include "CRootFolder.h"
+#include "CStoreShared.h"
 #include "EntryOpening.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
@@ -15,6 +15,7 @@
 #include "ProviderGlobals.h"
 #include "ProviderLog.h"
 #include "ProviderMemory.h"
+#include "ServerResults.h"
 #include "Vostrel2007.h"
 
 #include <cstring>
@@ -26,8 +27,6 @@ namespace {
 constexpr ULONG kPrOwnEntryId = 0x66720102;
 constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
 constexpr ULONG kPrExtendedFolderFlags = 0x36DA0102;
-constexpr ULONG kStoreSupportMask = 0x00050B67;
-constexpr ULONG kVersion2010 = 2010;
 constexpr HRESULT kNoSuchTable = 0x80070002;
 constexpr ULONG kAllRows = 0x7FFFFFFF;
 
@@ -47,77 +46,18 @@ const ULONG kFixedPropList[] = {0x340D0003, 0x34140102, 0x0FF90102, 0x0FFF0102, 
                                 0x0FFA0102, 0x0E090102, 0x0FF40003, 0x0FF70003, 0x39000003, 0x0FFE0003, 0x36010003};
 constexpr ULONG kFixedPropCount = sizeof(kFixedPropList) / sizeof(kFixedPropList[0]);
 
-class CServerValues {
-public:
-    CServerValues() = default;
-    ~CServerValues() { FreeEseValues(values, count); }
-    CServerValues(const CServerValues&) = delete;
-    CServerValues& operator=(const CServerValues&) = delete;
-    ULONG count = 0;
-    _SEsePropertyValue* values = nullptr;
-};
-
-class CServerRows {
-public:
-    CServerRows() = default;
-    ~CServerRows() { FreeEseRows(rows, count); }
-    CServerRows(const CServerRows&) = delete;
-    CServerRows& operator=(const CServerRows&) = delete;
-    ULONG count = 0;
-    _SEseRow* rows = nullptr;
-};
-
-class CServerTags {
-public:
-    CServerTags() = default;
-    ~CServerTags() { CoTaskMemFree(tags); }
-    CServerTags(const CServerTags&) = delete;
-    CServerTags& operator=(const CServerTags&) = delete;
-    ULONG count = 0;
-    ULONG* tags = nullptr;
-};
-
-HRESULT FillId(const CEntryId& id, SPropValue& value, LPVOID parent)
-{
-    return FillBinary(value, parent, &id, sizeof(id));
-}
-
-// The store entry identifier as MAPI wraps it; a wrapping failure is this
-// value's own error.
-HRESULT FillWrappedStoreId(const CEntryId& storeId, SPropValue& value, LPVOID parent)
-{
-    HRESULT hr = storeId.WrapStoreEntryId(parent, value.Value.bin);
-    if (FAILED(hr))
-        SetErrorValue(value, value.ulPropTag, hr);
-    return S_OK;
-}
-
-ULONG StoreVersionOf(const CEntryId& id)
-{
-    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(id.storeUid);
-    return store ? store->Version() : 0;
-}
-
 const SPropHandler<CFolder> kFolderProps[] = {
     {PR_OBJECT_TYPE, &FixedLong<CFolder, MAPI_FOLDER>},
-    {PR_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
-    {PR_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
-    {kPrOwnEntryId, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.OwnId(), v, p); }},
-    {PR_PARENT_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillId(f.ParentId(), v, p); }},
+    {PR_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
+    {PR_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
+    {kPrOwnEntryId, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
+    {PR_PARENT_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.ParentId(), v, p); }},
     {PR_STORE_ENTRYID,
      [](const CFolder& f, SPropValue& v, LPVOID p) { return FillWrappedStoreId(f.StoreId(), v, p); }},
-    {PR_STORE_RECORD_KEY,
-     [](const CFolder& f, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
-     }},
+    {PR_STORE_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillStoreRecordKey(f.OwnId(), v, p); }},
     {PR_MAPPING_SIGNATURE,
-     [](const CFolder& f, SPropValue& v, LPVOID p) {
-         if (StoreVersionOf(f.OwnId()) == kVersion2010)
-             return FillBinary(v, p, &f.OwnId().idRoot, sizeof(f.OwnId().idRoot));
-         return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
-     }},
-    {PR_MDB_PROVIDER,
-     [](const CFolder&, SPropValue& v, LPVOID p) { return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid)); }},
+     [](const CFolder& f, SPropValue& v, LPVOID p) { return FillMappingSignature(f.OwnId(), v, p); }},
+    {PR_MDB_PROVIDER, [](const CFolder&, SPropValue& v, LPVOID p) { return FillProviderUid(v, p); }},
     {PR_STORE_SUPPORT_MASK, &FixedLong<CFolder, kStoreSupportMask>},
     {PR_ACCESS, &FixedLong<CFolder, MAPI_ACCESS_READ>},
     {PR_ACCESS_LEVEL, &FixedLong<CFolder, 0>},
@@ -142,18 +82,6 @@ bool Usable(const _SEsePropertyValue& value)
 {
     const ULONG type = PROP_TYPE(value.m_tag);
     return type != PT_ERROR && type != PT_NULL;
-}
-
-HRESULT CreateProviderTable(ULONG type, ULONG indexTag, const SPropTagArray* columns, ComPtr<ITableData>& data)
-{
-    const SMapiMemory memory = ProviderMapiMemory();
-    return CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr, type,
-                       indexTag, const_cast<LPSPropTagArray>(columns), data.ReleaseAndGetAddressOf());
-}
-
-void LogCopyFailure(CLastError& lastError, const wchar_t* method, HRESULT hr)
-{
-    LogFormat(lastError.LogPath(), L"Method %s failed.  HRESULT 0x%08x.", method, static_cast<unsigned>(hr));
 }
 
 } // namespace
@@ -221,7 +149,7 @@ STDMETHODIMP CFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, UL
             CServerValues read;
             hr = folder->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
             if (FAILED(hr))
-                RaiseComError(hr, folder.Get(), IID_IEseProperty);
+                RaiseComError(hr, folder.Get(), IID_IEseFolder);
             for (size_t i = 0; i < rest.size(); ++i) {
                 const ULONG tag = tags[i];
                 SPropValue& value = values.get()[rest[i]];
@@ -258,7 +186,7 @@ STDMETHODIMP CFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArra
         CServerTags server;
         HRESULT hr = folder->GetPropertyTags(&server.count, &server.tags);
         if (FAILED(hr))
-            RaiseComError(hr, folder.Get(), IID_IEseProperty);
+            RaiseComError(hr, folder.Get(), IID_IEseFolder);
         const ULONG serverCount = server.tags ? server.count : 0;
         MapiPtr<SPropTagArray> tags =
             MapiAllocate<SPropTagArray>(CbNewSPropTagArray(kFixedPropCount + serverCount), hr);
@@ -303,19 +231,13 @@ STDMETHODIMP CFolder::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
 template <typename Copy>
 HRESULT CFolder::DelegateCopy(const char* method, Copy&& copy)
 {
-    std::wstring name(method, method + std::strlen(method));
-    HRESULT hr = GuardKeep(method, [&]() -> HRESULT {
+    return GuardCopy(method, [&]() -> HRESULT {
         std::shared_ptr<CStoreShared> store = Store();
         ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
         if (!support)
             return E_FAIL;
         return copy(support.Get());
     });
-    if (FAILED(hr))
-        LogCopyFailure(m_lastError, name.c_str(), hr);
-    else
-        m_lastError.SetText(nullptr);
-    return hr;
 }
 
 STDMETHODIMP CFolder::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
@@ -349,7 +271,7 @@ STDMETHODIMP CFolder::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPro
         ComPtr<IEseFolder> folder;
         if (store) {
             source.map = &store->NamedProps();
-            source.serverResolves = store->Version() == kVersion2010;
+            source.serverResolves = store->Version() == kStoreVersion2010;
             if (source.serverResolves) {
                 folder = ServerFolder();
                 source.server = folder.Get();
@@ -371,7 +293,7 @@ STDMETHODIMP CFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNam
         ComPtr<IEseFolder> folder;
         if (store) {
             source.map = &store->NamedProps();
-            source.serverResolves = store->Version() == kVersion2010;
+            source.serverResolves = store->Version() == kStoreVersion2010;
             if (source.serverResolves || !lppPropNames) {
                 folder = ServerFolder();
                 source.server = folder.Get();
@@ -515,20 +437,20 @@ HRESULT CFolder::FillHierarchyTable()
         v[2].Value.l = DT_FOLDER;
         v[3].ulPropTag = PR_ENTRYID;
         if (SUCCEEDED(hr))
-            hr = FillId(child, v[3], v);
+            hr = FillEntryId(child, v[3], v);
         v[4].ulPropTag = PR_OBJECT_TYPE;
         v[4].Value.l = MAPI_FOLDER;
         v[5].ulPropTag = PR_STATUS;
         v[5].Value.l = 0;
         v[6].ulPropTag = PR_PARENT_ENTRYID;
         if (SUCCEEDED(hr))
-            hr = FillId(m_ownId, v[6], v);
+            hr = FillEntryId(m_ownId, v[6], v);
         v[7].ulPropTag = PR_RECORD_KEY;
         if (SUCCEEDED(hr))
-            hr = FillId(child, v[7], v);
+            hr = FillEntryId(child, v[7], v);
         v[8].ulPropTag = kPrLongTermEntryIdFromTable;
         if (SUCCEEDED(hr))
-            hr = FillId(child, v[8], v);
+            hr = FillEntryId(child, v[8], v);
         if (FAILED(hr))
             return hr;
         SRow mapiRow = {0, 24, v};

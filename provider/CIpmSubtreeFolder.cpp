@@ -1,9 +1,9 @@
 #include "ProviderPlatform.h"
 #include "CIpmSubtreeFolder.h"
+#include "ComErrorRaise.h"
 #include "CStoreConfig.h"
 #include "CStoreShared.h"
 #include "CTable.h"
-#include "ComErrorRaise.h"
 #include "EntryOpening.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
@@ -13,6 +13,7 @@
 #include "PropAnswers.h"
 #include "ProviderGlobals.h"
 #include "ServerInterfaces.h"
+#include "ServerResults.h"
 
 #include <algorithm>
 #include <cstring>
@@ -92,16 +93,6 @@ const SPropHandler<CIpmSubtreeFolder> kIpmProps[] = {
     {kPrSubfolderMarker, &FixedLong<CIpmSubtreeFolder, 1>},
     {PR_DISPLAY_TYPE, &FixedLong<CIpmSubtreeFolder, kSubtreeDisplayType>},
     {PR_NULL, &FixedLong<CIpmSubtreeFolder, 0>},
-};
-
-class CServerRows {
-public:
-    CServerRows() = default;
-    ~CServerRows() { FreeEseRows(rows, count); }
-    CServerRows(const CServerRows&) = delete;
-    CServerRows& operator=(const CServerRows&) = delete;
-    ULONG count = 0;
-    _SEseRow* rows = nullptr;
 };
 
 bool Usable(const _SEsePropertyValue& value)

@@ -18,6 +18,7 @@
 #include "CException.h"
 #include "CLastError.h"
 #include "CUnknownImpl.h"
+#include "ProviderLog.h"
 
 #include <new>
 #include <string>
@@ -72,6 +73,25 @@ protected:
             });
             return MAPI_E_CALL_FAILED;
         }
+    }
+
+    // A copy handed to MAPI's support object: the body runs as under
+    // GuardKeep; a failure is then written to the log in the copy frame
+    // under the method's name, and a success clears the last error.
+    template <typename Body>
+    HRESULT GuardCopy(const char* method, Body&& body) noexcept
+    {
+        const HRESULT hr = GuardKeep(method, static_cast<Body&&>(body));
+        if (FAILED(hr)) {
+            Record([&] {
+                const std::wstring name(method, method + std::char_traits<char>::length(method));
+                LogFormat(m_lastError.LogPath(), L"Method %s failed.  HRESULT 0x%08x.", name.c_str(),
+                          static_cast<unsigned>(hr));
+            });
+        } else {
+            m_lastError.SetText(nullptr);
+        }
+        return hr;
     }
 
     CLastError m_lastError;

@@ -6,6 +6,7 @@
 #include "MapiPtr.h"
 #include "MapiStrings.h"
 #include "ServerInterfaces.h"
+#include "ServerResults.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,14 +35,6 @@ public:
 
 private:
     CRITICAL_SECTION& m_lock;
-};
-
-// Frees the server's rows however the load ends.
-class CServerRows {
-public:
-    ~CServerRows() { FreeEseRows(rows, count); }
-    ULONG count = 0;
-    _SEseRow* rows = nullptr;
 };
 
 const SPropValue* FindColumn(const SRow& row, ULONG tag)

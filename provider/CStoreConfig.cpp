@@ -6,6 +6,8 @@
 #include <cstring>
 #include <io.h>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -185,4 +187,72 @@ bool CStoreConfig::GetPublicFoldersOnlyByName(const std::wstring& name, LONG& fl
     const bool loaded = Load(name);
     flag = publicFoldersOnly;
     return loaded;
+}
+
+namespace {
+
+const wchar_t kAddInKey[] = L"Software\\Microsoft\\Office\\Outlook\\AddIns\\KOLVEN32.Connect";
+
+struct SToolbarValue {
+    const wchar_t* name;
+    LONG* value;
+};
+
+struct KeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using KeyPtr = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
+
+KeyPtr OpenAddInKey()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kAddInKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return KeyPtr();
+    return KeyPtr(key);
+}
+
+} // namespace
+
+bool CStoreConfig::LoadToolbarState(LONG& visible, LONG& position, LONG& top, LONG& left, LONG& rowIndex)
+{
+    KeyPtr key = OpenAddInKey();
+    if (!key)
+        return false;
+    const SToolbarValue values[] = {{L"ToolbarVisible", &visible},
+                                    {L"ToolbarPosition", &position},
+                                    {L"ToolbarTop", &top},
+                                    {L"ToolbarLeft", &left},
+                                    {L"ToolbarRowIndex", &rowIndex}};
+    for (const SToolbarValue& value : values) {
+        DWORD type = 0;
+        DWORD data = 0;
+        DWORD size = sizeof(data);
+        LONG status = RegQueryValueExW(key.get(), value.name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+        if (status == ERROR_FILE_NOT_FOUND)
+            continue;
+        if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(data))
+            return false;
+        *value.value = static_cast<LONG>(data);
+    }
+    return true;
+}
+
+bool CStoreConfig::SaveToolbarState(LONG visible, LONG position, LONG top, LONG left, LONG rowIndex)
+{
+    KeyPtr key = OpenAddInKey();
+    if (!key)
+        return false;
+    const std::pair<const wchar_t*, LONG> values[] = {{L"ToolbarVisible", visible},
+                                                      {L"ToolbarPosition", position},
+                                                      {L"ToolbarTop", top},
+                                                      {L"ToolbarLeft", left},
+                                                      {L"ToolbarRowIndex", rowIndex}};
+    for (const auto& value : values) {
+        const DWORD data = static_cast<DWORD>(value.second);
+        if (RegSetValueExW(key.get(), value.first, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)) !=
+            ERROR_SUCCESS)
+            return false;
+    }
+    return true;
 }

@@ -18,6 +18,15 @@ public:
     // The 32 upper-case hexadecimal digits of a service UID.
     static std::wstring FormatName(const MAPIUID& serviceUid);
 
+    // The Outlook add-in's command-bar state under the current user's add-in
+    // key (created when missing): visible (-1 or 0), position, top, left and
+    // row index. Values absent from the key keep what the caller passed in
+    // (the defaults); a value of another type than REG_DWORD, or a failure of
+    // the key, ends the load there with false, the values read before it
+    // standing. Saving writes all five; false at the first failure.
+    static bool LoadToolbarState(LONG& visible, LONG& position, LONG& top, LONG& left, LONG& rowIndex);
+    static bool SaveToolbarState(LONG visible, LONG position, LONG top, LONG left, LONG rowIndex);
+
     // False when the file is missing, unreadable or malformed (fields empty).
     bool Load(const std::wstring& name);
     // Writes the whole file or leaves the previous one as it was: the new
@@ -37,6 +46,19 @@ public:
     bool SetMailboxSelectionByName(const std::wstring& name, const std::wstring& selection);
     bool GetPublicFoldersOnly(const MAPIUID& serviceUid, LONG& publicFoldersOnly);
     bool GetPublicFoldersOnlyByName(const std::wstring& name, LONG& publicFoldersOnly);
+
+    // Saves the settings the add-store wizard's record holds (its
+    // DatabasePath, LogPath, MailboxSelection and PublicFoldersOnly) as the
+    // file of the service UID. The record's type belongs to the wizard.
+    template <typename WizardData>
+    bool SaveFromWizard(const MAPIUID& serviceUid, const WizardData& data)
+    {
+        databasePath = data.DatabasePath;
+        logFolder = data.LogPath;
+        mailboxSelection = data.MailboxSelection;
+        publicFoldersOnly = data.PublicFoldersOnly;
+        return Save(FormatName(serviceUid));
+    }
 
     std::wstring databasePath;
     std::wstring logFolder;

@@ -93,6 +93,30 @@ TEST(StoreConfig, SaveWritesTheExactLayoutAndLoadReadsItBack)
     EXPECT_FALSE(CStoreConfig(dir.Path()).Load(name));
 }
 
+// The wizard's record replaces all four settings of the file, also over an
+// existing file with other values.
+TEST(StoreConfig, SaveFromWizardWritesTheRecordsFourSettings)
+{
+    CScratchDir dir;
+    struct WizardAnswers {
+        std::wstring DatabasePath = L"C:\\Data\\priv1.edb";
+        std::wstring LogPath = L"C:\\Data\\logs\\";
+        std::wstring MailboxSelection = L"42 1 7 Ann Lee ";
+        int PublicFoldersOnly = 0;
+        std::wstring DatabaseImage = L"ignored";
+    } answers;
+    CStoreConfig previous(dir.Path());
+    previous.databasePath = L"old";
+    previous.publicFoldersOnly = 1;
+    ASSERT_TRUE(previous.Save(CStoreConfig::FormatName(kServiceUid)));
+
+    CStoreConfig config(dir.Path());
+    ASSERT_TRUE(config.SaveFromWizard(kServiceUid, answers));
+    EXPECT_EQ(FileOf(answers.DatabasePath, answers.LogPath, answers.MailboxSelection, 0),
+              ReadBytes(config.GetFilePath(CStoreConfig::FormatName(kServiceUid))));
+    EXPECT_FALSE(CStoreConfig(L"").SaveFromWizard(kServiceUid, answers));
+}
+
 TEST(StoreConfig, StringsEndAtAnEmbeddedZeroUnit)
 {
     CScratchDir dir;

@@ -2,7 +2,30 @@
 #include "CTable.h"
 #include "CIpmSubtreeFolder.h"
 
+#include "ProviderMemory.h"
+
 #include <new>
+
+HRESULT CreateProviderTable(ULONG type, ULONG indexTag, const SPropTagArray* columns, ComPtr<ITableData>& data)
+{
+    const SMapiMemory memory = ProviderMapiMemory();
+    return CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr, type,
+                       indexTag, const_cast<LPSPropTagArray>(columns), data.ReleaseAndGetAddressOf());
+}
+
+HRESULT HandOutView(ITableData* data, ULONG flag, IMAPITable** out)
+{
+    if (!out)
+        return E_INVALIDARG;
+    *out = nullptr;
+    if (!data)
+        return E_INVALIDARG;
+    ComPtr<IMAPITable> view;
+    HRESULT hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    return CTable::Create(view.Get(), flag, out);
+}
 
 HRESULT CTable::Create(IMAPITable* view, ULONG flag, IMAPITable** out)
 {

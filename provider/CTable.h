@@ -10,6 +10,15 @@
 
 class CIpmSubtreeFolder;
 
+// The in-memory table every table of the provider is a view of, made with
+// the provider's allocators (so that rows handed to callers come from
+// them): CreateTable of the given type, indexed on indexTag, over columns.
+HRESULT CreateProviderTable(ULONG type, ULONG indexTag, const SPropTagArray* columns, ComPtr<ITableData>& data);
+
+// A view of data (no sort order) wrapped in a new CTable with flag; the
+// IMAPITable handed out.
+HRESULT HandOutView(ITableData* data, ULONG flag, IMAPITable** out);
+
 class CTable : public CMapiObject<CTable, IMAPITable> {
 public:
     // Wraps view (which the wrapper references). flag is the creator's and

@@ -6,21 +6,12 @@
 #include "EseValueMemory.h"
 #include "ProviderObjectFactory.h"
 #include "ServerInterfaces.h"
+#include "ServerResults.h"
 
 namespace {
 
 constexpr ULONG kPrParentFid = 0x67490014;
 constexpr ULONG kPrMailboxRootFid = 0x67640014;
-
-class CServerValues {
-public:
-    CServerValues() = default;
-    ~CServerValues() { FreeEseValues(values, count); }
-    CServerValues(const CServerValues&) = delete;
-    CServerValues& operator=(const CServerValues&) = delete;
-    ULONG count = 0;
-    _SEsePropertyValue* values = nullptr;
-};
 
 LONGLONG Int64Value(const CServerValues& read, ULONG i, ULONG tag)
 {

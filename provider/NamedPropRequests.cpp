@@ -6,6 +6,7 @@
 #include "EseValueMemory.h"
 #include "MapiPtr.h"
 #include "MapiStrings.h"
+#include "ServerResults.h"
 
 #include <cstring>
 
@@ -15,13 +16,6 @@ namespace {
 {
     RaiseComError(hr, source.server, source.serverIid ? *source.serverIid : IID_IEseProperty);
 }
-
-// Task-memory tags from the server, freed however the call ends.
-struct CServerTags {
-    ~CServerTags() { CoTaskMemFree(tags); }
-    ULONG count = 0;
-    ULONG* tags = nullptr;
-};
 
 struct CServerNames {
     ~CServerNames() { FreeEseNameIds(names, count); }

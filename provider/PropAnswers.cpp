@@ -1,6 +1,8 @@
 #include "ProviderPlatform.h"
 #include "PropAnswers.h"
+#include "CStoreShared.h"
 #include "MapiStrings.h"
+#include "ProviderGlobals.h"
 
 #include <cstring>
 
@@ -47,4 +49,40 @@ HRESULT FillBinary(SPropValue& value, LPVOID parent, const void* bytes, ULONG cb
 HRESULT FillString(SPropValue& value, LPVOID parent, const wchar_t* text)
 {
     return MapiDupString(text ? text : L"", parent, &value.Value.lpszW);
+}
+
+ULONG StoreVersionOf(const CEntryId& id)
+{
+    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(id.storeUid);
+    return store ? store->Version() : 0;
+}
+
+HRESULT FillEntryId(const CEntryId& id, SPropValue& value, LPVOID parent)
+{
+    return FillBinary(value, parent, &id, sizeof(id));
+}
+
+HRESULT FillWrappedStoreId(const CEntryId& storeId, SPropValue& value, LPVOID parent)
+{
+    HRESULT hr = storeId.WrapStoreEntryId(parent, value.Value.bin);
+    if (FAILED(hr))
+        SetErrorValue(value, value.ulPropTag, hr);
+    return S_OK;
+}
+
+HRESULT FillStoreRecordKey(const CEntryId& id, SPropValue& value, LPVOID parent)
+{
+    return FillBinary(value, parent, &id.storeUid, sizeof(MAPIUID));
+}
+
+HRESULT FillMappingSignature(const CEntryId& id, SPropValue& value, LPVOID parent)
+{
+    if (StoreVersionOf(id) == kStoreVersion2010)
+        return FillBinary(value, parent, &id.idRoot, sizeof(id.idRoot));
+    return FillBinary(value, parent, &id.storeUid, sizeof(MAPIUID));
+}
+
+HRESULT FillProviderUid(SPropValue& value, LPVOID parent)
+{
+    return FillBinary(value, parent, &kProviderUid, sizeof(kProviderUid));
 }

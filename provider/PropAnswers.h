@@ -10,6 +10,7 @@
 // failing return (the allocator) ends the whole call with that result.
 #pragma once
 #include "ProviderPlatform.h"
+#include "CEntryId.h"
 #include "MapiPtr.h"
 
 #include <vector>
@@ -35,6 +36,25 @@ HRESULT ErrorsReturned(const SPropValue* values, ULONG count);
 // a wide string.
 HRESULT FillBinary(SPropValue& value, LPVOID parent, const void* bytes, ULONG cb);
 HRESULT FillString(SPropValue& value, LPVOID parent, const wchar_t* text);
+
+// The identity values every object of a store answers alike.
+constexpr ULONG kStoreVersion2010 = 2010;
+constexpr ULONG kStoreSupportMask = 0x00050B67;
+
+// The version of the store an identifier belongs to (0 when it is not open).
+ULONG StoreVersionOf(const CEntryId& id);
+// The 72 bytes of an identifier.
+HRESULT FillEntryId(const CEntryId& id, SPropValue& value, LPVOID parent);
+// The store's identifier as MAPI wraps it; a wrapping failure is this
+// value's own error (PT_ERROR), not the call's.
+HRESULT FillWrappedStoreId(const CEntryId& storeId, SPropValue& value, LPVOID parent);
+// The 16-byte store UID of an identifier.
+HRESULT FillStoreRecordKey(const CEntryId& id, SPropValue& value, LPVOID parent);
+// For a store of version 2010 the 8-byte idRoot of the identifier, else its
+// store UID.
+HRESULT FillMappingSignature(const CEntryId& id, SPropValue& value, LPVOID parent);
+// The provider's MAPIUID.
+HRESULT FillProviderUid(SPropValue& value, LPVOID parent);
 
 template <typename Source, LONG N>
 HRESULT FixedLong(const Source&, SPropValue& value, LPVOID)

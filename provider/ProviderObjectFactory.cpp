@@ -1,20 +1,20 @@
 #include "ProviderPlatform.h"
 #include "ProviderObjectFactory.h"
+#include "CMessage.h"
 #include "CSearchRoot.h"
 
 HRESULT OpenMessageObject(CServerCookie messageCookie, const CEntryId& messageId, const CEntryId& parentId,
                           const CEntryId& storeId, LPUNKNOWN* object)
 {
-    (void)messageId;
-    (void)parentId;
-    (void)storeId;
-    // TODO: the message object (its properties, bodies, recipients and
-    // attachments) is the message layer's; until it is built messages are
-    // listed in contents tables but cannot be opened.
-    messageCookie.Reset();
-    if (object)
-        *object = nullptr;
-    return MAPI_E_NO_SUPPORT;
+    if (!object)
+        return E_INVALIDARG;
+    *object = nullptr;
+    CMessage* message = nullptr;
+    HRESULT hr = CMessage::Create(std::move(messageCookie), messageId, parentId, storeId, &message);
+    if (FAILED(hr))
+        return hr;
+    *object = static_cast<IMessage*>(message);
+    return S_OK;
 }
 
 HRESULT OpenSearchRootObject(DWORD storeCookie, const CEntryId& searchRootId, const CEntryId& storeId,

@@ -1,8 +1,8 @@
 // The seams between the store and folders and the object layers built on
 // them: how a server message a folder (or the store) opened becomes the
-// provider's message object, and how the store opens its search root. Each
-// layer supplies the body of its function; until it exists the object
-// cannot be opened and the caller hears MAPI_E_NO_SUPPORT.
+// provider's message object (CMessage), and how the store opens its search
+// root. Each layer supplies the body of its function; until it exists the
+// object cannot be opened and the caller hears MAPI_E_NO_SUPPORT.
 #pragma once
 #include "ProviderPlatform.h"
 #include "CEntryId.h"

@@ -5,14 +5,14 @@
 # log volume, and backup catalogs of both layouts with their VHDs (kind 2).
 # The list of what was made goes to sources.txt in the output folder, one line
 # per kind: the kind ("archive", "archive-split", "catalog-2010",
-# "catalog-2007"), the path the data-source page takes, and the database and
-# its log folder on the mounted drive, relative to its root, tab-separated
+# "catalog-2007"), the folder the data-source page takes, and the database
+# and its log folder on the mounted drive, relative to its root, tab-separated
 # (Windows paths).
 #
 # Sourced after session.sh, with the session started, it defines
 #   vostrel_make_backup_sources <database.edb> <log folder, or -> <output folder>
 #       remakes the output folder unless it was made from this database after
-#       the database last changed;
+#       the database and the tool last changed;
 #   vostrel_backup_source <output folder> <kind>
 #       prints the line of one kind.
 # Run directly it builds the tree, writes the bundled sample when it is
@@ -23,6 +23,7 @@
 vostrel_make_backup_sources() {
     local database=$1 logs=$2 out=$3
     if [ -f "$out/sources.txt" ] && [ "$out/sources.txt" -nt "$database" ] \
+        && [ "$out/sources.txt" -nt "$build/bin/VostrelMakeBackups.exe" ] \
         && [ "$(cat "$out/made-from" 2>/dev/null)" = "$database $logs" ]; then
         return 0
     fi

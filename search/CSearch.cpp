@@ -10,6 +10,7 @@
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
 #include "MailboxSelection.h"
+#include "MessageBodies.h"
 #include "MapiPtr.h"
 #include "MimeMessage.h"
 #include "ProviderGlobals.h"
@@ -172,26 +173,13 @@ void SetBodyText(SPropValue& slot, const void* text, size_t bytes, LPVOID parent
 }
 
 // A body an older client wrote in the ANSI code page reaches us as UTF-16
-// units of its bytes; it is searched as the text it is. False when the bytes
-// read as Unicode text (nothing to do).
+// units of its bytes; it is searched as the text it is, as the message
+// object shows it. False when the bytes are Unicode text (nothing to do).
 bool AnsiBodyAsText(const BYTE* bytes, size_t cb, std::wstring& text)
 {
-    if (cb < 2 || cb > 0x7FFFFFFF)
+    if (cb > 0x7FFFFFFF || IsUnicodeText(bytes, static_cast<ULONG>(cb)))
         return false;
-    if (IsTextUnicode(bytes, static_cast<int>(cb), nullptr))
-        return false;
-    // An odd number of ANSI bytes left a zero byte as the last unit's high half.
-    while (cb && bytes[cb - 1] == 0)
-        --cb;
-    if (!cb) {
-        text.clear();
-        return true;
-    }
-    const int units = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(bytes), static_cast<int>(cb), nullptr, 0);
-    if (units <= 0)
-        return false;
-    text.assign(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<LPCSTR>(bytes), static_cast<int>(cb), &text[0], units);
+    text = WideFromAnsi(bytes, static_cast<ULONG>(cb));
     return true;
 }
 
@@ -264,9 +252,11 @@ struct CSearch::SRowContext {
     LONGLONG fid = 0;
     CEntryId messageId;
     MapiPtr<SPropValue> values;
-    // The server message, opened once for whichever derived column needs it.
+    // The server message, opened once for whichever derived column needs it,
+    // and the message object over it.
     bool messageTried = false;
     ComPtr<IEseMessage> message;
+    std::unique_ptr<CSearchMessage> messageObject;
 
     // Null when the server has no such message (no value for this row); a
     // server that is gone is raised.
@@ -282,6 +272,19 @@ struct CSearch::SRowContext {
             }
         }
         return message.Get();
+    }
+
+    // The message object of the row (null when the server has no message).
+    CSearchMessage* MessageObject(const SearchRequest& request)
+    {
+        if (!messageObject) {
+            IEseMessage* server = Message();
+            if (!server)
+                return nullptr;
+            messageObject.reset(
+                new CSearchMessage(server, messageId, request.searchFolderId, request.storeId));
+        }
+        return messageObject.get();
     }
 
     // A value too large for the server's row, read whole in one call. False
@@ -689,8 +692,8 @@ void CSearch::FillRow(SRowContext& row)
             NoteDisplayTag(m_workingColumns[k], static_cast<int>(k), positions);
         if (positions.to >= 0 || positions.cc >= 0 || positions.bcc >= 0) {
             try {
-                if (IEseMessage* message = row.Message())
-                    FillSearchDisplayRecipients(message, positions, v, v);
+                if (CSearchMessage* message = row.MessageObject(*m_request))
+                    message->FillDisplayRecipients(positions, v, v);
             } catch (const CException& error) {
                 LogText(TextOf(error));
             }
@@ -950,9 +953,8 @@ void CSearch::FillSubRestrictions(SRowContext& row)
         if (position < 0)
             continue;
         bool matched = false;
-        if (IEseMessage* message = row.Message())
-            matched = MessageHasRecipientMatching(message, row.messageId, m_request->searchFolderId,
-                                                  m_request->storeId, node->res.resSub.lpRes);
+        if (CSearchMessage* message = row.MessageObject(*m_request))
+            matched = message->HasRecipientMatching(node->res.resSub.lpRes);
         v[position].ulPropTag = entry.first;
         v[position].dwAlignPad = 0;
         v[position].Value.b = matched ? TRUE : FALSE;

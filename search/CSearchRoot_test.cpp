@@ -229,6 +229,9 @@ TEST_F(SearchFolderTest, OpensOnlyMessagesAndSearchFolders)
         return id;
     }();
     const CEntryId folder = FolderId(uid, SearchIds().owner.rootId, SearchIds().inbox);
+    const CEntryId message =
+        MessageId(uid, SearchIds().owner.rootId, SearchIds().inbox, SearchIds().messages.at(L"Quarterly report"));
+    const CEntryId missingMessage = MessageId(uid, SearchIds().owner.rootId, SearchIds().inbox, 0x7777);
     struct Case {
         const char* what;
         CEntryId id;
@@ -237,6 +240,9 @@ TEST_F(SearchFolderTest, OpensOnlyMessagesAndSearchFolders)
     };
     const Case cases[] = {
         {"a search folder never made: the root's name", unknownSearchFolder, 0, S_OK},
+        {"a message", message, 0, S_OK},
+        {"a message the server lacks", missingMessage, 0, MAPI_E_EXTENDED_ERROR},
+        {"modify, a message", message, MAPI_MODIFY, E_ACCESSDENIED},
         {"a folder", folder, 0, MAPI_E_NOT_FOUND},
         {"the store", CEntryId(kEntryMessageStore, uid), 0, MAPI_E_NOT_FOUND},
         {"modify, a search folder", unknownSearchFolder, MAPI_MODIFY, E_ACCESSDENIED},
@@ -250,6 +256,19 @@ TEST_F(SearchFolderTest, OpensOnlyMessagesAndSearchFolders)
     }
     ULONG type = 0;
     ComPtr<IUnknown> object;
+    // A message found by a search opens with the search folder as its parent.
+    ASSERT_EQ(S_OK, OpenEntry(root.Get(), message, 0, &type, object.GetAddressOf()));
+    EXPECT_EQ(static_cast<ULONG>(MAPI_MESSAGE), type);
+    {
+        ComPtr<IMessage> opened;
+        ASSERT_EQ(S_OK, object->QueryInterface(IID_IMessage, reinterpret_cast<void**>(opened.GetAddressOf())));
+        HRESULT hr = S_OK;
+        ClientBuffer<SPropValue> values = GetProps(opened.Get(), {PR_SUBJECT_W, PR_PARENT_ENTRYID, PR_ENTRYID}, hr);
+        EXPECT_EQ(L"Quarterly report", Text(&values.get()[0]));
+        EXPECT_EQ(IdBytes(CEntryId(kEntrySearchRoot, uid)), Bytes(&values.get()[1]));
+        EXPECT_EQ(IdBytes(message), Bytes(&values.get()[2]));
+    }
+    object.Reset();
     ASSERT_EQ(S_OK, OpenEntry(root.Get(), unknownSearchFolder, 0, &type, object.GetAddressOf()));
     ComPtr<IMAPIProp> opened;
     ASSERT_EQ(S_OK, object->QueryInterface(IID_IMAPIProp, reinterpret_cast<void**>(opened.GetAddressOf())));

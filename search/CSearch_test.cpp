@@ -131,6 +131,56 @@ TEST_F(SearchEngineTest, FindsWordsWhereverTheMessageHoldsThem)
     }
 }
 
+TEST_F(SearchEngineTest, FindsRecipientsByTheirLinesAndByRestrictionsOnThemselves)
+{
+    CRestrictionBuilder b;
+    SPropValue cc = {};
+    cc.ulPropTag = PR_RECIPIENT_TYPE;
+    cc.Value.l = MAPI_CC;
+    SPropValue to = cc;
+    to.Value.l = MAPI_TO;
+    const Subjects recipients = {L"Recipients of every layout"};
+    struct Case {
+        const char* what;
+        SRestriction* restriction;
+        Subjects expected;
+    };
+    const Case cases[] = {
+        {"a name on the To line", b.Content(PR_DISPLAY_TO_W, L"carla"), recipients},
+        {"a name on the Cc line", b.Content(PR_DISPLAY_CC_W, L"dmitri"), recipients},
+        {"a Cc name is not on the To line", b.Content(PR_DISPLAY_TO_W, L"dmitri"), {}},
+        {"a name on the Bcc line", b.Content(PR_DISPLAY_BCC_W, L"erik"), recipients},
+        {"a recipient of a kind",
+         b.Sub(PR_MESSAGE_RECIPIENTS,
+               b.And({b.Property(RELOP_EQ, PR_RECIPIENT_TYPE, cc), b.Content(PR_DISPLAY_NAME_W, L"dmitri")})),
+         recipients},
+        {"no recipient of that kind",
+         b.Sub(PR_MESSAGE_RECIPIENTS,
+               b.And({b.Property(RELOP_EQ, PR_RECIPIENT_TYPE, to), b.Content(PR_DISPLAY_NAME_W, L"dmitri")})),
+         {}},
+        {"a recipient's address", b.Sub(PR_MESSAGE_RECIPIENTS, b.Content(PR_EMAIL_ADDRESS_W, L"alice@example")),
+         recipients},
+        {"two recipients, each its own test",
+         b.And({b.Sub(PR_MESSAGE_RECIPIENTS, b.Content(PR_DISPLAY_NAME_W, L"alice")),
+                b.Sub(PR_MESSAGE_RECIPIENTS, b.Content(PR_DISPLAY_NAME_W, L"erik"))}),
+         recipients},
+        {"lines and bodies together",
+         b.Or({b.Content(PR_DISPLAY_CC_W, L"team leads"), b.Content(PR_BODY_W, L"rtfword")}),
+         {L"Recipients of every layout", L"RTF only"}},
+    };
+    for (const Case& c : cases) {
+        const Subjects found = Search(store, c.restriction, {Inbox()}, 0);
+        EXPECT_EQ(c.expected, found) << c.what << ": " << Listed(found);
+    }
+    // A message without recipients has none that matches: the negation
+    // holds for it.
+    const Subjects others =
+        Search(store, b.Not(b.Sub(PR_MESSAGE_RECIPIENTS, b.Content(PR_DISPLAY_NAME_W, L"dmitri"))), {Inbox()}, 0);
+    EXPECT_EQ(0u, others.count(L"Recipients of every layout"));
+    EXPECT_EQ(1u, others.count(L"Plain only"));
+    EXPECT_EQ(1u, others.count(L"MIME only"));
+}
+
 TEST_F(SearchEngineTest, NeverFindsAssociatedOrHiddenMessagesOrChildFolderRows)
 {
     CRestrictionBuilder b;

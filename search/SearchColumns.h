@@ -8,6 +8,7 @@
 // identifiers, followed by the row-key columns.
 #pragma once
 #include "ProviderPlatform.h"
+#include "MessageBodies.h"
 
 #include <vector>
 
@@ -17,7 +18,6 @@ constexpr ULONG kPrFid = 0x67480014;
 constexpr ULONG kPrMailboxRootFid = 0x67640014;
 constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
 constexpr ULONG kPrExtendedFolderFlags = 0x36DA0102;
-constexpr ULONG kPrHtml = 0x10130102;
 
 constexpr ULONG kSearchMessageColumnCount = 48;
 constexpr ULONG kSearchRowKeyColumnCount = 12;

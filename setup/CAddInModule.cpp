@@ -1,6 +1,9 @@
 #include "Platform.h"
 #include "CAddInModule.h"
 
+#include "CClassFactory.h"
+#include "CConnect.h"
+#include "CProvPropPage.h"
 #include "CInterfaceTable.h"
 #include "CRegistrar.h"
 #include "ModuleLock.h"
@@ -63,13 +66,29 @@ const RegistryRow kProvPropPageScript[] = {
     {L"CLSID\\" KV_PAGE_CLSID L"\\Version", nullptr, L"1.0", RegistryRow::None},
 };
 
+IClassFactory* ConnectFactory()
+{
+    // The add-in is never part of an aggregate.
+    static common::CClassFactory<CConnect> factory;
+    return &factory;
+}
+
+IClassFactory* ProvPropPageFactory()
+{
+    // The page is an ActiveX control, which a container may aggregate.
+    static common::CClassFactory<CProvPropPage, common::EAggregation::Allowed> factory;
+    return &factory;
+}
+
 struct ClassScript {
+    const CLSID* clsid;
+    IClassFactory* (*factory)();
     const RegistryRow* rows;
     size_t count;
 };
 const ClassScript kObjectMap[] = {
-    {kConnectScript, std::size(kConnectScript)},
-    {kProvPropPageScript, std::size(kProvPropPageScript)},
+    {&kClsidConnect, &ConnectFactory, kConnectScript, std::size(kConnectScript)},
+    {&kClsidProvPropPage, &ProvPropPageFactory, kProvPropPageScript, std::size(kProvPropPageScript)},
 };
 
 // Gives the thread its locale back however registration ends.
@@ -111,15 +130,23 @@ long CAddInModule::Unlock() { return InterlockedDecrement(&m_lockCount); }
 
 HRESULT CAddInModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
-    (void)rclsid;
-    (void)riid;
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    // TODO: the add-in (Connect) and the Mailboxes page (ProvPropPage) hand
-    // out their cached class objects here, made under m_lock on first
-    // request, once those classes exist; until then both are registered but
-    // no CLSID is available.
+    for (size_t n = 0; n < std::size(kObjectMap); ++n) {
+        if (!IsEqualCLSID(rclsid, *kObjectMap[n].clsid))
+            continue;
+        if (!m_initialised)
+            return E_UNEXPECTED;
+        // Each class's factory is made on its first request and kept for
+        // the module's life.
+        EnterCriticalSection(&m_lock);
+        if (!m_factories[n])
+            m_factories[n] = kObjectMap[n].factory();
+        IClassFactory* factory = m_factories[n];
+        LeaveCriticalSection(&m_lock);
+        return factory ? factory->QueryInterface(riid, ppv) : CLASS_E_CLASSNOTAVAILABLE;
+    }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -66,6 +66,8 @@ private:
     HINSTANCE m_instance = nullptr;
     std::vector<TermEntry> m_termFuncs;
     IGlobalInterfaceTable* m_git = nullptr;
+    // The class objects of Connect and ProvPropPage, in the object map's order.
+    IClassFactory* m_factories[2] = {};
 };
 
 // The library's module object.

@@ -57,24 +57,41 @@ TEST(CAddInModuleTest, ObjectsHoldTheLibraryModuleWhileTheyLive)
     EXPECT_EQ(S_OK, module.CanUnloadNow());
 }
 
-TEST(CAddInModuleTest, ClassObjects)
+TEST(CAddInModuleTest, ClassObjectsAreMadeOnceAndKeepTheirClasssAggregationRule)
 {
-    CAddInModule module;
-    const struct {
-        const char* what;
-        const CLSID* clsid;
-    } cases[] = {
-        {"Connect (not available yet)", &setup::kClsidConnect},
-        {"ProvPropPage (not available yet)", &setup::kClsidProvPropPage},
-        {"a CLSID outside the map", &CLSID_StdGlobalInterfaceTable},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        void* object = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(*c.clsid, IID_IClassFactory, &object));
-        EXPECT_EQ(nullptr, object);
-        EXPECT_EQ(E_POINTER, module.GetClassObject(*c.clsid, IID_IClassFactory, nullptr));
-    }
+    CAddInModule& module = setup::Module();
+    ComPtr<IClassFactory> connect;
+    ComPtr<IClassFactory> again;
+    ASSERT_EQ(S_OK, module.GetClassObject(setup::kClsidConnect, IID_IClassFactory,
+                                          reinterpret_cast<void**>(connect.GetAddressOf())));
+    ASSERT_EQ(S_OK, module.GetClassObject(setup::kClsidConnect, IID_IUnknown, reinterpret_cast<void**>(again.GetAddressOf())));
+    EXPECT_EQ(connect.Get(), again.Get());
+
+    // The add-in is never aggregated.
+    ComPtr<IPersist> outer;
+    ASSERT_EQ(S_OK, CLockedObject::Create(&outer));
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, connect->CreateInstance(outer.Get(), IID_IUnknown, &object));
+    EXPECT_EQ(nullptr, object);
+    outer.Reset();
+
+    // An add-in object and a factory lock each hold the module.
+    ASSERT_EQ(S_OK, module.CanUnloadNow());
+    ComPtr<IUnknown> addIn;
+    ASSERT_EQ(S_OK, connect->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(addIn.GetAddressOf())));
+    EXPECT_EQ(S_FALSE, module.CanUnloadNow());
+    addIn.Reset();
+    EXPECT_EQ(S_OK, module.CanUnloadNow());
+    EXPECT_EQ(S_OK, connect->LockServer(TRUE));
+    EXPECT_EQ(S_FALSE, module.CanUnloadNow());
+    EXPECT_EQ(S_OK, connect->LockServer(FALSE));
+    EXPECT_EQ(S_OK, module.CanUnloadNow());
+
+    object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(CLSID_StdGlobalInterfaceTable, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+    for (const CLSID* clsid : {&setup::kClsidConnect, &setup::kClsidProvPropPage, &CLSID_StdGlobalInterfaceTable})
+        EXPECT_EQ(E_POINTER, module.GetClassObject(*clsid, IID_IClassFactory, nullptr));
 }
 
 TEST(CAddInModuleTest, InterfaceTableIsMadeOnceAndSharedWithNewReferences)

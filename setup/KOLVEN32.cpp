@@ -13,6 +13,7 @@
 #include "ProviderGlobals.h"
 #include "ResourceStrings.h"
 #include "ServerInterfaces.h"
+#include "ServiceEntry.h"
 
 namespace {
 
@@ -90,20 +91,8 @@ extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, L
                                        ULONG ulFlags, ULONG ulContext, ULONG cValues, LPSPropValue lpProps,
                                        LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
 {
-    (void)hInstance;
-    (void)lpMalloc;
-    (void)lpMAPISup;
-    (void)ulUIParam;
-    (void)ulFlags;
-    (void)ulContext;
-    (void)cValues;
-    (void)lpProps;
-    (void)lpProviderAdmin;
-    // TODO: the service entry (the add-store wizard, the store's profile
-    // properties and its settings file) is not part of this library yet.
-    if (lppMapiError)
-        *lppMapiError = nullptr;
-    return MAPI_E_NO_SUPPORT;
+    return setup::ServiceEntryImpl(hInstance, lpMalloc, lpMAPISup, ulUIParam, ulFlags, ulContext, cValues, lpProps,
+                                   lpProviderAdmin, lppMapiError);
 }
 
 // MAPI reaches both entries through GetProcAddress, so nothing else checks

@@ -108,6 +108,35 @@ TEST_F(KOLVEN32Test, ExportsExactlyTheEntriesUnderTheirPlainNames)
     EXPECT_EQ(expected, names);
 }
 
+// The service entry's answers that need no profile: MAPI may call it for
+// contexts it has nothing to do in, and a creation without a user interface
+// is refused.
+TEST_F(KOLVEN32Test, ServiceEntryAnswersCallsWithNothingToDo)
+{
+    using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
+                                            LPPROVIDERADMIN, LPMAPIERROR*);
+    auto serviceEntry = Export<ServiceEntryFn>("ServiceEntry");
+    ASSERT_NE(nullptr, serviceEntry);
+    const struct {
+        ULONG flags;
+        ULONG context;
+        HRESULT result;
+    } cases[] = {
+        {0, MSG_SERVICE_INSTALL, S_OK},
+        {0, MSG_SERVICE_UNINSTALL, S_OK},
+        {0, MSG_SERVICE_CONFIGURE, S_OK},        // no values, no user interface
+        {0, MSG_SERVICE_DELETE, S_OK},           // never fails
+        {0, MSG_SERVICE_CREATE, E_INVALIDARG},   // creation needs the wizard
+        {SERVICE_UI_ALLOWED, MSG_SERVICE_PROVIDER_CREATE, S_OK},
+    };
+    for (const auto& c : cases) {
+        LPMAPIERROR error = reinterpret_cast<LPMAPIERROR>(1);
+        EXPECT_EQ(c.result, serviceEntry(m_library, nullptr, nullptr, 0, c.flags, c.context, 0, nullptr, nullptr, &error))
+            << c.context;
+        EXPECT_EQ(nullptr, error);
+    }
+}
+
 // MAPI's entry for the store provider, as MAPI calls it: the SPI version
 // is written before anything is refused, the provider holds the module
 // while it lives, and its small slots answer as MAPI expects.
@@ -186,24 +215,14 @@ TEST_F(KOLVEN32Test, ProviderEntryChecksItsCallerAndHandsOutTheProvider)
 
 TEST_F(KOLVEN32Test, EntriesNotYetInTheLibraryRefuseCleanly)
 {
-    using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
-                                            LPPROVIDERADMIN, LPMAPIERROR*);
-    auto serviceEntry = Export<ServiceEntryFn>("ServiceEntry");
-    ASSERT_NE(nullptr, serviceEntry);
-    LPMAPIERROR error = reinterpret_cast<LPMAPIERROR>(1);
-    EXPECT_EQ(MAPI_E_NO_SUPPORT, serviceEntry(m_library, nullptr, nullptr, 0, 0, MSG_SERVICE_CONFIGURE, 0, nullptr,
-                                              nullptr, &error));
-    EXPECT_EQ(nullptr, error);
-
     auto getClassObject = Export<GetClassObjectFn>("DllGetClassObject");
     ASSERT_NE(nullptr, getClassObject);
     CLSID connect{};
     ASSERT_EQ(S_OK, CLSIDFromString(kConnectClsid, &connect));
     void* factory = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(connect, IID_IClassFactory, &factory));
-    EXPECT_EQ(nullptr, factory);
     EXPECT_EQ(E_POINTER, getClassObject(connect, IID_IClassFactory, nullptr));
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID_IUnknown, IID_IClassFactory, &factory));
+    EXPECT_EQ(nullptr, factory);
 
     auto canUnload = Export<PlainFn>("DllCanUnloadNow");
     ASSERT_NE(nullptr, canUnload);
@@ -310,6 +329,99 @@ TEST_F(KOLVEN32Test, RegistrationWritesBothClassesAndTheTypeLibraryAndRemovesThe
 
     SetThreadLocale(saved);
     CoUninitialize();
+}
+
+// The type library in the library holds the two classes and the page's dual
+// interface, nothing of the system's: IDispatch and IUnknown are references
+// into stdole2.
+TEST_F(KOLVEN32Test, TypeLibraryHoldsExactlyTheClassesAndThePagesInterface)
+{
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(m_path.c_str(), REGKIND_NONE, library.GetAddressOf()));
+    TLIBATTR* attributes = nullptr;
+    ASSERT_EQ(S_OK, library->GetLibAttr(&attributes));
+    CLSID libid{};
+    ASSERT_EQ(S_OK, CLSIDFromString(kLibid, &libid));
+    EXPECT_TRUE(IsEqualGUID(libid, attributes->guid));
+    EXPECT_EQ(1, attributes->wMajorVerNum);
+    EXPECT_EQ(0, attributes->wMinorVerNum);
+    library->ReleaseTLibAttr(attributes);
+    BSTR name = nullptr;
+    BSTR help = nullptr;
+    ASSERT_EQ(S_OK, library->GetDocumentation(-1, &name, &help, nullptr, nullptr));
+    EXPECT_STREQ(L"KOLVEN32Lib", name);
+    EXPECT_STREQ(L"KOLVEN32 1.0 Type Library", help);
+    SysFreeString(name);
+    SysFreeString(help);
+
+    struct Entry {
+        const wchar_t* name;
+        const wchar_t* help;
+        TYPEKIND kind;
+        const wchar_t* guid;
+    };
+    const Entry expected[] = {
+        {L"IProvPropPage", L"IProvPropPage Interface", TKIND_DISPATCH, L"{E2C95F7A-0D36-4B41-8A6E-4F17B3D92C58}"},
+        {L"Connect", L"Connect Class", TKIND_COCLASS, kConnectClsid},
+        {L"ProvPropPage", L"ProvPropPage Class", TKIND_COCLASS, kPageClsid},
+    };
+    ASSERT_EQ(std::size(expected), library->GetTypeInfoCount());
+    for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
+        const Entry& entry = expected[i];
+        SCOPED_TRACE(testing::Message() << "entry " << i);
+        ASSERT_EQ(S_OK, library->GetDocumentation(static_cast<INT>(i), &name, &help, nullptr, nullptr));
+        EXPECT_STREQ(entry.name, name);
+        EXPECT_STREQ(entry.help, help);
+        SysFreeString(name);
+        SysFreeString(help);
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(S_OK, library->GetTypeInfo(i, info.GetAddressOf()));
+        TYPEATTR* type = nullptr;
+        ASSERT_EQ(S_OK, info->GetTypeAttr(&type));
+        EXPECT_EQ(entry.kind, type->typekind);
+        GUID guid{};
+        ASSERT_EQ(S_OK, CLSIDFromString(entry.guid, &guid));
+        EXPECT_TRUE(IsEqualGUID(guid, type->guid));
+        if (entry.kind == TKIND_DISPATCH) {
+            EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FDUAL);
+        }
+        info->ReleaseTypeAttr(type);
+        // Every type it names lives in stdole2 or in this library.
+        HREFTYPE reference = 0;
+        ComPtr<ITypeInfo> named;
+        ComPtr<ITypeLib> home;
+        UINT index = 0;
+        if (SUCCEEDED(info->GetRefTypeOfImplType(0, &reference)) &&
+            SUCCEEDED(info->GetRefTypeInfo(reference, named.GetAddressOf())) &&
+            SUCCEEDED(named->GetContainingTypeLib(home.GetAddressOf(), &index))) {
+            TLIBATTR* homeAttributes = nullptr;
+            ASSERT_EQ(S_OK, home->GetLibAttr(&homeAttributes));
+            const GUID stdole = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+            EXPECT_TRUE(IsEqualGUID(stdole, homeAttributes->guid) || IsEqualGUID(libid, homeAttributes->guid));
+            home->ReleaseTLibAttr(homeAttributes);
+        }
+    }
+}
+
+// The pictures the registration and the add-in name are in the library.
+TEST_F(KOLVEN32Test, BitmapsAndThePagesDialogAreResourcesOfTheLibrary)
+{
+    const struct {
+        UINT id;
+        int width;
+        int height;
+    } bitmaps[] = {{102, 16, 15}, {210, 16, 16}, {1002, 16, 16}};
+    for (const auto& bitmap : bitmaps) {
+        SCOPED_TRACE(testing::Message() << "bitmap " << bitmap.id);
+        HANDLE loaded = LoadImageW(m_library, MAKEINTRESOURCEW(bitmap.id), IMAGE_BITMAP, 0, 0, 0);
+        ASSERT_NE(nullptr, loaded);
+        BITMAP info{};
+        ASSERT_NE(0, GetObjectW(loaded, sizeof(info), &info));
+        EXPECT_EQ(bitmap.width, info.bmWidth);
+        EXPECT_EQ(bitmap.height, info.bmHeight);
+        DeleteObject(loaded);
+    }
+    EXPECT_NE(nullptr, FindResourceW(m_library, MAKEINTRESOURCEW(109), RT_DIALOG));
 }
 
 } // namespace

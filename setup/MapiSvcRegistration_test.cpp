@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -119,6 +120,15 @@ protected:
             LoadStringW(m_library, 386, name, 256);
         m_displayName = name;
         ASSERT_FALSE(m_displayName.empty());
+        // A registration that the main job (or an interrupted run) left in
+        // the prefix is set aside for the test and put back after it.
+        for (const std::wstring& inf : {SystemInf(), BesideMapiInf()}) {
+            m_kept.push_back(std::make_unique<CFileSnapshot>(inf));
+            WritePrivateProfileStringW(L"Services", L"KOLVENOV", nullptr, inf.c_str());
+            WritePrivateProfileStringW(L"KOLVENOV", nullptr, nullptr, inf.c_str());
+            WritePrivateProfileStringW(L"P_KOLVENOV", nullptr, nullptr, inf.c_str());
+            WritePrivateProfileStringW(nullptr, nullptr, nullptr, inf.c_str());
+        }
     }
     void TearDown() override
     {
@@ -157,6 +167,7 @@ protected:
         return true;
     }
 
+    std::vector<std::unique_ptr<CFileSnapshot>> m_kept;
     HMODULE m_library = nullptr;
     PlainFn m_register = nullptr;
     PlainFn m_unregister = nullptr;

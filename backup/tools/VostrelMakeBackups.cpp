@@ -1,11 +1,12 @@
 // Makes backups of a database, for the add-store wizard's backup paths and
 // for logon's remounting: into the output folder (which must not exist yet)
-//   archive\<name>.KZF          one archive volume, database and logs (kind 1)
-//   archive-split\<name>.KZF    a collection naming a database volume and a log volume
-//   catalog-2010\, catalog-2007\ a backup catalog of each layout with its VHDs (kind 2)
-// Each prints one line: what it is, the path the data-source page takes, and
-// the database and log folder on the mounted drive (relative to its root),
-// separated by tabs. The database and its logs are only read.
+//   archive\<name>\<name>.KZF          one archive volume, database and logs (kind 1)
+//   archive-split\<name>\<name>.KZF    a collection naming a database volume and a log volume
+//   catalog-2010\, catalog-2007\       a backup catalog of each layout with its VHDs (kind 2)
+// An archive lies in a folder of its own name, as the data-source page looks
+// for it. Each prints one line: what it is, the folder the data-source page
+// takes, and the database and log folder on the mounted drive (relative to
+// its root), separated by tabs. The database and its logs are only read.
 #include "Platform.h"
 
 #include "BackupSourceBuilder.h"
@@ -71,15 +72,17 @@ int wmain(int argc, wchar_t** argv)
         if (dot != std::wstring::npos && dot > 0)
             stem.resize(dot);
 
-        MakeFolders(Join(out, "archive"));
-        const SArchiveSource archive = MakeArchiveSource(Join(out, "archive"), Utf8(stem), files);
-        Print("archive", archive.archivePath, archive.databasePath, archive.logFolder);
+        const std::string archiveFolder = Join(Join(out, "archive"), Utf8(stem));
+        MakeFolders(archiveFolder);
+        const SArchiveSource archive = MakeArchiveSource(archiveFolder, Utf8(stem), files);
+        Print("archive", archiveFolder, archive.databasePath, archive.logFolder);
 
-        MakeFolders(Join(out, "archive-split"));
+        const std::string splitFolder = Join(Join(out, "archive-split"), Utf8(stem));
+        MakeFolders(splitFolder);
         SArchiveSourceOptions split;
         split.separateLogVolume = true;
-        const SArchiveSource two = MakeArchiveSource(Join(out, "archive-split"), Utf8(stem), files, split);
-        Print("archive-split", two.archivePath, two.databasePath, two.logFolder);
+        const SArchiveSource two = MakeArchiveSource(splitFolder, Utf8(stem), files, split);
+        Print("archive-split", splitFolder, two.databasePath, two.logFolder);
 
         for (ECatalogLayout layout : {ECatalogLayout::Exchange2010, ECatalogLayout::Exchange2007}) {
             const bool is2010 = layout == ECatalogLayout::Exchange2010;

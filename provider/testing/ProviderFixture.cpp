@@ -85,6 +85,19 @@ void BuildMailboxFixture(CExchangeDatabase& database, SMailboxFixture& ids)
     database.AddMessage(ids.brunoInbox, Message(L"For Bruno", false));
     ids.old = database.AddMailbox(kOldName, ETopFolder::Absent);
 
+    ids.samples = database.AddFolder(ids.alice.topId, L"Message Samples", {exchangefixture::Text("S3613", L"IPF.Note")});
+    ids.sampleMessages = AddMessageSamples(database, ids.samples);
+    SMessage draft = PlainMessage(L"An unsent draft", L"");
+    draft.folderRow = {Int32("L0E07", MSGFLAG_UNSENT)};
+    ids.draft = database.AddMessage(ids.samples, draft);
+    SMessage internet = PlainMessage(L"Internet identifiers", L"Its identifiers are ANSI text.\r\n");
+    internet.msgRow.push_back(AnsiText("S1035", L"<caf\u00E9@example.com>"));
+    internet.msgRow.push_back(AnsiText("S1039", L"<a@example.com> <b@example.com>"));
+    ids.internetIds = database.AddMessage(ids.samples, internet);
+    static const char kNoMime[] = "\xFF\xFE\0\x01 no header\r\n--\r\n\x80\x81";
+    ids.brokenMime =
+        database.AddMessage(ids.samples, MimeOnlyMessage(L"Broken MIME", std::string(kNoMime, sizeof(kNoMime) - 1)));
+
     static const GUID kPublicStrings = {0x00020329, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     static const GUID kCommon = {0x00062008, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     database.AddNamedProp({0x8000, kPublicStrings, true, 0, L"Keywords"});

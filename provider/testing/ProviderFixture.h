@@ -6,6 +6,7 @@
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
 #include "ExchangeFixture.h"
+#include "MessageFixtures.h"
 #include "StoreProfile.h"
 #include "testing/ProviderTestSupport.h"
 
@@ -33,6 +34,11 @@ struct SMailboxFixture {
     int64_t hiddenMessage = 0;
     int64_t brunoInbox = 0;
     ULONG namedProps = 0;               // rows of "NamedProps"
+    int64_t samples = 0;                // Alice: "Message Samples", one message of each kind
+    exchangefixture::SMessageSamples sampleMessages;
+    int64_t draft = 0;                  // in "Message Samples": unsent, without a body
+    int64_t internetIds = 0;            // in "Message Samples": message id and references kept as ANSI text
+    int64_t brokenMime = 0;             // in "Message Samples": held as MIME text that is none
 };
 
 struct SPublicFixture {

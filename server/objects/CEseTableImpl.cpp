@@ -49,6 +49,18 @@ const STagMappingRule kTagMappingRules[] = {
 
 bool MaskContains(unsigned long mask, unsigned long part) { return (mask & part) == part; }
 
+// The link to a row of "Msg" (0x67B0) is held as a 64-bit column, but the
+// provider asks for it as binary (PR_MSG_LINK, 0x67B00102): as the link of a
+// contents row and as the identity of an embedded message. No binary column
+// holds it, so the link column serves such a request with its 8 bytes.
+constexpr unsigned long kMsgLinkId = 0x67B0;
+
+bool IsLinkAsBinary(unsigned long requested, const SEseColumnRecord& record)
+{
+    return PropId(requested) == kMsgLinkId && PropType(requested) == kTypeBinary &&
+           record.tag == ((kMsgLinkId << 16) | kTypeI8);
+}
+
 void SetError(_SEsePropertyValue& value, unsigned long tag, _EEseErrorSource source, long code)
 {
     value.m_tag = tag;
@@ -422,7 +434,13 @@ const SEseColumnRecord* CEseTableImpl::FindColumn(unsigned long tag) const
         if (PropType(record.tag) == kTypeBinary)
             binary = &record;
     }
-    return binary;
+    if (binary || PropId(tag) != kMsgLinkId || PropType(tag) != kTypeBinary)
+        return binary;
+    for (const SEseColumnRecord& record : m_catalogue) {
+        if (IsLinkAsBinary(tag, record))
+            return &record;
+    }
+    return nullptr;
 }
 
 const SEseColumnRecord* CEseTableImpl::FindColumnThroughLinks(unsigned long tag, const CEseTableImpl** holder) const
@@ -491,7 +509,8 @@ void CEseTableImpl::SetKindMaskDown(unsigned long mask)
 void CEseTableImpl::AppendSelected(unsigned long tag)
 {
     if (const SEseColumnRecord* record = FindColumn(tag))
-        m_selected.push_back({record->tag, m_selectedSet->AddColumn(record->columnId)});
+        m_selected.push_back({IsLinkAsBinary(tag, *record) ? tag : record->tag,
+                              m_selectedSet->AddColumn(record->columnId)});
     else
         m_selected.push_back({WithType(tag, kTypeError), nullptr});
 }

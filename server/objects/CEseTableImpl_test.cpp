@@ -373,6 +373,9 @@ TEST(Catalogue, LooksColumnsUpByTagTypeAndMappingRule)
         {"another type falls back to the binary column", msg.Get(), 0x67B6001F, 0x67B60102},
         {"another type without a binary column", alone.Get(), 0x00370003, 0},
         {"absent id", alone.Get(), 0x7FFF001F, 0},
+        {"the Msg link asked as binary: its 64-bit column", alone.Get(), 0x67B00102, 0x67B00014},
+        {"the Msg link as binary on Msg itself", msg.Get(), 0x67B00102, 0x67B00014},
+        {"another 64-bit id asked as binary", alone.Get(), 0x674A0102, 0},
         {"body on the message table alone", alone.Get(), 0x1000001F, 0x1000001F},
         {"body on the joined message table: served by Msg", joined.Get(), 0x1000001F, 0},
         {"body on Msg alone", msg.Get(), 0x1000001F, 0x1000001F},
@@ -551,6 +554,8 @@ TEST(RowValues, ConvertEveryStoredType)
         {0x7F0C0003, Null(0x7F0C0003), 0x7F0C0001},
         {0x7EEE001F, Missing(0x7EEE001F), 0x7EEE000A},
         {0x0037001F, "str:Typed", 0x0037001F},
+        // The link to "Msg" asked as binary: its 8 bytes, under the tag asked for.
+        {0x67B00102, "bin:" + esefixture::I64(shop.database.MsgRowId(shop.typed)), 0x67B00102},
     };
     std::vector<unsigned long> tags;
     for (const Case& c : cases)

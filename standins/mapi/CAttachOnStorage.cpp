@@ -83,6 +83,8 @@ STDMETHODIMP CAttachOnStorage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG
             return CMsgOnStorage::OpenEmbedded(this, content, m_parent->Helper(),
                                                reinterpret_cast<IMessage**>(lppUnk));
         }
+        if (PROP_ID(ulPropTag) == PROP_ID(PR_ATTACH_DATA_OBJ) && IsEqualIID(*lpiid, IID_IStorage))
+            return OpenStorage(ulFlags, reinterpret_cast<IStorage**>(lppUnk));
         if (!IsEqualIID(*lpiid, IID_IStream))
             return MAPI_E_INTERFACE_NOT_SUPPORTED;
         std::string bytes;
@@ -100,6 +102,29 @@ STDMETHODIMP CAttachOnStorage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG
         return CPropertyStream::Create(static_cast<IAttach*>(this), &m_working->props, ulPropTag, bytes,
                                        (ulFlags & MAPI_MODIFY) != 0, reinterpret_cast<IStream**>(lppUnk));
     });
+}
+
+HRESULT CAttachOnStorage::OpenStorage(ULONG ulFlags, IStorage** out)
+{
+    // The storage works on the attachment's compound file in memory: what
+    // it commits is what SaveChanges hands to the message.
+    if (ulFlags & MAPI_CREATE) {
+        if (!(ulFlags & MAPI_MODIFY))
+            return MAPI_E_INVALID_PARAMETER;
+        ComPtr<ILockBytes> bytes;
+        HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes);
+        if (FAILED(hr))
+            return hr;
+        hr = StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, out);
+        if (FAILED(hr))
+            return hr;
+        m_working->storage = bytes;
+        return S_OK;
+    }
+    if (!m_working->storage)
+        return MAPI_E_NOT_FOUND;
+    const DWORD mode = ((ulFlags & MAPI_MODIFY) ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE;
+    return StgOpenStorageOnILockBytes(m_working->storage.Get(), nullptr, mode, nullptr, 0, out);
 }
 
 STDMETHODIMP CAttachOnStorage::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems)

@@ -2,7 +2,9 @@
 // An attachment of a message on storage. It edits a working copy of the
 // attachment's content; SaveChanges hands the copy to the message, and an
 // embedded message opened through PR_ATTACH_DATA_OBJ hands its content to
-// this working copy when it is saved.
+// this working copy when it is saved. An OLE attachment's storage, opened
+// through PR_ATTACH_DATA_OBJ as IStorage, works on the working copy's
+// compound file directly.
 #include "MapiStandin.h"
 #include "CUnknownImpl.h"
 #include "CMsgContent.h"
@@ -42,6 +44,9 @@ public:
     void StoreEmbedded(std::shared_ptr<CMsgContent> content);
 
 private:
+    // PR_ATTACH_DATA_OBJ as IStorage: the OLE attachment's storage, made new
+    // with MAPI_CREATE (and MAPI_MODIFY).
+    HRESULT OpenStorage(ULONG ulFlags, IStorage** out);
     HRESULT CopyInto(const CMsgCopier::Selection& selection, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                      LPSPropProblemArray* lppProblems);
     friend class common::CUnknownImpl<CAttachOnStorage, IAttach>;

@@ -154,6 +154,10 @@ HRESULT CMsgCopier::CopyAttachments(const CMsgContent& content, IMessage* destin
                 hr = embedded->SaveChanges(0);
             if (FAILED(hr))
                 return hr;
+        } else if (item.second->storage) {
+            hr = CopyStorage(*item.second, attach.Get());
+            if (FAILED(hr))
+                return hr;
         }
         hr = attach->SaveChanges(0);
         if (FAILED(hr))
@@ -226,6 +230,27 @@ HRESULT CMsgCopier::CopyAttachment(const CAttachContent& content, const Selectio
         }
         if (FAILED(hr))
             return hr;
+    } else if (content.storage && selection.Takes(PROP_ID(PR_ATTACH_DATA_OBJ))) {
+        hr = CopyStorage(content, destination);
+        if (FAILED(hr))
+            return hr;
     }
     return Problems(list, helper, problems);
+}
+
+HRESULT CMsgCopier::CopyStorage(const CAttachContent& content, IMAPIProp* destination)
+{
+    ComPtr<IStorage> from;
+    HRESULT hr = StgOpenStorageOnILockBytes(content.storage.Get(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                            nullptr, 0, &from);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStorage> to;
+    hr = destination->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, STGM_READWRITE, MAPI_CREATE | MAPI_MODIFY,
+                                   reinterpret_cast<LPUNKNOWN*>(to.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = from->CopyTo(0, nullptr, nullptr, to.Get());
+    if (SUCCEEDED(hr))
+        hr = to->Commit(STGC_DEFAULT);
+    return hr;
 }

@@ -3,7 +3,8 @@
 // is written into any IMAPIProp (another provider's message included)
 // through its own interface: SetProps for properties, ModifyRecipients for
 // the recipients, CreateAttach / OpenProperty(PR_ATTACH_DATA_OBJ) for
-// attachments and embedded messages, each saved with SaveChanges.
+// attachments, embedded messages and OLE storages, each saved with
+// SaveChanges.
 #include "MapiStandin.h"
 
 #include <vector>
@@ -42,6 +43,8 @@ private:
                              std::vector<SPropProblem>& problems);
     static HRESULT CopyRecipients(const CMsgContent& content, IMessage* destination);
     static HRESULT CopyAttachments(const CMsgContent& content, IMessage* destination);
+    // An OLE attachment's storage into the destination's PR_ATTACH_DATA_OBJ.
+    static HRESULT CopyStorage(const CAttachContent& content, IMAPIProp* destination);
     static HRESULT Problems(const std::vector<SPropProblem>& list, const CPropObject& helper,
                             LPSPropProblemArray* out);
 };

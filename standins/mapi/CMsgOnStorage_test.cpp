@@ -313,6 +313,70 @@ TEST_F(MsgOnStorageTest, CopyToWritesEverythingThroughTheDestinationsInterface)
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, nullptr, 0, nullptr));
 }
 
+// An OLE attachment's data object is a storage: made with MAPI_CREATE,
+// kept through SaveChanges and a reopen, copied with the message.
+TEST_F(MsgOnStorageTest, OleStoragesOfAttachmentsSurviveSaveReopenAndCopy)
+{
+    CValueStore v;
+    const GUID drawing = {0x6C0B2F41, 0x8E17, 0x4D3A, {0x9B, 0x52, 0x1E, 0x7D, 0x30, 0xA4, 0xC6, 0x19}};
+    {
+        ComPtr<IMessage> message = Open();
+        ULONG number = 0;
+        ComPtr<IAttach> attach;
+        ASSERT_EQ(S_OK, message->CreateAttach(nullptr, 0, &number, &attach));
+        SPropValue method = v.Long(PR_ATTACH_METHOD, ATTACH_OLE);
+        ASSERT_EQ(S_OK, HrSetOneProp(attach.Get(), &method));
+        ComPtr<IStorage> missing;
+        EXPECT_EQ(MAPI_E_NOT_FOUND, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, 0,
+                                                         reinterpret_cast<LPUNKNOWN*>(missing.GetAddressOf())));
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_CREATE,
+                                                                 reinterpret_cast<LPUNKNOWN*>(missing.GetAddressOf())));
+        ComPtr<IStorage> storage;
+        ASSERT_EQ(S_OK, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, MAPI_CREATE | MAPI_MODIFY,
+                                             reinterpret_cast<LPUNKNOWN*>(storage.GetAddressOf())));
+        ASSERT_EQ(S_OK, WriteClassStg(storage.Get(), drawing));
+        ComPtr<IStream> contents;
+        ASSERT_EQ(S_OK, storage->CreateStream(L"CONTENTS", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                              &contents));
+        ULONG written = 0;
+        ASSERT_EQ(S_OK, contents->Write("strokes", 7, &written));
+        contents.Reset();
+        ASSERT_EQ(S_OK, storage->Commit(STGC_DEFAULT));
+        storage.Reset();
+        ASSERT_EQ(S_OK, attach->SaveChanges(0));
+        ASSERT_EQ(S_OK, message->SaveChanges(0));
+    }
+    auto expectDrawing = [&](IMessage* message) {
+        ComPtr<IAttach> attach;
+        ASSERT_EQ(S_OK, message->OpenAttach(0, nullptr, 0, &attach));
+        ComPtr<IStorage> storage;
+        ASSERT_EQ(S_OK, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IStorage, 0, 0,
+                                             reinterpret_cast<LPUNKNOWN*>(storage.GetAddressOf())));
+        STATSTG stat{};
+        ASSERT_EQ(S_OK, storage->Stat(&stat, STATFLAG_NONAME));
+        EXPECT_TRUE(IsEqualGUID(drawing, stat.clsid));
+        ComPtr<IStream> contents;
+        ASSERT_EQ(S_OK, storage->OpenStream(L"CONTENTS", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &contents));
+        char data[16] = {};
+        ULONG read = 0;
+        ASSERT_EQ(S_OK, contents->Read(data, sizeof(data), &read));
+        EXPECT_EQ("strokes", std::string(data, read));
+    };
+    ComPtr<IMessage> message = Open();
+    expectDrawing(message.Get());
+
+    ComPtr<ILockBytes> bytes;
+    ASSERT_EQ(S_OK, CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes));
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(S_OK, StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE, 0,
+                                                 &storage));
+    ComPtr<IMessage> copy;
+    ASSERT_EQ(S_OK, OpenIMsgOnIStg(nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, m_malloc, nullptr,
+                                   storage.Get(), nullptr, 0, 0, &copy));
+    ASSERT_EQ(S_OK, message->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, copy.Get(), 0, nullptr));
+    expectDrawing(copy.Get());
+}
+
 TEST_F(MsgOnStorageTest, ReadsAStorageLaidOutAsTheMsgFormatDescribesIt)
 {
     // Written by hand, not by this library: a 32-byte header, a long held

@@ -273,6 +273,40 @@ HRESULT LoadProps(IStorage* storage, size_t headerSize, CPropBag& bag, std::stri
     return S_OK;
 }
 
+// An OLE attachment's compound file kept as the attachment's data-object
+// storage, and read back into memory.
+HRESULT SaveObjectStorage(ILockBytes* bytes, IStorage* attachment)
+{
+    ComPtr<IStorage> from;
+    HRESULT hr = StgOpenStorageOnILockBytes(bytes, nullptr, kReadMode, nullptr, 0, &from);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStorage> to;
+    hr = attachment->CreateStorage(kEmbeddedStorage, kCreateMode, 0, 0, &to);
+    if (SUCCEEDED(hr))
+        hr = from->CopyTo(0, nullptr, nullptr, to.Get());
+    if (SUCCEEDED(hr))
+        hr = to->Commit(STGC_DEFAULT);
+    return hr;
+}
+
+HRESULT LoadObjectStorage(IStorage* stored, ComPtr<ILockBytes>& bytes)
+{
+    ComPtr<ILockBytes> memory;
+    HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, &memory);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStorage> to;
+    hr = StgCreateDocfileOnILockBytes(memory.Get(), kCreateMode, 0, &to);
+    if (SUCCEEDED(hr))
+        hr = stored->CopyTo(0, nullptr, nullptr, to.Get());
+    if (SUCCEEDED(hr))
+        hr = to->Commit(STGC_DEFAULT);
+    if (SUCCEEDED(hr))
+        bytes = memory;
+    return hr;
+}
+
 HRESULT SaveProps(IStorage* storage, const std::string& header, const CPropBag& bag, bool embeddedObject)
 {
     std::string entries = header;
@@ -565,8 +599,15 @@ HRESULT CMsgStorageFormat::Load(IStorage* storage, Kind kind, CMsgContent& conte
                 return hr;
             ComPtr<IStorage> embedded;
             if (SUCCEEDED(sub->OpenStorage(kEmbeddedStorage, nullptr, kReadMode, nullptr, 0, &embedded))) {
-                attachment->embedded = std::make_shared<CMsgContent>();
-                hr = Load(embedded.Get(), Kind::kEmbedded, *attachment->embedded, nullptr);
+                // The data object is an OLE attachment's storage or an
+                // embedded message, as the attachment's method says.
+                const SPropValue* method = attachment->props.Find(PROP_ID(PR_ATTACH_METHOD));
+                if (method && PROP_TYPE(method->ulPropTag) == PT_LONG && method->Value.l == ATTACH_OLE) {
+                    hr = LoadObjectStorage(embedded.Get(), attachment->storage);
+                } else {
+                    attachment->embedded = std::make_shared<CMsgContent>();
+                    hr = Load(embedded.Get(), Kind::kEmbedded, *attachment->embedded, nullptr);
+                }
                 if (FAILED(hr))
                     return hr;
             }
@@ -611,12 +652,15 @@ HRESULT CMsgStorageFormat::Save(IStorage* storage, Kind kind, const CMsgContent&
             ComPtr<IStorage> sub;
             hr = storage->CreateStorage(NumberedName(kAttachmentPrefix, item.first).c_str(), kCreateMode, 0, 0, &sub);
             if (SUCCEEDED(hr))
-                hr = SaveProps(sub.Get(), std::string(8, '\0'), item.second->props, item.second->embedded != nullptr);
+                hr = SaveProps(sub.Get(), std::string(8, '\0'), item.second->props,
+                               item.second->embedded != nullptr || item.second->storage != nullptr);
             if (SUCCEEDED(hr) && item.second->embedded) {
                 ComPtr<IStorage> embedded;
                 hr = sub->CreateStorage(kEmbeddedStorage, kCreateMode, 0, 0, &embedded);
                 if (SUCCEEDED(hr))
                     hr = Save(embedded.Get(), Kind::kEmbedded, *item.second->embedded, nullptr);
+            } else if (SUCCEEDED(hr) && item.second->storage) {
+                hr = SaveObjectStorage(item.second->storage.Get(), sub.Get());
             }
             if (FAILED(hr))
                 return hr;

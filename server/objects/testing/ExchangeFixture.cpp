@@ -326,10 +326,8 @@ int64_t CExchangeDatabase::AddMessage(int64_t folderId, const SMessage& message)
     int64_t id = NewId();
     int64_t msgRow = NewId();
     std::vector<Prop> row = {Int64("Q674A", id), Int64("Q6748", folderId)};
-    if (message.linked) {
+    if (message.linked)
         row.push_back(Int64("Q67B0", msgRow));
-        row.push_back(Binary("F67B0", esefixture::I64(msgRow)));
-    }
     if (!message.subject.empty())
         row.push_back(Text("S0037", message.subject));
     if (!message.subjectPrefix.empty())
@@ -382,7 +380,7 @@ int64_t CExchangeDatabase::AddAttachment(int64_t messageId, const SAttachment& a
 {
     int64_t id = NewId();
     int64_t msgRow = NewId();
-    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow), Binary("F67B0", esefixture::I64(msgRow))};
+    std::vector<Prop> row = {Int64("Q674A", id), Int64("Q67B0", msgRow)};
     if (!attachment.fileName.empty())
         row.push_back(Text("S3704", attachment.fileName));
     row.push_back(Int32("L0E20", static_cast<int32_t>(attachment.data.size())));
@@ -515,7 +513,7 @@ void AddViewsAndRules(CExchangeDatabase& database, int64_t folder, int count)
 
 } // namespace
 
-void BuildSample(CExchangeDatabase& database)
+SMailbox BuildSample(CExchangeDatabase& database)
 {
     SMailbox alice = database.AddMailbox(L"Alice Lindqvist");
     int64_t inbox = database.AddFolder(alice.topId, L"Inbox");
@@ -594,6 +592,7 @@ void BuildSample(CExchangeDatabase& database)
     static const GUID kCommon = {0x00062008, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
     database.AddNamedProp({0x8001, kPublicStrings, true, 0, L"Keywords"});
     database.AddNamedProp({0x8002, kCommon, false, 0x8510, L""});
+    return alice;
 }
 
 } // namespace exchangefixture

@@ -211,7 +211,8 @@ private:
 // without "Top of Information Store"), folder trees with a few hundred
 // messages (prefixed subjects, senders of both entry layouts, long bodies,
 // attachments, associated messages such as views and rules) and named
-// properties.
-void BuildSample(CExchangeDatabase& database);
+// properties. Returns the first mailbox ("Alice Lindqvist"), for callers
+// that add to it.
+SMailbox BuildSample(CExchangeDatabase& database);
 
 } // namespace exchangefixture

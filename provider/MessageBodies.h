@@ -1,0 +1,32 @@
+// The bodies of a message as the database server hands them over. Exchange
+// kept the plain-text body of messages from older clients in the ANSI code
+// page under the Unicode tag, so a body's bytes are tested before they are
+// handed out as text; every other body is handed out as a stream.
+#pragma once
+#include "ProviderPlatform.h"
+#include "Vostrel2007.h"
+
+#include <string>
+
+constexpr ULONG kPrBodyW = 0x1000001F;
+constexpr ULONG kPrRtfCompressed = 0x10090102;
+constexpr ULONG kPrHtml = 0x10130102;
+
+// PR_BODY_W, PR_RTF_COMPRESSED and PR_HTML.
+bool IsBodyTag(ULONG tag);
+
+// Whether the server has the value: a value of the tag's own type, or an
+// error value saying that it is too large for a row (E_OUTOFMEMORY).
+bool IsPresentServerValue(const _SEsePropertyValue& value);
+// The error value of a present value too large for a row.
+bool IsTooLargeServerValue(const _SEsePropertyValue& value);
+
+// Whether bytes of text are UTF-16 (IsTextUnicode with every test).
+bool IsUnicodeText(const void* bytes, ULONG size);
+
+// Text in the ANSI code page (CP_ACP) as UTF-16; zero bytes at the end
+// (the padding of a value handed over as UTF-16) are not part of it.
+std::wstring WideFromAnsi(const void* bytes, ULONG size);
+
+// The bytes of a wide string of the server, without its terminator.
+ULONG WideByteCount(const wchar_t* text);

@@ -1,0 +1,15 @@
+#pragma once
+// Help of the add-store wizard: one topic of the product's help file, shown
+// by HTML Help. The help file is not part of this build; without an install
+// location nothing is shown.
+#include "Platform.h"
+
+#include <string>
+
+// The help file's path followed by "::" and the wizard's topic; false when
+// the product has no install location.
+bool WizardHelpTopicPath(std::wstring& path);
+
+// Every page's Help button and the sheet's help request; both arguments are
+// taken and not used, the topic is the same for every page.
+void ShowWizardHelp(int pageId, int controlId);
