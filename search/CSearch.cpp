@@ -50,7 +50,6 @@ enum ESearchLine : int {
     kLineParentEntryId = 554,
     kLineRecordKey = 562,
     kLineLongTermId = 570,
-    kLineWrappedStoreId = 589,
     kLineWrappedStoreIdCopy = 593,
     kLineStoreRecordKey = 599,
     kLineParentDisplay = 614,

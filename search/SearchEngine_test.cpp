@@ -9,6 +9,7 @@
 #include "SearchFolderRegistry.h"
 #include "ProviderFiles.h"
 #include "ResourceStrings.h"
+#include "testing/FakeEseServer.h"
 #include "testing/ProviderTestSupport.h"
 #include "testing/SearchTestSupport.h"
 
@@ -332,6 +333,230 @@ TEST_F(SearchWithoutServer, AStoreThatCannotBeReachedEndsTheSearchAtItsFirstFold
         if (lines[i].find(L"Error in file: .\\Search, line: 146, code:0x") != std::wstring::npos)
             ++failures;
     EXPECT_EQ(1, failures) << "the second folder is not tried";
+}
+
+// Server objects of the test's, for rows whose messages fail in chosen ways.
+constexpr HRESULT kServerGone = RPC_E_DISCONNECTED;
+constexpr HRESULT kNoSuchObject = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+class CFakeMessage : public providertest::CFakeObject<IEseMessage> {
+public:
+    explicit CFakeMessage(HRESULT result, std::wstring body) : m_result(result), m_body(std::move(body)) {}
+    STDMETHODIMP GetPropertyTags(ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperties(ULONG, ULONG*, ULONG*, _SEsePropertyValue**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperty(ULONG tag, ULONG* count, BYTE** value) override
+    {
+        *count = 0;
+        *value = nullptr;
+        if (FAILED(m_result))
+            return Fail(m_result);
+        if (tag != PR_BODY_W)
+            return Fail(kNoSuchObject);
+        const ULONG size = static_cast<ULONG>(m_body.size() * sizeof(wchar_t));
+        *value = static_cast<BYTE*>(CoTaskMemAlloc(size));
+        std::memcpy(*value, m_body.data(), size);
+        *count = size;
+        return S_OK;
+    }
+    STDMETHODIMP OpenProperty(ULONG, IStream**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropNamesFromTags(ULONG*, ULONG**, GUID*, ULONG, ULONG*, _SEseNamedPropertyId**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetTagsFromPropNames(ULONG, _SEseNamedPropertyId**, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachment(LONGLONG, signed char, IEseMessage**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachmentByNumber(ULONG, signed char, IEseMessage**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachmentsTable(IEseTable**) override { return E_NOTIMPL; }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseMessage; }
+
+private:
+    HRESULT m_result;
+    std::wstring m_body;
+};
+
+// One message row: its subject, and what its message does when asked for
+// its body (too large for the row) or its recipients.
+struct SFakeRow {
+    LONGLONG mid;
+    const wchar_t* subject;
+    HRESULT openResult;     // of GetMessage
+    HRESULT readResult;     // of the message's GetProperty
+    const wchar_t* body;
+};
+
+class CFakeTable : public providertest::CFakeObject<IEseTable> {
+public:
+    CFakeTable(std::vector<ULONG> columns, std::vector<SFakeRow> rows)
+        : m_columns(std::move(columns)), m_rows(std::move(rows))
+    {
+    }
+    STDMETHODIMP GetColumns(signed char, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetColumns(ULONG, ULONG*) override { return S_OK; }
+    STDMETHODIMP GetRows(ULONG, signed char, ULONG* count, _SEseRow** rows) override
+    {
+        const ULONG n = static_cast<ULONG>(m_rows.size());
+        auto* out = static_cast<_SEseRow*>(CoTaskMemAlloc(n * sizeof(_SEseRow)));
+        for (ULONG r = 0; r < n; ++r) {
+            out[r].m_valueCount = static_cast<ULONG>(m_columns.size());
+            out[r].m_p_values =
+                static_cast<_SEsePropertyValue*>(CoTaskMemAlloc(m_columns.size() * sizeof(_SEsePropertyValue)));
+            for (size_t i = 0; i < m_columns.size(); ++i)
+                Fill(out[r].m_p_values[i], m_columns[i], m_rows[r]);
+        }
+        *count = n;
+        *rows = out;
+        return S_OK;
+    }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseTable; }
+
+private:
+    static void Error(_SEsePropertyValue& v, ULONG tag, HRESULT code)
+    {
+        v.m_tag = CHANGE_PROP_TYPE(tag, PT_ERROR);
+        v.m_type = ESE_PT_ERROR;
+        v.m_value.m_err.m_code = code;
+    }
+    static void Fill(_SEsePropertyValue& v, ULONG tag, const SFakeRow& row)
+    {
+        ZeroMemory(&v, sizeof(v));
+        v.m_tag = tag;
+        switch (tag) {
+        case kPrMid:
+        case kPrFid:
+            v.m_type = ESE_PT_INT64;
+            v.m_value.m_i64 = tag == kPrMid ? row.mid : 0x1234;
+            break;
+        case kPrMsgLink:
+            v.m_type = ESE_PT_BINARY;
+            v.m_value.m_bin.m_count = 8;
+            v.m_value.m_bin.m_p_bt = static_cast<BYTE*>(CoTaskMemAlloc(8));
+            ZeroMemory(v.m_value.m_bin.m_p_bt, 8);
+            break;
+        case PR_MESSAGE_FLAGS:
+            v.m_type = ESE_PT_INT32;
+            break;
+        case PR_SUBJECT_W: {
+            v.m_type = ESE_PT_STRING16;
+            const size_t size = (wcslen(row.subject) + 1) * sizeof(wchar_t);
+            v.m_value.m_p_ws = static_cast<LPWSTR>(CoTaskMemAlloc(size));
+            std::memcpy(v.m_value.m_p_ws, row.subject, size);
+            break;
+        }
+        case PR_BODY_W:
+            Error(v, tag, E_OUTOFMEMORY);  // too large for the row: read from the message
+            break;
+        default:
+            Error(v, tag, MAPI_E_NOT_FOUND);
+            break;
+        }
+    }
+
+    std::vector<ULONG> m_columns;
+    std::vector<SFakeRow> m_rows;
+};
+
+class CFakeFolder : public providertest::CFakeObject<IEseFolder> {
+public:
+    CFakeFolder(std::vector<ULONG> columns, std::vector<SFakeRow> rows) : m_columns(columns), m_rows(rows) {}
+    STDMETHODIMP GetPropertyTags(ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperties(ULONG, ULONG*, ULONG* count, _SEsePropertyValue** values) override
+    {
+        *count = 0;
+        *values = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperty(ULONG, ULONG*, BYTE**) override { return E_NOTIMPL; }
+    STDMETHODIMP OpenProperty(ULONG, IStream**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPropNamesFromTags(ULONG*, ULONG**, GUID*, ULONG, ULONG*, _SEseNamedPropertyId**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetTagsFromPropNames(ULONG, _SEseNamedPropertyId**, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFolder(LONGLONG, LONGLONG, IEseFolder**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMessage(LONGLONG mid, IEseMessage** message) override
+    {
+        *message = nullptr;
+        for (const SFakeRow& row : m_rows)
+            if (row.mid == mid) {
+                if (FAILED(row.openResult))
+                    return Fail(row.openResult);
+                *message = new CFakeMessage(row.readResult, row.body ? row.body : L"");
+                return S_OK;
+            }
+        return Fail(kNoSuchObject);
+    }
+    STDMETHODIMP GetFoldersTable(IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMessagesTable(IEseTable** table) override
+    {
+        *table = new CFakeTable(m_columns, m_rows);
+        return S_OK;
+    }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseFolder; }
+
+private:
+    std::vector<ULONG> m_columns;
+    std::vector<SFakeRow> m_rows;
+};
+
+TEST_F(SearchWithoutServer, AMessageThatCannotBeReadHasNoValueAndTheSearchGoesOn)
+{
+    SPropValue subjectText = {};
+    SPropValue bodyText = {};
+    SRestriction inner = {};
+    inner.rt = RES_EXIST;
+    inner.res.resExist.ulPropTag = PR_DISPLAY_NAME_W;
+    SRestriction either[4] = {SubjectContains(subjectText, L"keep"), SubjectContains(bodyText, L"hello"), {}, {}};
+    either[1].res.resContent.ulPropTag = PR_BODY_W;
+    bodyText.ulPropTag = PR_BODY_W;
+    // A recipient line and a recipient test, which need the message too.
+    SPropValue toText = {};
+    either[2] = SubjectContains(toText, L"anyone");
+    either[2].res.resContent.ulPropTag = PR_DISPLAY_TO_W;
+    toText.ulPropTag = PR_DISPLAY_TO_W;
+    either[3].rt = RES_SUBRESTRICTION;
+    either[3].res.resSub.ulSubObject = PR_MESSAGE_RECIPIENTS;
+    either[3].res.resSub.lpRes = &inner;
+    SRestriction any = {};
+    any.rt = RES_OR;
+    any.res.resOr.cRes = 4;
+    any.res.resOr.lpRes = either;
+
+    CSearch search;
+    ASSERT_TRUE(search.Init(Request(&any)));
+    const std::vector<SFakeRow> rows = {
+        {1, L"keep: its body cannot be read", S_OK, E_FAIL, nullptr},
+        {2, L"its body says hello", S_OK, S_OK, L"well, hello there"},
+        {3, L"keep: the server has no such message", kNoSuchObject, S_OK, nullptr},
+        {4, L"a body without the word", S_OK, S_OK, L"nothing here"},
+    };
+    ComPtr<ITableData> result = Table(SearchResultColumns());
+    auto* folder = new CFakeFolder(search.ServerColumns(), rows);
+    std::wstring path;
+    EXPECT_EQ(S_OK, search.FillContentsTable(folder, path, result.Get()));
+    std::vector<std::wstring> found = SubjectsOf(result.Get());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"its body says hello", L"keep: its body cannot be read",
+                                         L"keep: the server has no such message"}),
+              found);
+    folder->Release();
+
+    // A server that is gone ends the folder: what it gathered is not
+    // filtered into the results.
+    const std::vector<SFakeRow> gone = {
+        {5, L"keep: before", S_OK, S_OK, L"x"},
+        {6, L"keep: the server went", S_OK, kServerGone, nullptr},
+    };
+    ComPtr<ITableData> second = Table(SearchResultColumns());
+    folder = new CFakeFolder(search.ServerColumns(), gone);
+    EXPECT_EQ(S_OK, search.FillContentsTable(folder, path, second.Get()));
+    EXPECT_TRUE(SubjectsOf(second.Get()).empty());
+    folder->Release();
 }
 
 TEST(SearchEvents, BelongToEveryHolderUntilTheLastLetsGo)
