@@ -138,7 +138,7 @@ public:
         add(ids.unnamed, PlainMessage(L"Unnamed folder message", L"unnamedword"));
 
         for (int f = 0; f < kBulkFolders; ++f) {
-            const int64_t folder = database.AddFolder(ids.bulk, L"Part " + std::to_wstring(f + 1));
+            const int64_t folder = database.AddFolder(ids.bulk, L"Batch " + std::to_wstring(f + 1));
             for (int m = 0; m < kBulkPerFolder; ++m) {
                 const std::string word = (m % 2 == 0) ? " bulkeven" : " bulkodd";
                 SMessage message =
