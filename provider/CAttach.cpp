@@ -25,7 +25,6 @@ constexpr ULONG kPrMsgLink = 0x67B00102;
 
 const ULONG kFixedPropList[] = {0x0FF40003, 0x0FF70003, 0x0FF60102, 0x0E210003, 0x340D0003,
                                 0x34140102, 0x0FFB0102, 0x0FF80102, 0x0FFA0102, 0x0FFE0003};
-constexpr ULONG kFixedPropCount = sizeof(kFixedPropList) / sizeof(kFixedPropList[0]);
 
 const SPropHandler<CAttach> kAttachProps[] = {
     {PR_OBJECT_TYPE, &FixedLong<CAttach, MAPI_ATTACH>},
@@ -38,14 +37,34 @@ const SPropHandler<CAttach> kAttachProps[] = {
     {PR_ACCESS_LEVEL, &FixedLong<CAttach, 0>},
     {PR_NULL, &FixedLong<CAttach, 0>},
     {PR_STORE_SUPPORT_MASK, &FixedLong<CAttach, kStoreSupportMask>},
-    {PR_MDB_PROVIDER, [](const CAttach&, SPropValue& v, LPVOID p) { return FillProviderUid(v, p); }},
-    {PR_STORE_ENTRYID,
-     [](const CAttach& a, SPropValue& v, LPVOID p) { return FillWrappedStoreId(a.StoreId(), v, p); }},
+    {PR_MDB_PROVIDER, &ProviderUidValue<CAttach>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<CAttach>},
     {PR_STORE_RECORD_KEY,
      [](const CAttach& a, SPropValue& v, LPVOID p) { return FillStoreRecordKey(a.StoreId(), v, p); }},
     {PR_MAPPING_SIGNATURE,
      [](const CAttach& a, SPropValue& v, LPVOID p) { return FillMappingSignature(a.MessageId(), v, p); }},
 };
+
+// A server value of an attachment: the data is always read through
+// OpenProperty, whether the server could hand it out in a row or not, and
+// so is an object.
+HRESULT AttachmentValue(SPropValue& value, ULONG tag, const _SEsePropertyValue* server, LPVOID parent)
+{
+    if (PROP_ID(tag) == kAttachDataId) {
+        SetErrorValue(value, tag, E_OUTOFMEMORY);
+        return S_OK;
+    }
+    if (!server || (PROP_TYPE(server->m_tag) == PT_NULL && tag != PR_NULL)) {
+        SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
+        return S_OK;
+    }
+    if (PROP_TYPE(server->m_tag) == PT_OBJECT) {
+        SetErrorValue(value, tag, E_OUTOFMEMORY);
+        return S_OK;
+    }
+    const HRESULT hr = ConvertEseValue(&value, server, parent);
+    return hr == MAPI_E_NOT_ENOUGH_MEMORY ? hr : S_OK;
+}
 
 // The attachment method the server keeps (0 when it keeps none).
 LONG AttachMethodOf(IEseMessage* attachment)
@@ -115,55 +134,11 @@ STDMETHODIMP CAttach::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, UL
 {
     (void)ulFlags;
     return Guard("CAttach::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
-        MapiPtr<SPropValue> values;
-        std::vector<ULONG> rest;
-        hr = AnswerProps(*this, kAttachProps, *lpPropTagArray, values, &rest);
-        if (FAILED(hr))
-            return hr;
-        if (!rest.empty()) {
-            std::vector<ULONG> tags;
-            for (ULONG position : rest)
-                tags.push_back(lpPropTagArray->aulPropTag[position]);
-            ComPtr<IEseMessage> attachment = ServerAttachment();
-            CServerValues read;
-            hr = attachment->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
-            if (FAILED(hr))
-                RaiseComError(hr, attachment.Get(), IID_IEseMessage);
-            for (size_t i = 0; i < rest.size(); ++i) {
-                const ULONG tag = tags[i];
-                SPropValue& value = values.get()[rest[i]];
-                const _SEsePropertyValue* server = read.At(static_cast<ULONG>(i));
-                // The data is always read through OpenProperty, whether the
-                // server could hand it out in a row or not.
-                if (PROP_ID(tag) == kAttachDataId) {
-                    SetErrorValue(value, tag, E_OUTOFMEMORY);
-                    continue;
-                }
-                if (!server) {
-                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
-                    continue;
-                }
-                const ULONG type = PROP_TYPE(server->m_tag);
-                if (type == PT_NULL && tag != PR_NULL) {
-                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
-                    continue;
-                }
-                if (type == PT_OBJECT) {
-                    SetErrorValue(value, tag, E_OUTOFMEMORY);
-                    continue;
-                }
-                hr = ConvertEseValue(&value, server, values.get());
-                if (hr == MAPI_E_NOT_ENOUGH_MEMORY)
-                    return hr;
-            }
-        }
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(*this, kAttachProps, lpPropTagArray, lpcValues, lppPropArray,
+                             [&](const std::vector<ULONG>& positions, SPropValue* values) {
+                                 return AnswerFromServerObject(ServerAttachment().Get(), IID_IEseMessage,
+                                                               *lpPropTagArray, positions, values, &AttachmentValue);
+                             });
     });
 }
 
@@ -185,22 +160,14 @@ STDMETHODIMP CAttach::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArra
         if (FAILED(hr))
             RaiseComError(hr, attachment.Get(), IID_IEseMessage);
 
-        std::vector<ULONG> tags(kFixedPropList, kFixedPropList + kFixedPropCount);
+        std::vector<ULONG> tags(std::begin(kFixedPropList), std::end(kFixedPropList));
         if (server.tags)
             tags.insert(tags.end(), server.tags, server.tags + server.count);
         const _SEsePropertyValue* methodValue = method.At(0);
         if (methodValue && methodValue->m_tag == PR_ATTACH_METHOD &&
             methodValue->m_value.m_i32 == ATTACH_EMBEDDED_MSG)
             tags.push_back(PR_ATTACH_DATA_OBJ);
-
-        const ULONG count = static_cast<ULONG>(tags.size());
-        MapiPtr<SPropTagArray> list = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!list)
-            return hr;
-        list->cValues = count;
-        std::copy(tags.begin(), tags.end(), list->aulPropTag);
-        *lppPropTagArray = list.release();
-        return S_OK;
+        return HandOutPropList(tags.data(), tags.size(), lppPropTagArray);
     });
 }
 

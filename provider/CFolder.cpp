@@ -44,20 +44,17 @@ SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
 
 const ULONG kFixedPropList[] = {0x340D0003, 0x34140102, 0x0FF90102, 0x0FFF0102, 0x66720102, 0x0FFB0102, 0x0FF80102,
                                 0x0FFA0102, 0x0E090102, 0x0FF40003, 0x0FF70003, 0x39000003, 0x0FFE0003, 0x36010003};
-constexpr ULONG kFixedPropCount = sizeof(kFixedPropList) / sizeof(kFixedPropList[0]);
 
 const SPropHandler<CFolder> kFolderProps[] = {
     {PR_OBJECT_TYPE, &FixedLong<CFolder, MAPI_FOLDER>},
-    {PR_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
-    {PR_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
-    {kPrOwnEntryId, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.OwnId(), v, p); }},
-    {PR_PARENT_ENTRYID, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillEntryId(f.ParentId(), v, p); }},
-    {PR_STORE_ENTRYID,
-     [](const CFolder& f, SPropValue& v, LPVOID p) { return FillWrappedStoreId(f.StoreId(), v, p); }},
-    {PR_STORE_RECORD_KEY, [](const CFolder& f, SPropValue& v, LPVOID p) { return FillStoreRecordKey(f.OwnId(), v, p); }},
-    {PR_MAPPING_SIGNATURE,
-     [](const CFolder& f, SPropValue& v, LPVOID p) { return FillMappingSignature(f.OwnId(), v, p); }},
-    {PR_MDB_PROVIDER, [](const CFolder&, SPropValue& v, LPVOID p) { return FillProviderUid(v, p); }},
+    {PR_ENTRYID, &OwnIdValue<CFolder>},
+    {PR_RECORD_KEY, &OwnIdValue<CFolder>},
+    {kPrOwnEntryId, &OwnIdValue<CFolder>},
+    {PR_PARENT_ENTRYID, &ParentIdValue<CFolder>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<CFolder>},
+    {PR_STORE_RECORD_KEY, &StoreUidValue<CFolder>},
+    {PR_MAPPING_SIGNATURE, &MappingSignatureValue<CFolder>},
+    {PR_MDB_PROVIDER, &ProviderUidValue<CFolder>},
     {PR_STORE_SUPPORT_MASK, &FixedLong<CFolder, kStoreSupportMask>},
     {PR_ACCESS, &FixedLong<CFolder, MAPI_ACCESS_READ>},
     {PR_ACCESS_LEVEL, &FixedLong<CFolder, 0>},
@@ -67,6 +64,19 @@ const SPropHandler<CFolder> kFolderProps[] = {
     {PR_CONTAINER_CONTENTS, &FixedLong<CFolder, 0>},
     {PR_NULL, &FixedLong<CFolder, 0>},
 };
+
+// A server value of a folder: a null value, and an error value that is not
+// the server's own "no such property", are not found.
+HRESULT FolderValue(SPropValue& value, ULONG tag, const _SEsePropertyValue* server, LPVOID parent)
+{
+    if (!server || PROP_TYPE(server->m_tag) == PT_NULL ||
+        (PROP_TYPE(server->m_tag) == PT_ERROR && server->m_type != ESE_PT_ERROR)) {
+        SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
+        return S_OK;
+    }
+    const HRESULT hr = ConvertEseValue(&value, server, parent);
+    return hr == MAPI_E_NOT_ENOUGH_MEMORY ? hr : S_OK;
+}
 
 // The 8 bytes of an id with its two 32-bit halves swapped.
 void InstanceKeyOf(LONGLONG id, BYTE key[8])
@@ -133,45 +143,11 @@ STDMETHODIMP CFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, UL
 {
     (void)ulFlags;
     return Guard("CFolder::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
-        MapiPtr<SPropValue> values;
-        std::vector<ULONG> rest;
-        hr = AnswerProps(*this, kFolderProps, *lpPropTagArray, values, &rest);
-        if (FAILED(hr))
-            return hr;
-        if (!rest.empty()) {
-            std::vector<ULONG> tags;
-            for (ULONG position : rest)
-                tags.push_back(lpPropTagArray->aulPropTag[position]);
-            ComPtr<IEseFolder> folder = ServerFolder();
-            CServerValues read;
-            hr = folder->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
-            if (FAILED(hr))
-                RaiseComError(hr, folder.Get(), IID_IEseFolder);
-            for (size_t i = 0; i < rest.size(); ++i) {
-                const ULONG tag = tags[i];
-                SPropValue& value = values.get()[rest[i]];
-                if (!read.values || i >= read.count) {
-                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
-                    continue;
-                }
-                const _SEsePropertyValue& server = read.values[i];
-                const ULONG type = PROP_TYPE(server.m_tag);
-                if (type == PT_NULL || (type == PT_ERROR && server.m_type != ESE_PT_ERROR)) {
-                    SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
-                    continue;
-                }
-                hr = ConvertEseValue(&value, &server, values.get());
-                if (hr == MAPI_E_NOT_ENOUGH_MEMORY)
-                    return hr;
-            }
-        }
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(*this, kFolderProps, lpPropTagArray, lpcValues, lppPropArray,
+                             [&](const std::vector<ULONG>& positions, SPropValue* values) {
+                                 return AnswerFromServerObject(ServerFolder().Get(), IID_IEseFolder, *lpPropTagArray,
+                                                               positions, values, &FolderValue);
+                             });
     });
 }
 
@@ -187,17 +163,10 @@ STDMETHODIMP CFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArra
         HRESULT hr = folder->GetPropertyTags(&server.count, &server.tags);
         if (FAILED(hr))
             RaiseComError(hr, folder.Get(), IID_IEseFolder);
-        const ULONG serverCount = server.tags ? server.count : 0;
-        MapiPtr<SPropTagArray> tags =
-            MapiAllocate<SPropTagArray>(CbNewSPropTagArray(kFixedPropCount + serverCount), hr);
-        if (!tags)
-            return hr;
-        tags->cValues = kFixedPropCount + serverCount;
-        std::memcpy(tags->aulPropTag, kFixedPropList, sizeof(kFixedPropList));
-        if (serverCount)
-            std::memcpy(tags->aulPropTag + kFixedPropCount, server.tags, serverCount * sizeof(ULONG));
-        *lppPropTagArray = tags.release();
-        return S_OK;
+        std::vector<ULONG> tags(std::begin(kFixedPropList), std::end(kFixedPropList));
+        if (server.tags)
+            tags.insert(tags.end(), server.tags, server.tags + server.count);
+        return HandOutPropList(tags.data(), tags.size(), lppPropTagArray);
     });
 }
 

@@ -27,7 +27,6 @@ constexpr ULONG kPrSubfolderMarker = 0x663D0003;
 constexpr ULONG kPrFid = 0x67480014;
 constexpr ULONG kPrMailboxRootFid = 0x67640014;
 constexpr ULONG kPrMailboxInstanceKey = 0x676A0102;
-constexpr ULONG kStoreSupportMask = 0x00050B67;
 // The display type of the subtree and of its rows.
 constexpr LONG kSubtreeDisplayType = 6;
 constexpr HRESULT kNoSuchTable = 0x80070002;
@@ -53,38 +52,18 @@ const ULONG kSharedServerColumns[] = {0x3004001F, 0x3001001F, 0x36010003, 0x3602
 
 SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
 
-HRESULT FillOwnId(const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &f.OwnId(), sizeof(CEntryId));
-}
-
-HRESULT FillStoreUid(const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
-}
-
+// The subtree's mapping signature is the store UID whatever the store's
+// version.
 const SPropHandler<CIpmSubtreeFolder> kIpmProps[] = {
     {PR_STORE_SUPPORT_MASK, &FixedLong<CIpmSubtreeFolder, kStoreSupportMask>},
-    {PR_MDB_PROVIDER,
-     [](const CIpmSubtreeFolder&, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid));
-     }},
-    {PR_RECORD_KEY, &FillOwnId},
-    {PR_ENTRYID, &FillOwnId},
-    {kPrOwnEntryId, &FillOwnId},
-    {PR_PARENT_ENTRYID,
-     [](const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &f.ParentId(), sizeof(CEntryId));
-     }},
-    {PR_STORE_ENTRYID,
-     [](const CIpmSubtreeFolder& f, SPropValue& v, LPVOID p) {
-         HRESULT hr = f.StoreId().WrapStoreEntryId(p, v.Value.bin);
-         if (FAILED(hr))
-             SetErrorValue(v, v.ulPropTag, hr);
-         return S_OK;
-     }},
-    {PR_MAPPING_SIGNATURE, &FillStoreUid},
-    {PR_STORE_RECORD_KEY, &FillStoreUid},
+    {PR_MDB_PROVIDER, &ProviderUidValue<CIpmSubtreeFolder>},
+    {PR_RECORD_KEY, &OwnIdValue<CIpmSubtreeFolder>},
+    {PR_ENTRYID, &OwnIdValue<CIpmSubtreeFolder>},
+    {kPrOwnEntryId, &OwnIdValue<CIpmSubtreeFolder>},
+    {PR_PARENT_ENTRYID, &ParentIdValue<CIpmSubtreeFolder>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<CIpmSubtreeFolder>},
+    {PR_MAPPING_SIGNATURE, &StoreUidValue<CIpmSubtreeFolder>},
+    {PR_STORE_RECORD_KEY, &StoreUidValue<CIpmSubtreeFolder>},
     {PR_DISPLAY_NAME_W, [](const CIpmSubtreeFolder&, SPropValue& v, LPVOID p) { return FillString(v, p, L"IPM"); }},
     {PR_ACCESS, &FixedLong<CIpmSubtreeFolder, MAPI_ACCESS_READ>},
     {PR_ACCESS_LEVEL, &FixedLong<CIpmSubtreeFolder, 0>},
@@ -154,37 +133,15 @@ STDMETHODIMP CIpmSubtreeFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG u
 {
     (void)ulFlags;
     return Guard("CIpmSubtreeFolder::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
-        MapiPtr<SPropValue> values;
-        hr = AnswerProps(*this, kIpmProps, *lpPropTagArray, values, nullptr);
-        if (FAILED(hr))
-            return hr;
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(*this, kIpmProps, lpPropTagArray, lpcValues, lppPropArray, &NotFoundValues);
     });
 }
 
 STDMETHODIMP CIpmSubtreeFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
 {
     (void)ulFlags;
-    return Guard("CIpmSubtreeFolder::GetPropList", [&]() -> HRESULT {
-        if (!lppPropTagArray)
-            return E_INVALIDARG;
-        *lppPropTagArray = nullptr;
-        HRESULT hr = S_OK;
-        constexpr ULONG count = sizeof(kIpmPropList) / sizeof(kIpmPropList[0]);
-        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!tags)
-            return hr;
-        tags->cValues = count;
-        std::memcpy(tags->aulPropTag, kIpmPropList, sizeof(kIpmPropList));
-        *lppPropTagArray = tags.release();
-        return S_OK;
-    });
+    return Guard("CIpmSubtreeFolder::GetPropList",
+                 [&]() -> HRESULT { return HandOutPropList(kIpmPropList, lppPropTagArray); });
 }
 
 STDMETHODIMP CIpmSubtreeFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,

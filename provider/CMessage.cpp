@@ -35,7 +35,6 @@ constexpr ULONG kPrStoreUnicodeMask = 0x340F0003;
 
 const ULONG kFixedPropList[] = {0x0E13000D, 0x0E12000D, 0x340F0003, 0x340D0003, 0x34140102, 0x0FF90102, 0x0FFF0102,
                                 0x0FFB0102, 0x0FF80102, 0x0FFA0102, 0x0E090102, 0x0FF40003, 0x0FF70003, 0x0FFE0003};
-constexpr ULONG kFixedPropCount = sizeof(kFixedPropList) / sizeof(kFixedPropList[0]);
 // What a store of version 2010 lists beyond the server's tags.
 const ULONG kPropList2010[] = {0x0C1A001F, 0x3001001F, 0x0037001F};
 
@@ -62,16 +61,13 @@ HRESULT FillSupportMask(const CMessage& m, SPropValue& v, LPVOID)
 
 const SPropHandler<CMessage> kMessageProps[] = {
     {PR_OBJECT_TYPE, &FixedLong<CMessage, MAPI_MESSAGE>},
-    {PR_ENTRYID, [](const CMessage& m, SPropValue& v, LPVOID p) { return FillEntryId(m.OwnId(), v, p); }},
-    {PR_RECORD_KEY, [](const CMessage& m, SPropValue& v, LPVOID p) { return FillEntryId(m.OwnId(), v, p); }},
-    {PR_PARENT_ENTRYID, [](const CMessage& m, SPropValue& v, LPVOID p) { return FillEntryId(m.ParentId(), v, p); }},
-    {PR_STORE_ENTRYID,
-     [](const CMessage& m, SPropValue& v, LPVOID p) { return FillWrappedStoreId(m.StoreId(), v, p); }},
-    {PR_STORE_RECORD_KEY,
-     [](const CMessage& m, SPropValue& v, LPVOID p) { return FillStoreRecordKey(m.OwnId(), v, p); }},
-    {PR_MAPPING_SIGNATURE,
-     [](const CMessage& m, SPropValue& v, LPVOID p) { return FillMappingSignature(m.OwnId(), v, p); }},
-    {PR_MDB_PROVIDER, [](const CMessage&, SPropValue& v, LPVOID p) { return FillProviderUid(v, p); }},
+    {PR_ENTRYID, &OwnIdValue<CMessage>},
+    {PR_RECORD_KEY, &OwnIdValue<CMessage>},
+    {PR_PARENT_ENTRYID, &ParentIdValue<CMessage>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<CMessage>},
+    {PR_STORE_RECORD_KEY, &StoreUidValue<CMessage>},
+    {PR_MAPPING_SIGNATURE, &MappingSignatureValue<CMessage>},
+    {PR_MDB_PROVIDER, &ProviderUidValue<CMessage>},
     {PR_ACCESS, &FixedLong<CMessage, MAPI_ACCESS_READ>},
     {PR_ACCESS_LEVEL, &FixedLong<CMessage, 0>},
     {PR_NULL, &FixedLong<CMessage, 0>},
@@ -417,23 +413,10 @@ STDMETHODIMP CMessage::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, U
 {
     (void)ulFlags;
     return Guard("CMessage::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
-        MapiPtr<SPropValue> values;
-        std::vector<ULONG> rest;
-        hr = AnswerProps(*this, kMessageProps, *lpPropTagArray, values, &rest);
-        if (FAILED(hr))
-            return hr;
-        if (!rest.empty()) {
-            hr = AnswerFromServer(ServerMessage().Get(), *lpPropTagArray, rest, values.get());
-            if (FAILED(hr))
-                return hr;
-        }
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(*this, kMessageProps, lpPropTagArray, lpcValues, lppPropArray,
+                             [&](const std::vector<ULONG>& positions, SPropValue* values) {
+                                 return AnswerFromServer(ServerMessage().Get(), *lpPropTagArray, positions, values);
+                             });
     });
 }
 
@@ -449,7 +432,7 @@ STDMETHODIMP CMessage::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArr
         HRESULT hr = message->GetPropertyTags(&server.count, &server.tags);
         if (FAILED(hr))
             RaiseComError(hr, message.Get(), IID_IEseMessage);
-        std::vector<ULONG> tags(kFixedPropList, kFixedPropList + kFixedPropCount);
+        std::vector<ULONG> tags(std::begin(kFixedPropList), std::end(kFixedPropList));
         if (server.tags)
             tags.insert(tags.end(), server.tags, server.tags + server.count);
         if (StoreVersionOf(m_ownId) == kStoreVersion2010)
@@ -474,14 +457,7 @@ STDMETHODIMP CMessage::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArr
             }
         }
 
-        const ULONG count = static_cast<ULONG>(tags.size());
-        MapiPtr<SPropTagArray> list = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!list)
-            return hr;
-        list->cValues = count;
-        std::copy(tags.begin(), tags.end(), list->aulPropTag);
-        *lppPropTagArray = list.release();
-        return S_OK;
+        return HandOutPropList(tags.data(), tags.size(), lppPropTagArray);
     });
 }
 

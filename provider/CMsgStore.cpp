@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr ULONG kStoreSupportMask = 0x00050B67;
 constexpr ULONG kValidFolderMask = FOLDER_IPM_SUBTREE_VALID | FOLDER_FINDER_VALID;
 constexpr ULONG kPrStoreFlag0E5C = 0x0E5C000B;
 constexpr ULONG kPrStoreFlag6632 = 0x6632000B;
@@ -44,12 +43,9 @@ HRESULT FillServiceUid(const SStoreView& s, SPropValue& v, LPVOID p)
     return FillBinary(v, p, &s.shared.ServiceUid(), sizeof(MAPIUID));
 }
 
-HRESULT FillWrappedStoreId(const SStoreView& s, SPropValue& v, LPVOID p)
+HRESULT FillStoreId(const SStoreView& s, SPropValue& v, LPVOID p)
 {
-    HRESULT hr = s.shared.StoreId().WrapStoreEntryId(p, v.Value.bin);
-    if (FAILED(hr))
-        SetErrorValue(v, v.ulPropTag, hr);
-    return S_OK;
+    return FillWrappedStoreId(s.shared.StoreId(), v, p);
 }
 
 const SPropHandler<SStoreView> kStoreProps[] = {
@@ -67,21 +63,16 @@ const SPropHandler<SStoreView> kStoreProps[] = {
          const std::wstring name = s.displayName + L" (" + s.shared.DatabasePath() + L")";
          return FillString(v, p, name.c_str());
      }},
-    {PR_MDB_PROVIDER,
-     [](const SStoreView&, SPropValue& v, LPVOID p) { return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid)); }},
-    {PR_ENTRYID, &FillWrappedStoreId},
-    {PR_STORE_ENTRYID, &FillWrappedStoreId},
+    {PR_MDB_PROVIDER, &ProviderUidValue<SStoreView>},
+    {PR_ENTRYID, &FillStoreId},
+    {PR_STORE_ENTRYID, &FillStoreId},
     {PR_MAPPING_SIGNATURE, &FillServiceUid},
     {PR_RECORD_KEY, &FillServiceUid},
     {PR_STORE_RECORD_KEY, &FillServiceUid},
     {PR_IPM_SUBTREE_ENTRYID,
-     [](const SStoreView& s, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &s.shared.IpmSubtreeId(), sizeof(CEntryId));
-     }},
+     [](const SStoreView& s, SPropValue& v, LPVOID p) { return FillEntryId(s.shared.IpmSubtreeId(), v, p); }},
     {kPrFinderEntryId,
-     [](const SStoreView& s, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &s.shared.SearchRootId(), sizeof(CEntryId));
-     }},
+     [](const SStoreView& s, SPropValue& v, LPVOID p) { return FillEntryId(s.shared.SearchRootId(), v, p); }},
 };
 
 bool DrivePresent(const std::wstring& root)
@@ -345,38 +336,16 @@ STDMETHODIMP CMsgStore::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, 
 {
     (void)ulFlags;
     return Guard("CMsgStore::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
         const SStoreView view{*m_shared, m_displayName};
-        MapiPtr<SPropValue> values;
-        hr = AnswerProps(view, kStoreProps, *lpPropTagArray, values, nullptr);
-        if (FAILED(hr))
-            return hr;
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(view, kStoreProps, lpPropTagArray, lpcValues, lppPropArray, &NotFoundValues);
     });
 }
 
 STDMETHODIMP CMsgStore::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
 {
     (void)ulFlags;
-    return Guard("CMsgStore::GetPropList", [&]() -> HRESULT {
-        if (!lppPropTagArray)
-            return E_INVALIDARG;
-        *lppPropTagArray = nullptr;
-        HRESULT hr = S_OK;
-        constexpr ULONG count = sizeof(kStorePropList) / sizeof(kStorePropList[0]);
-        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!tags)
-            return hr;
-        tags->cValues = count;
-        std::memcpy(tags->aulPropTag, kStorePropList, sizeof(kStorePropList));
-        *lppPropTagArray = tags.release();
-        return S_OK;
-    });
+    return Guard("CMsgStore::GetPropList",
+                 [&]() -> HRESULT { return HandOutPropList(kStorePropList, lppPropTagArray); });
 }
 
 STDMETHODIMP CMsgStore::OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN* lppUnk)

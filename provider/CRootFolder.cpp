@@ -15,7 +15,6 @@ namespace {
 
 constexpr ULONG kPrOwnEntryId = 0x66720102;
 constexpr ULONG kPrIpmTaskEntryId = 0x36D40102;
-constexpr ULONG kStoreSupportMask = 0x00050B67;
 // The display type the root's and subtree's rows and the subtree itself give.
 constexpr LONG kSubtreeDisplayType = 6;
 
@@ -23,32 +22,17 @@ const ULONG kRootPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,  PR_ENTRY
                                PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W, PR_ACCESS,    PR_ACCESS_LEVEL,
                                PR_FOLDER_TYPE,        PR_STORE_RECORD_KEY, PR_MAPPING_SIGNATURE};
 
-HRESULT FillOwnId(const CRootFolder& f, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &f.OwnId(), sizeof(CEntryId));
-}
-
-HRESULT FillStoreUid(const CRootFolder& f, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &f.OwnId().storeUid, sizeof(MAPIUID));
-}
-
+// The root is its own parent, and its mapping signature is the store UID
+// whatever the store's version.
 const SPropHandler<CRootFolder> kRootProps[] = {
     {PR_STORE_SUPPORT_MASK, &FixedLong<CRootFolder, kStoreSupportMask>},
-    {PR_MDB_PROVIDER,
-     [](const CRootFolder&, SPropValue& v, LPVOID p) { return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid)); }},
-    {PR_ENTRYID, &FillOwnId},
-    {PR_PARENT_ENTRYID, &FillOwnId},
-    {kPrOwnEntryId, &FillOwnId},
-    {PR_STORE_ENTRYID,
-     [](const CRootFolder& f, SPropValue& v, LPVOID p) {
-         HRESULT hr = f.StoreId().WrapStoreEntryId(p, v.Value.bin);
-         if (FAILED(hr))
-             SetErrorValue(v, v.ulPropTag, hr);
-         return S_OK;
-     }},
-    {PR_MAPPING_SIGNATURE, &FillStoreUid},
-    {PR_STORE_RECORD_KEY, &FillStoreUid},
+    {PR_MDB_PROVIDER, &ProviderUidValue<CRootFolder>},
+    {PR_ENTRYID, &OwnIdValue<CRootFolder>},
+    {PR_PARENT_ENTRYID, &OwnIdValue<CRootFolder>},
+    {kPrOwnEntryId, &OwnIdValue<CRootFolder>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<CRootFolder>},
+    {PR_MAPPING_SIGNATURE, &StoreUidValue<CRootFolder>},
+    {PR_STORE_RECORD_KEY, &StoreUidValue<CRootFolder>},
     {PR_DISPLAY_NAME_W, [](const CRootFolder&, SPropValue& v, LPVOID p) { return FillString(v, p, L"ROOT"); }},
     {PR_ACCESS, &FixedLong<CRootFolder, MAPI_ACCESS_READ>},
     {PR_ACCESS_LEVEL, &FixedLong<CRootFolder, 0>},
@@ -56,8 +40,7 @@ const SPropHandler<CRootFolder> kRootProps[] = {
     {PR_NULL, &FixedLong<CRootFolder, 0>},
     {kPrIpmTaskEntryId,
      [](const CRootFolder& f, SPropValue& v, LPVOID p) {
-         const CEntryId ipm(kEntryIpmSubtree, f.OwnId().storeUid);
-         return FillBinary(v, p, &ipm, sizeof(ipm));
+         return FillEntryId(CEntryId(kEntryIpmSubtree, f.OwnId().storeUid), v, p);
      }},
 };
 
@@ -90,37 +73,15 @@ STDMETHODIMP CRootFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags
 {
     (void)ulFlags;
     return Guard("CRootFolder::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
-        MapiPtr<SPropValue> values;
-        hr = AnswerProps(*this, kRootProps, *lpPropTagArray, values, nullptr);
-        if (FAILED(hr))
-            return hr;
-        hr = ErrorsReturned(values.get(), lpPropTagArray->cValues);
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(*this, kRootProps, lpPropTagArray, lpcValues, lppPropArray, &NotFoundValues);
     });
 }
 
 STDMETHODIMP CRootFolder::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
 {
     (void)ulFlags;
-    return Guard("CRootFolder::GetPropList", [&]() -> HRESULT {
-        if (!lppPropTagArray)
-            return E_INVALIDARG;
-        *lppPropTagArray = nullptr;
-        HRESULT hr = S_OK;
-        constexpr ULONG count = sizeof(kRootPropList) / sizeof(kRootPropList[0]);
-        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!tags)
-            return hr;
-        tags->cValues = count;
-        std::memcpy(tags->aulPropTag, kRootPropList, sizeof(kRootPropList));
-        *lppPropTagArray = tags.release();
-        return S_OK;
-    });
+    return Guard("CRootFolder::GetPropList",
+                 [&]() -> HRESULT { return HandOutPropList(kRootPropList, lppPropTagArray); });
 }
 
 STDMETHODIMP CRootFolder::GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray* lppPropTags)

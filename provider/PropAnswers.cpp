@@ -1,8 +1,10 @@
 #include "ProviderPlatform.h"
 #include "PropAnswers.h"
 #include "CStoreShared.h"
+#include "ComErrorRaise.h"
 #include "MapiStrings.h"
 #include "ProviderGlobals.h"
+#include "ServerResults.h"
 
 #include <cstring>
 
@@ -85,4 +87,46 @@ HRESULT FillMappingSignature(const CEntryId& id, SPropValue& value, LPVOID paren
 HRESULT FillProviderUid(SPropValue& value, LPVOID parent)
 {
     return FillBinary(value, parent, &kProviderUid, sizeof(kProviderUid));
+}
+
+HRESULT NotFoundValues(const std::vector<ULONG>& positions, SPropValue* values)
+{
+    for (ULONG position : positions)
+        SetErrorValue(values[position], values[position].ulPropTag, MAPI_E_NOT_FOUND);
+    return S_OK;
+}
+
+HRESULT AnswerFromServerObject(IEseProperty* object, REFIID iid, const SPropTagArray& request,
+                               const std::vector<ULONG>& positions, SPropValue* values, ServerValueAnswer answer)
+{
+    std::vector<ULONG> tags;
+    tags.reserve(positions.size());
+    for (ULONG position : positions)
+        tags.push_back(request.aulPropTag[position]);
+    CServerValues read;
+    HRESULT hr = object->GetProperties(static_cast<ULONG>(tags.size()), tags.data(), &read.count, &read.values);
+    if (FAILED(hr))
+        RaiseComError(hr, object, iid);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        hr = answer(values[positions[i]], tags[i], read.At(static_cast<ULONG>(i)), values);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT HandOutPropList(const ULONG* tags, size_t count, LPSPropTagArray* lppPropTagArray)
+{
+    if (!lppPropTagArray)
+        return E_INVALIDARG;
+    *lppPropTagArray = nullptr;
+    HRESULT hr = S_OK;
+    MapiPtr<SPropTagArray> list = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
+    if (!list)
+        return hr;
+    list->cValues = static_cast<ULONG>(count);
+    if (count)
+        std::memcpy(list->aulPropTag, tags, count * sizeof(ULONG));
+    *lppPropTagArray = list.release();
+    return S_OK;
 }

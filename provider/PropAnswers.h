@@ -1,8 +1,9 @@
 // GetProps as the provider's objects answer it: one value per requested tag,
 // in request order, in one block of the provider's allocator, every string
 // and binary chained to it. Each object keeps a constant table that maps a
-// tag to the function filling its value; what no entry fills is either
-// "not found" or left to the caller (a folder asks the server for those).
+// tag to the function filling its value; what no entry fills is handed to
+// the object's own answer for the rest: "not found" (NotFoundValues), or
+// the values its server object keeps (AnswerFromServerObject).
 //
 // A fill function sets the value (the tag is preset to the requested one)
 // and returns S_OK; a value that cannot be made for a reason of its own
@@ -12,6 +13,7 @@
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
 #include "MapiPtr.h"
+#include "Vostrel2007.h"
 
 #include <vector>
 
@@ -70,13 +72,51 @@ HRESULT FixedBool(const Source&, SPropValue& value, LPVOID)
     return S_OK;
 }
 
-// Allocates the array and fills every value whose tag has a handler. With
-// unanswered given, the positions without a handler are collected there and
-// their entries left holding the requested tag; without it they become
-// PT_ERROR / MAPI_E_NOT_FOUND.
+// The identity values of an object that knows its own, its parent's and its
+// store's identifiers (OwnId, ParentId, StoreId), as table entries.
+template <typename Source>
+HRESULT OwnIdValue(const Source& source, SPropValue& value, LPVOID parent)
+{
+    return FillEntryId(source.OwnId(), value, parent);
+}
+
+template <typename Source>
+HRESULT ParentIdValue(const Source& source, SPropValue& value, LPVOID parent)
+{
+    return FillEntryId(source.ParentId(), value, parent);
+}
+
+template <typename Source>
+HRESULT WrappedStoreIdValue(const Source& source, SPropValue& value, LPVOID parent)
+{
+    return FillWrappedStoreId(source.StoreId(), value, parent);
+}
+
+// The store UID of the object's own identifier.
+template <typename Source>
+HRESULT StoreUidValue(const Source& source, SPropValue& value, LPVOID parent)
+{
+    return FillStoreRecordKey(source.OwnId(), value, parent);
+}
+
+template <typename Source>
+HRESULT MappingSignatureValue(const Source& source, SPropValue& value, LPVOID parent)
+{
+    return FillMappingSignature(source.OwnId(), value, parent);
+}
+
+template <typename Source>
+HRESULT ProviderUidValue(const Source&, SPropValue& value, LPVOID parent)
+{
+    return FillProviderUid(value, parent);
+}
+
+// Allocates the array and fills every value whose tag has a handler; the
+// positions without a handler are collected in unanswered, their entries
+// left holding the requested tag.
 template <typename Source, size_t N>
 HRESULT AnswerProps(const Source& source, const SPropHandler<Source> (&handlers)[N], const SPropTagArray& tags,
-                    MapiPtr<SPropValue>& values, std::vector<ULONG>* unanswered)
+                    MapiPtr<SPropValue>& values, std::vector<ULONG>& unanswered)
 {
     HRESULT hr = S_OK;
     values = MapiAllocate<SPropValue>(static_cast<ULONG>(sizeof(SPropValue) * tags.cValues), hr);
@@ -96,11 +136,62 @@ HRESULT AnswerProps(const Source& source, const SPropHandler<Source> (&handlers)
             hr = handler->fill(source, value, values.get());
             if (FAILED(hr))
                 return hr;
-        } else if (unanswered) {
-            unanswered->push_back(i);
         } else {
-            SetErrorValue(value, tag, MAPI_E_NOT_FOUND);
+            unanswered.push_back(i);
         }
     }
     return S_OK;
+}
+
+// The answer for the rest when an object has nothing more to ask: every
+// position is PT_ERROR / MAPI_E_NOT_FOUND.
+HRESULT NotFoundValues(const std::vector<ULONG>& positions, SPropValue* values);
+
+// The answer for the rest from the object's server object: the tags at
+// positions are asked of object in one GetProperties call (a failing call
+// raises _com_error under iid) and each server value (null where the server
+// handed out fewer) is made into the entry by answer, with the array as
+// parent. A failing answer ends the call with its result.
+using ServerValueAnswer = HRESULT (*)(SPropValue& value, ULONG tag, const _SEsePropertyValue* server,
+                                      LPVOID parent);
+HRESULT AnswerFromServerObject(IEseProperty* object, REFIID iid, const SPropTagArray& request,
+                               const std::vector<ULONG>& positions, SPropValue* values, ServerValueAnswer answer);
+
+// The whole of a provider GetProps after its guard: the argument checks,
+// the table's values, answerRest(positions, values) for the tags the table
+// does not answer, and the call's result from warning (by default
+// MAPI_W_ERRORS_RETURNED when any entry is PT_ERROR). The outputs are set
+// only when everything succeeded.
+template <typename Source, size_t N, typename Rest>
+HRESULT ServeGetProps(const Source& source, const SPropHandler<Source> (&handlers)[N],
+                      const SPropTagArray* lpPropTagArray, ULONG* lpcValues, LPSPropValue* lppPropArray,
+                      Rest&& answerRest, HRESULT (*warning)(const SPropValue*, ULONG) = &ErrorsReturned)
+{
+    HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
+    if (hr != S_OK)
+        return hr;
+    MapiPtr<SPropValue> values;
+    std::vector<ULONG> rest;
+    hr = AnswerProps(source, handlers, *lpPropTagArray, values, rest);
+    if (FAILED(hr))
+        return hr;
+    if (!rest.empty()) {
+        hr = answerRest(rest, values.get());
+        if (FAILED(hr))
+            return hr;
+    }
+    hr = warning(values.get(), lpPropTagArray->cValues);
+    *lpcValues = lpPropTagArray->cValues;
+    *lppPropArray = values.release();
+    return hr;
+}
+
+// GetPropList's answer: null output E_INVALIDARG (else it starts null), then
+// a copy of count tags in a block of the provider's allocator.
+HRESULT HandOutPropList(const ULONG* tags, size_t count, LPSPropTagArray* lppPropTagArray);
+
+template <size_t N>
+HRESULT HandOutPropList(const ULONG (&tags)[N], LPSPropTagArray* lppPropTagArray)
+{
+    return HandOutPropList(tags, N, lppPropTagArray);
 }

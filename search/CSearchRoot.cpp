@@ -22,7 +22,6 @@ namespace {
 constexpr ULONG kPrOwnEntryId = 0x66720102;
 constexpr ULONG kPrFinderEntryId = 0x35E70102;
 constexpr ULONG kPrFolderGuid = 0x68420102;
-constexpr ULONG kStoreSupportMask = 0x00050B67;
 constexpr DWORD kStopWaitMs = 20000;
 constexpr wchar_t kSearchRootName[] = L"Search Folders";
 // The table interface CreateTable hands out.
@@ -42,17 +41,10 @@ const ULONG kHierarchyColumns[] = {0x0FF60102, 0x30050003, 0x0FF40003, 0x0FFF010
 struct SSearchRootView {
     const CSearchRoot& folder;
     const std::vector<BYTE>& extendedFlags;
+
+    const CEntryId& OwnId() const { return folder.OwnId(); }
+    const CEntryId& StoreId() const { return folder.StoreId(); }
 };
-
-HRESULT FillOwnId(const SSearchRootView& s, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &s.folder.OwnId(), sizeof(CEntryId));
-}
-
-HRESULT FillStoreUid(const SSearchRootView& s, SPropValue& v, LPVOID p)
-{
-    return FillBinary(v, p, &s.folder.OwnId().storeUid, sizeof(MAPIUID));
-}
 
 HRESULT NoSupport(const SSearchRootView&, SPropValue& v, LPVOID)
 {
@@ -60,25 +52,18 @@ HRESULT NoSupport(const SSearchRootView&, SPropValue& v, LPVOID)
     return S_OK;
 }
 
+// A search folder is its own parent, and its mapping signature and finder
+// identifier are the store UID whatever the store's version.
 const SPropHandler<SSearchRootView> kSearchRootProps[] = {
-    {PR_ENTRYID, &FillOwnId},
-    {PR_RECORD_KEY, &FillOwnId},
-    {PR_PARENT_ENTRYID, &FillOwnId},
-    {kPrOwnEntryId, &FillOwnId},
-    {PR_MAPPING_SIGNATURE, &FillStoreUid},
-    {PR_STORE_RECORD_KEY, &FillStoreUid},
-    {kPrFinderEntryId, &FillStoreUid},
-    {PR_STORE_ENTRYID,
-     [](const SSearchRootView& s, SPropValue& v, LPVOID p) {
-         HRESULT hr = s.folder.StoreId().WrapStoreEntryId(p, v.Value.bin);
-         if (FAILED(hr))
-             SetErrorValue(v, v.ulPropTag, hr);
-         return S_OK;
-     }},
-    {PR_MDB_PROVIDER,
-     [](const SSearchRootView&, SPropValue& v, LPVOID p) {
-         return FillBinary(v, p, &kProviderUid, sizeof(kProviderUid));
-     }},
+    {PR_ENTRYID, &OwnIdValue<SSearchRootView>},
+    {PR_RECORD_KEY, &OwnIdValue<SSearchRootView>},
+    {PR_PARENT_ENTRYID, &OwnIdValue<SSearchRootView>},
+    {kPrOwnEntryId, &OwnIdValue<SSearchRootView>},
+    {PR_MAPPING_SIGNATURE, &StoreUidValue<SSearchRootView>},
+    {PR_STORE_RECORD_KEY, &StoreUidValue<SSearchRootView>},
+    {kPrFinderEntryId, &StoreUidValue<SSearchRootView>},
+    {PR_STORE_ENTRYID, &WrappedStoreIdValue<SSearchRootView>},
+    {PR_MDB_PROVIDER, &ProviderUidValue<SSearchRootView>},
     {PR_DISPLAY_NAME_W,
      [](const SSearchRootView& s, SPropValue& v, LPVOID p) {
          return FillString(v, p, s.folder.DisplayName().c_str());
@@ -100,6 +85,16 @@ const SPropHandler<SSearchRootView> kSearchRootProps[] = {
     {PR_SUBFOLDERS, &NoSupport},
     {PR_CONTENT_COUNT, &NoSupport},
 };
+
+// Only a property the folder lacks makes the answer a warning; the ones it
+// does not support are plain answers.
+HRESULT NotFoundReturned(const SPropValue* values, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i)
+        if (PROP_TYPE(values[i].ulPropTag) == PT_ERROR && values[i].Value.err == MAPI_E_NOT_FOUND)
+            return MAPI_W_ERRORS_RETURNED;
+    return S_OK;
+}
 
 // The extended folder flags a search folder starts with: a sequence of {id,
 // length, data}: 01 04 00 00 00 01, then 03 04 and the tick count of its
@@ -225,46 +220,18 @@ STDMETHODIMP CSearchRoot::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags
 {
     (void)ulFlags;
     return Guard("CSearchRoot::GetProps", [&]() -> HRESULT {
-        HRESULT hr = CheckGetPropsArguments(lpPropTagArray, lpcValues, lppPropArray);
-        if (hr != S_OK)
-            return hr;
         const std::vector<BYTE> flags = ExtendedFlags();
         const SSearchRootView view{*this, flags};
-        MapiPtr<SPropValue> values;
-        hr = AnswerProps(view, kSearchRootProps, *lpPropTagArray, values, nullptr);
-        if (FAILED(hr))
-            return hr;
-        // Only a property the folder lacks makes the answer a warning; the
-        // ones it does not support are plain answers.
-        hr = S_OK;
-        for (ULONG i = 0; i < lpPropTagArray->cValues; ++i) {
-            const SPropValue& value = values.get()[i];
-            if (PROP_TYPE(value.ulPropTag) == PT_ERROR && value.Value.err == MAPI_E_NOT_FOUND)
-                hr = MAPI_W_ERRORS_RETURNED;
-        }
-        *lpcValues = lpPropTagArray->cValues;
-        *lppPropArray = values.release();
-        return hr;
+        return ServeGetProps(view, kSearchRootProps, lpPropTagArray, lpcValues, lppPropArray, &NotFoundValues,
+                             &NotFoundReturned);
     });
 }
 
 STDMETHODIMP CSearchRoot::GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray)
 {
     (void)ulFlags;
-    return Guard("CSearchRoot::GetPropList", [&]() -> HRESULT {
-        if (!lppPropTagArray)
-            return E_INVALIDARG;
-        *lppPropTagArray = nullptr;
-        HRESULT hr = S_OK;
-        constexpr ULONG count = sizeof(kSearchRootPropList) / sizeof(kSearchRootPropList[0]);
-        MapiPtr<SPropTagArray> tags = MapiAllocate<SPropTagArray>(CbNewSPropTagArray(count), hr);
-        if (!tags)
-            return hr;
-        tags->cValues = count;
-        std::memcpy(tags->aulPropTag, kSearchRootPropList, sizeof(kSearchRootPropList));
-        *lppPropTagArray = tags.release();
-        return S_OK;
-    });
+    return Guard("CSearchRoot::GetPropList",
+                 [&]() -> HRESULT { return HandOutPropList(kSearchRootPropList, lppPropTagArray); });
 }
 
 STDMETHODIMP CSearchRoot::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems)
