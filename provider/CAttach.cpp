@@ -6,7 +6,6 @@
 #include "EseValueConversion.h"
 #include "MapiPtr.h"
 #include "PropAnswers.h"
-#include "ProviderGlobals.h"
 #include "ProviderMemory.h"
 #include "ServerObjectNames.h"
 #include "ServerResults.h"
@@ -121,12 +120,6 @@ CAttach::~CAttach() = default;
 ComPtr<IEseMessage> CAttach::ServerAttachment() const
 {
     return FetchServer<IEseMessage>(m_attachmentCookie.Get());
-}
-
-STDMETHODIMP CAttach::SaveChanges(ULONG)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
 }
 
 STDMETHODIMP CAttach::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
@@ -258,18 +251,6 @@ HRESULT CAttach::OpenEmbeddedMessage(IEseMessage* attachment, LPUNKNOWN* lppUnk)
     return S_OK;
 }
 
-STDMETHODIMP CAttach::SetProps(ULONG, LPSPropValue, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
-STDMETHODIMP CAttach::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
 STDMETHODIMP CAttach::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps,
                              ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
                              ULONG ulFlags, LPSPropProblemArray* lppProblems)
@@ -277,8 +258,7 @@ STDMETHODIMP CAttach::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagA
     return Guard("CAttach::CopyTo", [&]() -> HRESULT {
         if (lppProblems)
             *lppProblems = nullptr;
-        std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(m_storeId.storeUid);
-        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
+        ComPtr<IMAPISupport> support = StoreSupportOf(m_storeId);
         if (!support)
             return E_FAIL;
         HRESULT hr = support->DoCopyTo(&IID_IAttachment, static_cast<IAttach*>(this), ciidExclude, rgiidExclude,
@@ -299,13 +279,11 @@ STDMETHODIMP CAttach::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagA
 STDMETHODIMP CAttach::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
                                 LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
-    return GuardCopy("CAttach::CopyProps", [&]() -> HRESULT {
-        if (lppProblems)
-            *lppProblems = nullptr;
-        std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(m_storeId.storeUid);
-        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
-        if (!support)
-            return E_FAIL;
+    // The support object's problems are not passed on: there are none the
+    // caller is told of.
+    if (lppProblems)
+        *lppProblems = nullptr;
+    return CopyThroughSupport("CAttach::CopyProps", m_storeId, [&](IMAPISupport* support) {
         return support->DoCopyProps(&IID_IAttachment, static_cast<IAttach*>(this), lpIncludeProps, ulUIParam,
                                     lpProgress, lpInterface, lpDestObj, ulFlags, nullptr);
     });

@@ -14,12 +14,12 @@
 #pragma once
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
-#include "CMapiObject.h"
+#include "CMapiProp.h"
 #include "MapiInterfaces.h"
 #include "ServerInterfaces.h"
 #include "Vostrel2007.h"
 
-class CAttach : public CMapiObject<CAttach, IAttach> {
+class CAttach : public CMapiProp<CAttach, IAttach> {
 public:
     // An attachment over the server attachment registered under
     // attachmentCookie (whose ownership passes to the attachment), number
@@ -33,15 +33,12 @@ public:
     const CEntryId& MessageId() const { return m_messageId; }
     const CEntryId& StoreId() const { return m_storeId; }
 
-    // IMAPIProp
-    STDMETHODIMP SaveChanges(ULONG ulFlags) override;
+    // IMAPIProp (SaveChanges, SetProps and DeleteProps: CMapiProp)
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                           LPSPropValue* lppPropArray) override;
     STDMETHODIMP GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) override;
     STDMETHODIMP OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
                               LPUNKNOWN* lppUnk) override;
-    STDMETHODIMP SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems) override;
-    STDMETHODIMP DeleteProps(LPSPropTagArray lpPropTagArray, LPSPropProblemArray* lppProblems) override;
     STDMETHODIMP CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
                         LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                         LPSPropProblemArray* lppProblems) override;

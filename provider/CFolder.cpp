@@ -10,11 +10,10 @@
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
 #include "MapiPtr.h"
-#include "NamedPropRequests.h"
 #include "PropAnswers.h"
-#include "ProviderGlobals.h"
 #include "ProviderLog.h"
 #include "ProviderMemory.h"
+#include "ServerObjectNames.h"
 #include "ServerResults.h"
 #include "Vostrel2007.h"
 
@@ -122,20 +121,9 @@ CFolder::CFolder(CServerCookie folderCookie, const CEntryId& ownId, const CEntry
 // tables over its data.
 CFolder::~CFolder() = default;
 
-std::shared_ptr<CStoreShared> CFolder::Store() const
-{
-    return ProviderGlobals().storeRegistry.SharedByServiceUid(m_storeId.storeUid);
-}
-
 ComPtr<IEseFolder> CFolder::ServerFolder() const
 {
     return FetchServer<IEseFolder>(m_folderCookie.Get());
-}
-
-STDMETHODIMP CFolder::SaveChanges(ULONG)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
 }
 
 STDMETHODIMP CFolder::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
@@ -191,29 +179,11 @@ STDMETHODIMP CFolder::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropP
     return MAPI_E_NO_SUPPORT;
 }
 
-STDMETHODIMP CFolder::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
-template <typename Copy>
-HRESULT CFolder::DelegateCopy(const char* method, Copy&& copy)
-{
-    return GuardCopy(method, [&]() -> HRESULT {
-        std::shared_ptr<CStoreShared> store = Store();
-        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
-        if (!support)
-            return E_FAIL;
-        return copy(support.Get());
-    });
-}
-
 STDMETHODIMP CFolder::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
                              LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                              LPSPropProblemArray* lppProblems)
 {
-    return DelegateCopy("CFolder::CopyTo", [&](IMAPISupport* support) {
+    return CopyThroughSupport("CFolder::CopyTo", m_storeId, [&](IMAPISupport* support) {
         return support->DoCopyTo(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), ciidExclude, rgiidExclude,
                                  lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
                                  lppProblems);
@@ -233,21 +203,8 @@ STDMETHODIMP CFolder::GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPro
                                       ULONG* lpcPropNames, LPMAPINAMEID** lpppPropNames)
 {
     return Guard("CFolder::GetNamesFromIDs", [&]() -> HRESULT {
-        if (!lpcPropNames || !lpppPropNames)
-            return E_INVALIDARG;
-        std::shared_ptr<CStoreShared> store = Store();
-        SNamedPropSource source;
-        ComPtr<IEseFolder> folder;
-        if (store) {
-            source.map = &store->NamedProps();
-            source.serverResolves = store->Version() == kStoreVersion2010;
-            if (source.serverResolves) {
-                folder = ServerFolder();
-                source.server = folder.Get();
-                source.serverIid = &IID_IEseFolder;
-            }
-        }
-        return GetNamesFromIDsFor(source, lppPropTags, lpPropSetGuid, ulFlags, lpcPropNames, lpppPropNames);
+        return GetNamesFromIDsOfServerObject<IEseFolder>(m_folderCookie.Get(), m_storeId, lppPropTags,
+                                                         lpPropSetGuid, ulFlags, lpcPropNames, lpppPropNames);
     });
 }
 
@@ -255,21 +212,8 @@ STDMETHODIMP CFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNam
                                       LPSPropTagArray* lppPropTags)
 {
     return Guard("CFolder::GetIDsFromNames", [&]() -> HRESULT {
-        if (!lppPropTags || (lppPropNames && cPropNames == 0) || (!lppPropNames && cPropNames != 0))
-            return E_INVALIDARG;
-        std::shared_ptr<CStoreShared> store = Store();
-        SNamedPropSource source;
-        ComPtr<IEseFolder> folder;
-        if (store) {
-            source.map = &store->NamedProps();
-            source.serverResolves = store->Version() == kStoreVersion2010;
-            if (source.serverResolves || !lppPropNames) {
-                folder = ServerFolder();
-                source.server = folder.Get();
-                source.serverIid = &IID_IEseFolder;
-            }
-        }
-        return GetIDsFromNamesFor(source, cPropNames, lppPropNames, ulFlags, lppPropTags);
+        return GetIDsFromNamesOfServerObject<IEseFolder>(m_folderCookie.Get(), m_storeId, cPropNames,
+                                                         lppPropNames, ulFlags, lppPropTags);
     });
 }
 
@@ -457,7 +401,7 @@ HRESULT CFolder::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* 
     switch (id.kind) {
     case kEntryRootFolder:
     case kEntryIpmSubtree: {
-        std::shared_ptr<CStoreShared> store = Store();
+        std::shared_ptr<CStoreShared> store = OpenStoreOf(m_storeId);
         if (!store)
             return E_FAIL;
         IMAPIFolder* folder = nullptr;
@@ -511,7 +455,7 @@ STDMETHODIMP CFolder::CreateMessage(LPCIID, ULONG, LPMESSAGE* lppMessage)
 STDMETHODIMP CFolder::CopyMessages(LPENTRYLIST lpMsgList, LPCIID lpInterface, LPVOID lpDestFolder, ULONG ulUIParam,
                                    LPMAPIPROGRESS lpProgress, ULONG ulFlags)
 {
-    return DelegateCopy("CFolder::CopyMessages", [&](IMAPISupport* support) -> HRESULT {
+    return CopyThroughSupport("CFolder::CopyMessages", m_storeId, [&](IMAPISupport* support) -> HRESULT {
         if (ulFlags & MESSAGE_MOVE)
             return E_ACCESSDENIED;
         return support->CopyMessages(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), lpMsgList, lpInterface,
@@ -537,7 +481,7 @@ STDMETHODIMP CFolder::CopyFolder(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lp
                                  LPTSTR lpszNewFolderName, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
                                  ULONG ulFlags)
 {
-    return DelegateCopy("CFolder::CopyFolder", [&](IMAPISupport* support) -> HRESULT {
+    return CopyThroughSupport("CFolder::CopyFolder", m_storeId, [&](IMAPISupport* support) -> HRESULT {
         if (ulFlags & FOLDER_MOVE)
             return E_ACCESSDENIED;
         // The copy's result so far stands when Outlook's progress dialog

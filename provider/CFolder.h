@@ -19,7 +19,7 @@
 #include "ProviderPlatform.h"
 #include "CCriticalSection.h"
 #include "CEntryId.h"
-#include "CMapiObject.h"
+#include "CMapiProp.h"
 #include "MapiInterfaces.h"
 #include "ServerInterfaces.h"
 #include "Vostrel2007.h"
@@ -28,7 +28,7 @@
 
 class CStoreShared;
 
-class CFolder : public CMapiObject<CFolder, IMAPIFolder> {
+class CFolder : public CMapiProp<CFolder, IMAPIFolder> {
 public:
     // A folder over the server folder registered under folderCookie (whose
     // ownership passes to the folder); parentId may be null.
@@ -40,15 +40,13 @@ public:
     const CEntryId& StoreId() const { return m_storeId; }
     DWORD FolderCookie() const { return m_folderCookie.Get(); }
 
-    // IMAPIProp
-    STDMETHODIMP SaveChanges(ULONG ulFlags) override;
+    // IMAPIProp (SaveChanges and DeleteProps: CMapiProp)
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                           LPSPropValue* lppPropArray) override;
     STDMETHODIMP GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) override;
     STDMETHODIMP OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
                               LPUNKNOWN* lppUnk) override;
     STDMETHODIMP SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems) override;
-    STDMETHODIMP DeleteProps(LPSPropTagArray lpPropTagArray, LPSPropProblemArray* lppProblems) override;
     STDMETHODIMP CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
                         LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                         LPSPropProblemArray* lppProblems) override;
@@ -100,26 +98,8 @@ protected:
     CFolder(CServerCookie folderCookie, const CEntryId& ownId, const CEntryId* parentId, const CEntryId& storeId);
     ~CFolder() override;
 
-    // The shared state of this folder's store; null when the store is not
-    // open (logged off).
-    std::shared_ptr<CStoreShared> Store() const;
-
     // The server folder for one call.
     ComPtr<IEseFolder> ServerFolder() const;
-
-    // Opens a folder (kinds 4 and 5) or a message (kind 6) of this store
-    // through the server store or the server folder, as every OpenEntry of
-    // the provider does. A zero parent id makes the folder's parent
-    // topParent; a message's parent is messageParent when given, else the
-    // identifier made from the folder's ids.
-    static HRESULT OpenServerFolder(IEseStore* store, IEseFolder* parentFolder, const CEntryId& id,
-                                    const CEntryId& topParent, const CEntryId& storeId, ULONG* lpulObjType,
-                                    LPUNKNOWN* lppUnk);
-
-    // Copies through the store's support object, logged and recorded as the
-    // copy slots are.
-    template <typename Copy>
-    HRESULT DelegateCopy(const char* method, Copy&& copy);
 
     CCriticalSection m_lock;
     bool m_hierarchyBuilt = false;

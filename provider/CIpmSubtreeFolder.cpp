@@ -149,7 +149,7 @@ STDMETHODIMP CIpmSubtreeFolder::GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* 
 {
     return Guard("CIpmSubtreeFolder::GetIDsFromNames", [&]() -> HRESULT {
         SNamedPropSource source;
-        std::shared_ptr<CStoreShared> store = Store();
+        std::shared_ptr<CStoreShared> store = OpenStoreOf(StoreId());
         if (store)
             source.map = &store->NamedProps();
         source.allNames = SNamedPropSource::EAllNames::NoSupport;

@@ -9,7 +9,6 @@
 #include "MessageBodies.h"
 #include "MimeMessage.h"
 #include "PropAnswers.h"
-#include "ProviderGlobals.h"
 #include "ProviderLog.h"
 #include "ProviderMemory.h"
 #include "RecipientRecords.h"
@@ -172,11 +171,6 @@ CMessage::CMessage(CServerCookie messageCookie, const CEntryId& ownId, const CEn
 
 CMessage::~CMessage() = default;
 
-std::shared_ptr<CStoreShared> CMessage::Store() const
-{
-    return ProviderGlobals().storeRegistry.SharedByServiceUid(m_storeId.storeUid);
-}
-
 ComPtr<IEseMessage> CMessage::ServerMessage() const
 {
     return FetchServer<IEseMessage>(m_messageCookie.Get());
@@ -266,12 +260,6 @@ HRESULT CMessage::SynthesizeSenderIds(IEseProperty* message, const SSenderPositi
         return S_OK;
     };
     return SynthesizeSenderValues(values, sentRepresenting, sender, source, parent, m_lastError.LogPath());
-}
-
-STDMETHODIMP CMessage::SaveChanges(ULONG)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
 }
 
 void CMessage::ReadBodyText(IEseMessage* message, std::wstring& text, bool& converted)
@@ -513,27 +501,11 @@ STDMETHODIMP CMessage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInter
     });
 }
 
-STDMETHODIMP CMessage::SetProps(ULONG, LPSPropValue, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
-STDMETHODIMP CMessage::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
 STDMETHODIMP CMessage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps,
                               ULONG ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
                               ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
-    return GuardCopy("CMessage::CopyTo", [&]() -> HRESULT {
-        std::shared_ptr<CStoreShared> store = Store();
-        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
-        if (!support)
-            return E_FAIL;
+    return CopyThroughSupport("CMessage::CopyTo", m_storeId, [&](IMAPISupport* support) -> HRESULT {
         HRESULT hr;
         {
             struct CCopyingFlag {
@@ -577,11 +549,7 @@ STDMETHODIMP CMessage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTag
 STDMETHODIMP CMessage::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam, LPMAPIPROGRESS lpProgress,
                                  LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
-    return GuardCopy("CMessage::CopyProps", [&]() -> HRESULT {
-        std::shared_ptr<CStoreShared> store = Store();
-        ComPtr<IMAPISupport> support = store ? store->Support() : nullptr;
-        if (!support)
-            return E_FAIL;
+    return CopyThroughSupport("CMessage::CopyProps", m_storeId, [&](IMAPISupport* support) {
         return support->DoCopyProps(&IID_IMessage, static_cast<IMessage*>(this), lpIncludeProps, ulUIParam,
                                     lpProgress, lpInterface, lpDestObj, ulFlags, lppProblems);
     });

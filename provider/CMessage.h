@@ -25,7 +25,7 @@
 #include "ProviderPlatform.h"
 #include "CCriticalSection.h"
 #include "CEntryId.h"
-#include "CMapiObject.h"
+#include "CMapiProp.h"
 #include "DisplayRecipients.h"
 #include "MapiInterfaces.h"
 #include "SenderIds.h"
@@ -37,7 +37,7 @@
 
 class CStoreShared;
 
-class CMessage : public CMapiObject<CMessage, IMessage> {
+class CMessage : public CMapiProp<CMessage, IMessage> {
 public:
     // A message over the server message registered under messageCookie
     // (whose ownership passes to the message), known as ownId, lying in
@@ -66,15 +66,12 @@ public:
     HRESULT SynthesizeSenderIds(IEseProperty* message, const SSenderPositions& sentRepresenting,
                                 const SSenderPositions& sender, SPropValue* values, LPVOID parent);
 
-    // IMAPIProp
-    STDMETHODIMP SaveChanges(ULONG ulFlags) override;
+    // IMAPIProp (SaveChanges, SetProps and DeleteProps: CMapiProp)
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                           LPSPropValue* lppPropArray) override;
     STDMETHODIMP GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) override;
     STDMETHODIMP OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
                               LPUNKNOWN* lppUnk) override;
-    STDMETHODIMP SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems) override;
-    STDMETHODIMP DeleteProps(LPSPropTagArray lpPropTagArray, LPSPropProblemArray* lppProblems) override;
     STDMETHODIMP CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
                         LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                         LPSPropProblemArray* lppProblems) override;
@@ -104,7 +101,6 @@ protected:
     ~CMessage() override;
 
 private:
-    std::shared_ptr<CStoreShared> Store() const;
     ComPtr<IEseMessage> ServerMessage() const;
     // The MIME message once made (null before, and when there is none).
     ComPtr<IMessage> MimeMessage();

@@ -325,12 +325,6 @@ STDMETHODIMP_(ULONG) CMsgStore::Release()
     return CMapiObject::Release();
 }
 
-STDMETHODIMP CMsgStore::SaveChanges(ULONG)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
 STDMETHODIMP CMsgStore::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                                  LPSPropValue* lppPropArray)
 {
@@ -353,18 +347,6 @@ STDMETHODIMP CMsgStore::OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN* lpp
     m_lastError.SetText(nullptr);
     if (lppUnk)
         *lppUnk = nullptr;
-    return MAPI_E_NO_SUPPORT;
-}
-
-STDMETHODIMP CMsgStore::SetProps(ULONG, LPSPropValue, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
-    return MAPI_E_NO_SUPPORT;
-}
-
-STDMETHODIMP CMsgStore::DeleteProps(LPSPropTagArray, LPSPropProblemArray*)
-{
-    m_lastError.SetText(nullptr);
     return MAPI_E_NO_SUPPORT;
 }
 

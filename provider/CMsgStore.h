@@ -17,7 +17,7 @@
 #pragma once
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
-#include "CMapiObject.h"
+#include "CMapiProp.h"
 #include "MapiInterfaces.h"
 
 #include <memory>
@@ -25,7 +25,7 @@
 
 class CStoreShared;
 
-class CMsgStore final : public CMapiObject<CMsgStore, IMsgStore, IMSLogon> {
+class CMsgStore final : public CMapiProp<CMsgStore, IMsgStore, IMSLogon> {
 public:
     // The store of a database opened by Logon. Counted from 1.
     static HRESULT Create(const std::wstring& databasePath, const MAPIUID& serviceUid, ULONG version,
@@ -60,15 +60,12 @@ public:
 
     STDMETHODIMP_(ULONG) Release() override;
 
-    // IMAPIProp
-    STDMETHODIMP SaveChanges(ULONG ulFlags) override;
+    // IMAPIProp (SaveChanges, SetProps and DeleteProps: CMapiProp)
     STDMETHODIMP GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
                           LPSPropValue* lppPropArray) override;
     STDMETHODIMP GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) override;
     STDMETHODIMP OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions, ULONG ulFlags,
                               LPUNKNOWN* lppUnk) override;
-    STDMETHODIMP SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSPropProblemArray* lppProblems) override;
-    STDMETHODIMP DeleteProps(LPSPropTagArray lpPropTagArray, LPSPropProblemArray* lppProblems) override;
     STDMETHODIMP CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps, ULONG ulUIParam,
                         LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags,
                         LPSPropProblemArray* lppProblems) override;

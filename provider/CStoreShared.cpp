@@ -1,5 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CStoreShared.h"
+#include "ProviderGlobals.h"
 
 CStoreShared::CStoreShared(std::wstring databasePath, const MAPIUID& serviceUid, ULONG version,
                            DWORD instanceCookie, DWORD storeCookie)
@@ -31,4 +32,15 @@ void CStoreShared::SetSupport(IMAPISupport* support)
     m_support = support;
     ReleaseSRWLockExclusive(&m_supportLock);
     // The old object is released outside the lock: its release may call out.
+}
+
+std::shared_ptr<CStoreShared> OpenStoreOf(const CEntryId& id)
+{
+    return ProviderGlobals().storeRegistry.SharedByServiceUid(id.storeUid);
+}
+
+ComPtr<IMAPISupport> StoreSupportOf(const CEntryId& id)
+{
+    std::shared_ptr<CStoreShared> store = OpenStoreOf(id);
+    return store ? store->Support() : nullptr;
 }

@@ -12,6 +12,7 @@
 
 #include <mapispi.h>
 
+#include <memory>
 #include <string>
 
 class CStoreShared {
@@ -51,3 +52,10 @@ private:
     mutable SRWLOCK m_supportLock = SRWLOCK_INIT;
     ComPtr<IMAPISupport> m_support;
 };
+
+// The shared state of the open store an entry identifier belongs to (found
+// in the registry by its store UID); null when that store is not open.
+std::shared_ptr<CStoreShared> OpenStoreOf(const CEntryId& id);
+// That store's MAPI support object; null when the store is not open or has
+// none.
+ComPtr<IMAPISupport> StoreSupportOf(const CEntryId& id);

@@ -3,7 +3,6 @@
 #include "CStoreShared.h"
 #include "ComErrorRaise.h"
 #include "MapiStrings.h"
-#include "ProviderGlobals.h"
 #include "ServerResults.h"
 
 #include <cstring>
@@ -55,7 +54,7 @@ HRESULT FillString(SPropValue& value, LPVOID parent, const wchar_t* text)
 
 ULONG StoreVersionOf(const CEntryId& id)
 {
-    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(id.storeUid);
+    std::shared_ptr<CStoreShared> store = OpenStoreOf(id);
     return store ? store->Version() : 0;
 }
 

@@ -10,7 +10,6 @@
 #include "CStoreShared.h"
 #include "NamedPropRequests.h"
 #include "PropAnswers.h"
-#include "ProviderGlobals.h"
 #include "ServerInterfaces.h"
 
 #include <memory>
@@ -21,7 +20,7 @@ HRESULT GetIDsFromNamesOfServerObject(DWORD cookie, const CEntryId& storeId, ULO
 {
     if (!lppPropTags || (lppPropNames && cPropNames == 0) || (!lppPropNames && cPropNames != 0))
         return E_INVALIDARG;
-    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(storeId.storeUid);
+    std::shared_ptr<CStoreShared> store = OpenStoreOf(storeId);
     SNamedPropSource source;
     ComPtr<I> server;
     if (store) {
@@ -44,7 +43,7 @@ HRESULT GetNamesFromIDsOfServerObject(DWORD cookie, const CEntryId& storeId, LPS
 {
     if (!lpcPropNames || !lpppPropNames)
         return E_INVALIDARG;
-    std::shared_ptr<CStoreShared> store = ProviderGlobals().storeRegistry.SharedByServiceUid(storeId.storeUid);
+    std::shared_ptr<CStoreShared> store = OpenStoreOf(storeId);
     SNamedPropSource source;
     ComPtr<I> server;
     if (store) {
