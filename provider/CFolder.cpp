@@ -9,6 +9,7 @@
 #include "EntryOpening.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
+#include "HierarchyRows.h"
 #include "MapiPtr.h"
 #include "PropAnswers.h"
 #include "ProviderLog.h"
@@ -24,21 +25,12 @@
 namespace {
 
 constexpr ULONG kPrOwnEntryId = 0x66720102;
-constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
+constexpr ULONG kPrFid = 0x67480014;
+constexpr ULONG kPrMailboxRootFid = 0x67640014;
 constexpr ULONG kPrExtendedFolderFlags = 0x36DA0102;
 constexpr HRESULT kNoSuchTable = 0x80070002;
 constexpr ULONG kAllRows = 0x7FFFFFFF;
 
-// The server's child-folder columns and the hierarchy table's columns.
-const ULONG kHierarchyServerColumns[] = {0x67480014, 0x67640014, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003,
-                                        0x36030003, 0x3613001F, 0x10F4000B, 0x36DA0102, 0x36DE0003, 0x672D0003,
-                                        0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B};
-constexpr ULONG kHierarchyServerColumnCount = sizeof(kHierarchyServerColumns) / sizeof(kHierarchyServerColumns[0]);
-SizedSPropTagArray(24, kHierarchyColumns) = {
-    24,
-    {0x0FF60102, 0x30050003, 0x39000003, 0x0FFF0102, 0x0FFE0003, 0x360B0003, 0x0E090102, 0x0FF90102,
-     0x66700102, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003, 0x3613001F, 0x10F4000B,
-     0x36DA0102, 0x36DE0003, 0x672D0003, 0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B}};
 SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
 
 const ULONG kFixedPropList[] = {0x340D0003, 0x34140102, 0x0FF90102, 0x0FFF0102, 0x66720102, 0x0FFB0102, 0x0FF80102,
@@ -75,22 +67,6 @@ HRESULT FolderValue(SPropValue& value, ULONG tag, const _SEsePropertyValue* serv
     }
     const HRESULT hr = ConvertEseValue(&value, server, parent);
     return hr == MAPI_E_NOT_ENOUGH_MEMORY ? hr : S_OK;
-}
-
-// The 8 bytes of an id with its two 32-bit halves swapped.
-void InstanceKeyOf(LONGLONG id, BYTE key[8])
-{
-    const ULONGLONG value = static_cast<ULONGLONG>(id);
-    const ULONG low = static_cast<ULONG>(value);
-    const ULONG high = static_cast<ULONG>(value >> 32);
-    std::memcpy(key, &high, 4);
-    std::memcpy(key + 4, &low, 4);
-}
-
-bool Usable(const _SEsePropertyValue& value)
-{
-    const ULONG type = PROP_TYPE(value.m_tag);
-    return type != PT_ERROR && type != PT_NULL;
 }
 
 } // namespace
@@ -300,13 +276,7 @@ STDMETHODIMP CFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable)
 
 HRESULT CFolder::FillHierarchyTable()
 {
-    HRESULT hr = S_OK;
-    if (m_hierarchyData) {
-        hr = m_hierarchyData->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
-    } else {
-        hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY,
-                                 reinterpret_cast<const SPropTagArray*>(&kHierarchyColumns), m_hierarchyData);
-    }
+    HRESULT hr = ResetHierarchyData(m_hierarchyData);
     if (FAILED(hr))
         return hr;
 
@@ -315,7 +285,7 @@ HRESULT CFolder::FillHierarchyTable()
     hr = folder->GetFoldersTable(children.GetAddressOf());
     if (FAILED(hr))
         RaiseComError(hr, folder.Get(), IID_IEseFolder);
-    std::vector<ULONG> columns(kHierarchyServerColumns, kHierarchyServerColumns + kHierarchyServerColumnCount);
+    std::vector<ULONG> columns = HierarchyServerColumns(kPrFid, kPrMailboxRootFid);
     hr = children->SetColumns(kHierarchyServerColumnCount, columns.data());
     if (FAILED(hr))
         RaiseComError(hr, children.Get(), IID_IEseTable);
@@ -328,46 +298,16 @@ HRESULT CFolder::FillHierarchyTable()
 
     for (ULONG i = 0; i < server.count; ++i) {
         const _SEseRow& row = server.rows[i];
-        if (row.m_valueCount < kHierarchyServerColumnCount || !row.m_p_values || !Usable(row.m_p_values[0]) ||
-            !Usable(row.m_p_values[1]))
+        if (!IsFolderRow(row))
             continue;
-        MapiPtr<SPropValue> values = MapiAllocate<SPropValue>(sizeof(SPropValue) * 24, hr);
-        if (!values)
-            return hr;
-        SPropValue* v = values.get();
-        ConvertEseRow(v + 9, row, 2, v);
         const LONGLONG fid = row.m_p_values[0].m_value.m_i64;
         CEntryId child(kEntryFolder, m_ownId.storeUid);
         child.idRoot = row.m_p_values[1].m_value.m_i64;
         child.fid = fid;
         BYTE instanceKey[8];
-        InstanceKeyOf(fid, instanceKey);
-        v[0].ulPropTag = PR_INSTANCE_KEY;
-        hr = FillBinary(v[0], v, instanceKey, sizeof(instanceKey));
-        v[1].ulPropTag = PR_DEPTH;
-        v[1].Value.l = 1;
-        v[2].ulPropTag = PR_DISPLAY_TYPE;
-        v[2].Value.l = DT_FOLDER;
-        v[3].ulPropTag = PR_ENTRYID;
-        if (SUCCEEDED(hr))
-            hr = FillEntryId(child, v[3], v);
-        v[4].ulPropTag = PR_OBJECT_TYPE;
-        v[4].Value.l = MAPI_FOLDER;
-        v[5].ulPropTag = PR_STATUS;
-        v[5].Value.l = 0;
-        v[6].ulPropTag = PR_PARENT_ENTRYID;
-        if (SUCCEEDED(hr))
-            hr = FillEntryId(m_ownId, v[6], v);
-        v[7].ulPropTag = PR_RECORD_KEY;
-        if (SUCCEEDED(hr))
-            hr = FillEntryId(child, v[7], v);
-        v[8].ulPropTag = kPrLongTermEntryIdFromTable;
-        if (SUCCEEDED(hr))
-            hr = FillEntryId(child, v[8], v);
-        if (FAILED(hr))
-            return hr;
-        SRow mapiRow = {0, 24, v};
-        hr = m_hierarchyData->HrInsertRow(i, &mapiRow);
+        SwappedHalves(fid, instanceKey);
+        hr = InsertHierarchyRow(m_hierarchyData.Get(), i, row, child, m_ownId, instanceKey, sizeof(instanceKey),
+                                DT_FOLDER);
         if (FAILED(hr))
             return hr;
     }

@@ -7,6 +7,7 @@
 #include "EntryOpening.h"
 #include "EseValueConversion.h"
 #include "EseValueMemory.h"
+#include "HierarchyRows.h"
 #include "MailboxSelection.h"
 #include "MapiPtr.h"
 #include "NamedPropRequests.h"
@@ -22,7 +23,6 @@
 namespace {
 
 constexpr ULONG kPrOwnEntryId = 0x66720102;
-constexpr ULONG kPrLongTermEntryIdFromTable = 0x66700102;
 constexpr ULONG kPrSubfolderMarker = 0x663D0003;
 constexpr ULONG kPrFid = 0x67480014;
 constexpr ULONG kPrMailboxRootFid = 0x67640014;
@@ -30,25 +30,11 @@ constexpr ULONG kPrMailboxInstanceKey = 0x676A0102;
 // The display type of the subtree and of its rows.
 constexpr LONG kSubtreeDisplayType = 6;
 constexpr HRESULT kNoSuchTable = 0x80070002;
-constexpr ULONG kColumnCount = 24;
-constexpr ULONG kServerColumnCount = 17;
 
 const ULONG kIpmPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,      PR_RECORD_KEY,        PR_ENTRYID,
                               PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W,    PR_ACCESS,            PR_ACCESS_LEVEL,
                               PR_FOLDER_TYPE,        PR_PARENT_ENTRYID,    PR_MAPPING_SIGNATURE, PR_STORE_RECORD_KEY,
                               PR_SUBFOLDERS,         kPrSubfolderMarker};
-
-SizedSPropTagArray(kColumnCount, kIpmHierarchyColumns) = {
-    kColumnCount,
-    {0x0FF60102, 0x30050003, 0x39000003, 0x0FFF0102, 0x0FFE0003, 0x360B0003, 0x0E090102, 0x0FF90102,
-     0x66700102, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003, 0x3613001F, 0x10F4000B,
-     0x36DA0102, 0x36DE0003, 0x672D0003, 0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B}};
-
-// The 15 folder columns every row shows, after the two id columns of the
-// store's kind.
-const ULONG kSharedServerColumns[] = {0x3004001F, 0x3001001F, 0x36010003, 0x36020003, 0x36030003,
-                                      0x3613001F, 0x10F4000B, 0x36DA0102, 0x36DE0003, 0x672D0003,
-                                      0x67310003, 0x67300014, 0x6732001F, 0x6733001F, 0x360A000B};
 
 SizedSPropTagArray(1, kInstanceKeyOnly) = {1, {PR_INSTANCE_KEY}};
 
@@ -73,26 +59,6 @@ const SPropHandler<CIpmSubtreeFolder> kIpmProps[] = {
     {PR_DISPLAY_TYPE, &FixedLong<CIpmSubtreeFolder, kSubtreeDisplayType>},
     {PR_NULL, &FixedLong<CIpmSubtreeFolder, 0>},
 };
-
-bool Usable(const _SEsePropertyValue& value)
-{
-    const ULONG type = PROP_TYPE(value.m_tag);
-    return type != PT_ERROR && type != PT_NULL;
-}
-
-void SwappedHalves(LONGLONG id, BYTE key[8])
-{
-    const ULONGLONG value = static_cast<ULONGLONG>(id);
-    const ULONG low = static_cast<ULONG>(value);
-    const ULONG high = static_cast<ULONG>(value >> 32);
-    std::memcpy(key, &high, 4);
-    std::memcpy(key + 4, &low, 4);
-}
-
-HRESULT FillId(const CEntryId& id, SPropValue& value, LPVOID parent)
-{
-    return FillBinary(value, parent, &id, sizeof(id));
-}
 
 } // namespace
 
@@ -164,18 +130,12 @@ STDMETHODIMP CIpmSubtreeFolder::GetContentsTable(ULONG ulFlags, LPMAPITABLE* lpp
         if (!lppTable)
             return E_INVALIDARG;
         *lppTable = nullptr;
-        const SMapiMemory memory = ProviderMapiMemory();
         ComPtr<ITableData> data;
-        HRESULT hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
-                                 TBLTYPE_SNAPSHOT, PR_INSTANCE_KEY,
-                                 reinterpret_cast<LPSPropTagArray>(&kInstanceKeyOnly), data.GetAddressOf());
+        HRESULT hr = CreateProviderTable(TBLTYPE_SNAPSHOT, PR_INSTANCE_KEY,
+                                         reinterpret_cast<const SPropTagArray*>(&kInstanceKeyOnly), data);
         if (FAILED(hr))
             return hr;
-        ComPtr<IMAPITable> view;
-        hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        return CTable::Create(view.Get(), 1, lppTable);
+        return HandOutView(data.Get(), 1, lppTable);
     });
 }
 
@@ -237,15 +197,7 @@ HRESULT CIpmSubtreeFolder::FillHierarchyTable()
 
 HRESULT CIpmSubtreeFolder::Rebuild()
 {
-    HRESULT hr = S_OK;
-    if (m_hierarchyData) {
-        hr = m_hierarchyData->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
-    } else {
-        const SMapiMemory memory = ProviderMapiMemory();
-        hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
-                         TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(&kIpmHierarchyColumns),
-                         m_hierarchyData.ReleaseAndGetAddressOf());
-    }
+    HRESULT hr = ResetHierarchyData(m_hierarchyData);
     if (FAILED(hr))
         return hr;
 
@@ -275,15 +227,14 @@ HRESULT CIpmSubtreeFolder::Rebuild()
         hr = store->GetFoldersTable(table.GetAddressOf());
         if (FAILED(hr))
             RaiseComError(hr, store.Get(), IID_IEseStore);
-        columns = {kPrFid, kPrMailboxRootFid};
+        columns = HierarchyServerColumns(kPrFid, kPrMailboxRootFid);
     } else {
-        columns = {kPrMailboxRootFid, kPrMailboxInstanceKey};
+        columns = HierarchyServerColumns(kPrMailboxRootFid, kPrMailboxInstanceKey);
     }
     // A mailbox store without a mailbox table has nothing to show.
     if (!table)
         return S_OK;
-    columns.insert(columns.end(), std::begin(kSharedServerColumns), std::end(kSharedServerColumns));
-    hr = table->SetColumns(kServerColumnCount, columns.data());
+    hr = table->SetColumns(kHierarchyServerColumnCount, columns.data());
     if (FAILED(hr))
         RaiseComError(hr, table.Get(), IID_IEseTable);
     CServerRows server;
@@ -296,11 +247,11 @@ HRESULT CIpmSubtreeFolder::Rebuild()
     ULONG position = 0;
     for (ULONG i = 0; i < server.count; ++i) {
         const _SEseRow& row = server.rows[i];
-        if (row.m_valueCount < kServerColumnCount || !row.m_p_values)
+        if (row.m_valueCount < kHierarchyServerColumnCount || !row.m_p_values)
             continue;
         const _SEsePropertyValue* v = row.m_p_values;
         // A row without its identifiers names no folder that could be opened.
-        if (!Usable(v[0]) || (publicFoldersOnly && !Usable(v[1])))
+        if (!IsUsableServerValue(v[0]) || (publicFoldersOnly && !IsUsableServerValue(v[1])))
             continue;
         CEntryId child(publicFoldersOnly ? kEntryFolder : kEntryMailboxTop, OwnId().storeUid);
         if (publicFoldersOnly) {
@@ -309,46 +260,19 @@ HRESULT CIpmSubtreeFolder::Rebuild()
         } else {
             child.idRoot = child.fid = v[0].m_value.m_i64;
         }
-
-        MapiPtr<SPropValue> values = MapiAllocate<SPropValue>(sizeof(SPropValue) * kColumnCount, hr);
-        if (!values)
-            return hr;
-        SPropValue* out = values.get();
-        ConvertEseRow(out + 9, row, 2, out);
-        out[0].ulPropTag = PR_INSTANCE_KEY;
+        // A mailbox row without its instance key is keyed by its root id,
+        // as a public folder is by its own.
+        BYTE swapped[8];
+        const void* key = swapped;
+        ULONG keySize = sizeof(swapped);
         if (!publicFoldersOnly && PROP_TYPE(v[1].m_tag) == PT_BINARY && v[1].m_value.m_bin.m_count) {
-            hr = FillBinary(out[0], out, v[1].m_value.m_bin.m_p_bt, v[1].m_value.m_bin.m_count);
+            key = v[1].m_value.m_bin.m_p_bt;
+            keySize = v[1].m_value.m_bin.m_count;
         } else {
-            // A mailbox row without its instance key is keyed by its root id,
-            // as a public folder is by its own.
-            BYTE key[8];
-            SwappedHalves(child.fid, key);
-            hr = FillBinary(out[0], out, key, sizeof(key));
+            SwappedHalves(child.fid, swapped);
         }
-        out[1].ulPropTag = PR_DEPTH;
-        out[1].Value.l = 1;
-        out[2].ulPropTag = PR_DISPLAY_TYPE;
-        out[2].Value.l = kSubtreeDisplayType;
-        out[3].ulPropTag = PR_ENTRYID;
-        if (SUCCEEDED(hr))
-            hr = FillId(child, out[3], out);
-        out[4].ulPropTag = PR_OBJECT_TYPE;
-        out[4].Value.l = MAPI_FOLDER;
-        out[5].ulPropTag = PR_STATUS;
-        out[5].Value.l = 0;
-        out[6].ulPropTag = PR_PARENT_ENTRYID;
-        if (SUCCEEDED(hr))
-            hr = FillId(OwnId(), out[6], out);
-        out[7].ulPropTag = PR_RECORD_KEY;
-        if (SUCCEEDED(hr))
-            hr = FillId(child, out[7], out);
-        out[8].ulPropTag = kPrLongTermEntryIdFromTable;
-        if (SUCCEEDED(hr))
-            hr = FillId(child, out[8], out);
-        if (FAILED(hr))
-            return hr;
-        SRow mapiRow = {0, kColumnCount, out};
-        hr = m_hierarchyData->HrInsertRow(position, &mapiRow);
+        hr = InsertHierarchyRow(m_hierarchyData.Get(), position, row, child, OwnId(), key, keySize,
+                                kSubtreeDisplayType);
         if (FAILED(hr))
             return hr;
         ++position;

@@ -99,11 +99,9 @@ STDMETHODIMP CRootFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable
         if (!lppTable)
             return E_INVALIDARG;
         *lppTable = nullptr;
-        const SMapiMemory memory = ProviderMapiMemory();
         ComPtr<ITableData> data;
-        HRESULT hr = CreateTable(nullptr, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
-                                 TBLTYPE_SNAPSHOT, PR_RECORD_KEY,
-                                 reinterpret_cast<LPSPropTagArray>(&kRootHierarchyColumns), data.GetAddressOf());
+        HRESULT hr = CreateProviderTable(TBLTYPE_SNAPSHOT, PR_RECORD_KEY,
+                                         reinterpret_cast<const SPropTagArray*>(&kRootHierarchyColumns), data);
         if (FAILED(hr))
             return hr;
         const CEntryId ipm(kEntryIpmSubtree, OwnId().storeUid);
@@ -125,11 +123,7 @@ STDMETHODIMP CRootFolder::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable
         hr = data->HrInsertRow(0, &row);
         if (FAILED(hr))
             return hr;
-        ComPtr<IMAPITable> view;
-        hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        return CTable::Create(view.Get(), 0, lppTable);
+        return HandOutView(data.Get(), 0, lppTable);
     });
 }
 
