@@ -175,4 +175,36 @@ TEST_F(ServerRowsTest, HierarchyRowsWithoutTheirIdsAreLeftOut)
     FreeProws(rows);
 }
 
+TEST_F(ServerRowsTest, HierarchyRowsHoldOnlyTheColumnsAskedFor)
+{
+    // A server that hands out more values than it was asked for: the rest
+    // has no place in the folder's row.
+    std::vector<SFakeValue> values = {I8(kPrFid, 0x201), I8(kPrMailboxRootFid, 0x77), FakeNull(0x3004001F),
+                                      FakeText(0x3001001F, L"wide row")};
+    while (values.size() < 17)
+        values.push_back(FakeNull(0x36010003));
+    for (ULONG extra = 0; extra < 4000; ++extra)
+        values.push_back(FakeText(PROP_TAG(PT_UNICODE, 0x4000 + extra), L"more than was asked for"));
+    folder->folders->rows = {values};
+    IMAPIFolder* raw = nullptr;
+    ASSERT_EQ(S_OK, CFolder::Create(CServerCookie(RegisterServerInterface(static_cast<IEseFolder*>(folder),
+                                                                          IID_IEseFolder)),
+                                    folderId, nullptr, CEntryId(kEntryMessageStore, folderId.storeUid), &raw));
+    ComPtr<IMAPIFolder> provider;
+    *provider.GetAddressOf() = raw;
+    ComPtr<IMAPITable> table;
+    ASSERT_EQ(S_OK, provider->GetHierarchyTable(0, table.GetAddressOf()));
+    LPSPropTagArray columns = nullptr;
+    ASSERT_EQ(S_OK, table->QueryColumns(0, &columns));
+    EXPECT_EQ(24u, columns->cValues);
+    MAPIFreeBuffer(columns);
+    LPSRowSet rows = nullptr;
+    ASSERT_EQ(S_OK, table->QueryRows(10, 0, &rows));
+    ASSERT_EQ(1u, rows->cRows);
+    EXPECT_EQ(24u, rows->aRow[0].cValues);
+    EXPECT_EQ(PR_DISPLAY_NAME_W, rows->aRow[0].lpProps[10].ulPropTag);
+    EXPECT_STREQ(L"wide row", rows->aRow[0].lpProps[10].Value.lpszW);
+    FreeProws(rows);
+}
+
 } // namespace

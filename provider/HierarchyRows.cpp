@@ -5,6 +5,7 @@
 #include "MapiPtr.h"
 #include "PropAnswers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -74,7 +75,10 @@ HRESULT InsertHierarchyRow(ITableData* data, ULONG position, const _SEseRow& row
     if (!values)
         return hr;
     SPropValue* v = values.get();
-    ConvertEseRow(v + kFirstFolderColumn, row, 2, v);
+    // Only the columns asked for are the row's: more values from the server
+    // have no place in it.
+    const _SEseRow asked = {std::min(row.m_valueCount, kHierarchyServerColumnCount), row.m_p_values};
+    ConvertEseRow(v + kFirstFolderColumn, asked, 2, v);
     v[0].ulPropTag = PR_INSTANCE_KEY;
     hr = FillBinary(v[0], v, instanceKey, keySize);
     v[1].ulPropTag = PR_DEPTH;
