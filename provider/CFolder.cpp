@@ -1,10 +1,8 @@
 #include "ProviderPlatform.h"
 #include "CFolder.h"
 #include "CContentsTable.h"
-#include "CIpmSubtreeFolder.h"
 #include "ComErrorRaise.h"
 #include "CopyFaultGuard.h"
-#include "CRootFolder.h"
 #include "CStoreShared.h"
 #include "EntryOpening.h"
 #include "EseValueConversion.h"
@@ -320,16 +318,8 @@ STDMETHODIMP CFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpI
 {
     (void)lpInterface;
     return Guard("CFolder::OpenEntry", [&]() -> HRESULT {
-        if (!lpulObjType || !lppUnk)
-            return E_INVALIDARG;
-        *lppUnk = nullptr;
-        if (ulFlags & MAPI_MODIFY)
-            return E_ACCESSDENIED;
-        // A folder has no default entry: no identifier names nothing.
-        if (!lpEntryID)
-            return MAPI_E_INVALID_ENTRYID;
         CEntryId id;
-        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        HRESULT hr = DecodeFolderEntry(cbEntryID, lpEntryID, ulFlags, lpulObjType, lppUnk, id);
         if (FAILED(hr))
             return hr;
         return OpenEntryOf(id, lpulObjType, lppUnk);
@@ -344,16 +334,7 @@ HRESULT CFolder::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* 
         std::shared_ptr<CStoreShared> store = OpenStoreOf(m_storeId);
         if (!store)
             return E_FAIL;
-        IMAPIFolder* folder = nullptr;
-        HRESULT hr = id.kind == kEntryRootFolder
-                         ? CRootFolder::Create(store->StoreCookie(), store->RootId(), store->StoreId(), &folder)
-                         : CIpmSubtreeFolder::Create(store->StoreCookie(), store->IpmSubtreeId(), store->RootId(),
-                                                     store->StoreId(), &folder);
-        if (FAILED(hr))
-            return hr;
-        *lpulObjType = MAPI_FOLDER;
-        *lppUnk = folder;
-        return S_OK;
+        return OpenTopFolderEntry(*store, id, lpulObjType, lppUnk);
     }
     case kEntryMessage:
         return OpenMessageEntry(ServerFolder().Get(), id, &m_ownId, m_ownId, m_storeId, lpulObjType, lppUnk);

@@ -167,25 +167,13 @@ STDMETHODIMP CIpmSubtreeFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, 
 {
     (void)lpInterface;
     return Guard("CIpmSubtreeFolder::OpenEntry", [&]() -> HRESULT {
-        if (!lpulObjType || !lppUnk)
-            return E_INVALIDARG;
-        *lppUnk = nullptr;
-        if (ulFlags & MAPI_MODIFY)
-            return E_ACCESSDENIED;
-        if (!lpEntryID)
-            return MAPI_E_INVALID_ENTRYID;
         CEntryId id;
-        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        HRESULT hr = DecodeFolderEntry(cbEntryID, lpEntryID, ulFlags, lpulObjType, lppUnk, id);
         if (FAILED(hr))
             return hr;
         if (id.kind != kEntryMailboxTop)
             return MAPI_E_INVALID_ENTRYID;
-        ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
-        ComPtr<IEseFolder> folder;
-        if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
-            !folder)
-            return MAPI_E_INVALID_ENTRYID;
-        return OpenFolderEntry(folder.Get(), id, OwnId(), StoreId(), lpulObjType, lppUnk);
+        return OpenStoreEntry(m_storeCookie, id, OwnId(), OwnId(), StoreId(), lpulObjType, lppUnk);
     });
 }
 

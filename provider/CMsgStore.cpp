@@ -1,7 +1,6 @@
 #include "ProviderPlatform.h"
 #include "CMsgStore.h"
 #include "CIpmSubtreeFolder.h"
-#include "CRootFolder.h"
 #include "CStoreShared.h"
 #include "ComErrorRaise.h"
 #include "EntryOpening.h"
@@ -455,30 +454,13 @@ HRESULT CMsgStore::OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN
     const CStoreShared& s = *m_shared;
     switch (id.kind) {
     case kEntryRootFolder:
-    case kEntryIpmSubtree: {
-        IMAPIFolder* folder = nullptr;
-        HRESULT hr = id.kind == kEntryRootFolder
-                         ? CRootFolder::Create(s.StoreCookie(), s.RootId(), s.StoreId(), &folder)
-                         : CIpmSubtreeFolder::Create(s.StoreCookie(), s.IpmSubtreeId(), s.RootId(), s.StoreId(),
-                                                     &folder);
-        if (FAILED(hr))
-            return hr;
-        *lpulObjType = MAPI_FOLDER;
-        *lppUnk = folder;
-        return S_OK;
-    }
+    case kEntryIpmSubtree:
+        return OpenTopFolderEntry(s, id, lpulObjType, lppUnk);
     case kEntryMailboxTop:
     case kEntryFolder:
-    case kEntryMessage: {
-        ComPtr<IEseStore> store = FetchServer<IEseStore>(s.StoreCookie());
-        ComPtr<IEseFolder> folder;
-        if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
-            !folder)
-            return MAPI_E_INVALID_ENTRYID;
-        if (id.kind == kEntryMessage)
-            return OpenMessageEntry(folder.Get(), id, nullptr, s.IpmSubtreeId(), s.StoreId(), lpulObjType, lppUnk);
-        return OpenFolderEntry(folder.Get(), id, s.IpmSubtreeId(), s.StoreId(), lpulObjType, lppUnk);
-    }
+    case kEntryMessage:
+        return OpenStoreEntry(s.StoreCookie(), id, s.IpmSubtreeId(), s.IpmSubtreeId(), s.StoreId(), lpulObjType,
+                              lppUnk);
     case kEntrySearchRoot: {
         HRESULT hr = OpenSearchRootObject(s.StoreCookie(), id, s.StoreId(), s.RootId(), L"Search Folders", lppUnk);
         if (SUCCEEDED(hr))

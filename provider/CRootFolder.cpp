@@ -132,15 +132,8 @@ STDMETHODIMP CRootFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID
 {
     (void)lpInterface;
     return Guard("CRootFolder::OpenEntry", [&]() -> HRESULT {
-        if (!lpulObjType || !lppUnk)
-            return E_INVALIDARG;
-        *lppUnk = nullptr;
-        if (ulFlags & MAPI_MODIFY)
-            return E_ACCESSDENIED;
-        if (!lpEntryID)
-            return MAPI_E_INVALID_ENTRYID;
         CEntryId id;
-        HRESULT hr = CEntryId::Decode(cbEntryID, lpEntryID, id);
+        HRESULT hr = DecodeFolderEntry(cbEntryID, lpEntryID, ulFlags, lpulObjType, lppUnk, id);
         if (FAILED(hr))
             return hr;
         switch (id.kind) {
@@ -161,17 +154,9 @@ STDMETHODIMP CRootFolder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID
         }
         case kEntryMailboxTop:
         case kEntryFolder:
-        case kEntryMessage: {
-            ComPtr<IEseStore> store = FetchServer<IEseStore>(m_storeCookie);
-            ComPtr<IEseFolder> folder;
-            if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
-                !folder)
-                return MAPI_E_INVALID_ENTRYID;
-            if (id.kind == kEntryMessage)
-                return OpenMessageEntry(folder.Get(), id, nullptr, CEntryId(kEntryIpmSubtree, OwnId().storeUid),
-                                        StoreId(), lpulObjType, lppUnk);
-            return OpenFolderEntry(folder.Get(), id, OwnId(), StoreId(), lpulObjType, lppUnk);
-        }
+        case kEntryMessage:
+            return OpenStoreEntry(m_storeCookie, id, OwnId(), CEntryId(kEntryIpmSubtree, OwnId().storeUid), StoreId(),
+                                  lpulObjType, lppUnk);
         default:
             return MAPI_E_INVALID_ENTRYID;
         }

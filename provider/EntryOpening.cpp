@@ -1,6 +1,9 @@
 #include "ProviderPlatform.h"
 #include "EntryOpening.h"
 #include "CFolder.h"
+#include "CIpmSubtreeFolder.h"
+#include "CRootFolder.h"
+#include "CStoreShared.h"
 #include "CLocalServerActivation.h"
 #include "ComErrorRaise.h"
 #include "EseValueMemory.h"
@@ -97,4 +100,44 @@ HRESULT OpenMessageEntry(IEseFolder* serverFolder, const CEntryId& id, const CEn
     *lpulObjType = MAPI_MESSAGE;
     *lppUnk = object;
     return S_OK;
+}
+
+HRESULT DecodeFolderEntry(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG ulFlags, ULONG* lpulObjType, LPUNKNOWN* lppUnk,
+                          CEntryId& id)
+{
+    if (!lpulObjType || !lppUnk)
+        return E_INVALIDARG;
+    *lppUnk = nullptr;
+    if (ulFlags & MAPI_MODIFY)
+        return E_ACCESSDENIED;
+    if (!lpEntryID)
+        return MAPI_E_INVALID_ENTRYID;
+    return CEntryId::Decode(cbEntryID, lpEntryID, id);
+}
+
+HRESULT OpenTopFolderEntry(const CStoreShared& store, const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    IMAPIFolder* folder = nullptr;
+    HRESULT hr = id.kind == kEntryRootFolder
+                     ? CRootFolder::Create(store.StoreCookie(), store.RootId(), store.StoreId(), &folder)
+                     : CIpmSubtreeFolder::Create(store.StoreCookie(), store.IpmSubtreeId(), store.RootId(),
+                                                 store.StoreId(), &folder);
+    if (FAILED(hr))
+        return hr;
+    *lpulObjType = MAPI_FOLDER;
+    *lppUnk = folder;
+    return S_OK;
+}
+
+HRESULT OpenStoreEntry(DWORD storeCookie, const CEntryId& id, const CEntryId& folderTop, const CEntryId& messageTop,
+                       const CEntryId& storeId, ULONG* lpulObjType, LPUNKNOWN* lppUnk)
+{
+    ComPtr<IEseStore> store = FetchServer<IEseStore>(storeCookie);
+    ComPtr<IEseFolder> folder;
+    if (ObjectNotOpened(store->GetFolder(id.fid, id.idRoot, folder.GetAddressOf()), store.Get(), IID_IEseStore) ||
+        !folder)
+        return MAPI_E_INVALID_ENTRYID;
+    if (id.kind == kEntryMessage)
+        return OpenMessageEntry(folder.Get(), id, nullptr, messageTop, storeId, lpulObjType, lppUnk);
+    return OpenFolderEntry(folder.Get(), id, folderTop, storeId, lpulObjType, lppUnk);
 }

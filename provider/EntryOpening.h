@@ -12,6 +12,8 @@
 #include "CEntryId.h"
 #include "Vostrel2007.h"
 
+class CStoreShared;
+
 // Whether opening a folder or message by its identifier failed because the
 // server has no such object (the identifier is bad). A failure that means
 // the server itself is gone is no verdict on the identifier: it is raised
@@ -39,3 +41,21 @@ HRESULT OpenFolderEntry(IEseFolder* serverFolder, const CEntryId& id, const CEnt
 HRESULT OpenMessageEntry(IEseFolder* serverFolder, const CEntryId& id, const CEntryId* knownParent,
                          const CEntryId& topParent, const CEntryId& storeId, ULONG* lpulObjType,
                          LPUNKNOWN* lppUnk);
+
+// The checks every folder's OpenEntry makes before it looks at the kind:
+// null outputs E_INVALIDARG (else *lppUnk starts null), MAPI_MODIFY
+// E_ACCESSDENIED, no identifier MAPI_E_INVALID_ENTRYID (a folder has no
+// default entry), then the identifier decoded into id.
+HRESULT DecodeFolderEntry(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG ulFlags, ULONG* lpulObjType, LPUNKNOWN* lppUnk,
+                          CEntryId& id);
+
+// A new root folder (kind 2) or IPM subtree (kind 3) of store, as the store
+// and its folders open them. Object type 3.
+HRESULT OpenTopFolderEntry(const CStoreShared& store, const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* lppUnk);
+
+// A folder (kinds 4 and 5) or a message (kind 6) opened through the server
+// store registered under storeCookie: a folder the server has not is
+// MAPI_E_INVALID_ENTRYID; a folder at the top of its tree gets folderTop as
+// its parent, a message in such a folder messageTop.
+HRESULT OpenStoreEntry(DWORD storeCookie, const CEntryId& id, const CEntryId& folderTop, const CEntryId& messageTop,
+                       const CEntryId& storeId, ULONG* lpulObjType, LPUNKNOWN* lppUnk);
