@@ -39,6 +39,14 @@ HRESULT CEntryId::Decode(ULONG cbEntryID, const ENTRYID* lpEntryID, CEntryId& ou
     return S_OK;
 }
 
+bool CEntryId::SameBytes(ULONG cbEntryID1, const ENTRYID* lpEntryID1, ULONG cbEntryID2, const ENTRYID* lpEntryID2)
+{
+    if (!lpEntryID1 && !lpEntryID2)
+        return true;
+    return lpEntryID1 && lpEntryID2 && cbEntryID1 == cbEntryID2 &&
+           std::memcmp(lpEntryID1, lpEntryID2, cbEntryID1) == 0;
+}
+
 HRESULT CEntryId::WrapStoreEntryId(LPVOID lpParent, SBinary& out) const
 {
     ULONG cbWrapped = 0;

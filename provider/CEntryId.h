@@ -41,6 +41,10 @@ public:
     // with MAPI_E_INVALID_ENTRYID rather than read past their end.
     static HRESULT Decode(ULONG cbEntryID, const ENTRYID* lpEntryID, CEntryId& out);
 
+    // Whether two identifiers handed in by MAPI are the same bytes (two
+    // null ones are), as the store and the provider compare them.
+    static bool SameBytes(ULONG cbEntryID1, const ENTRYID* lpEntryID1, ULONG cbEntryID2, const ENTRYID* lpEntryID2);
+
     // The store's PR_STORE_ENTRYID form: these 72 bytes wrapped by MAPI with
     // the provider's DLL name, copied into a block chained to lpParent. MAPI's
     // own wrapped copy is freed before returning. On failure out is untouched.

@@ -207,12 +207,7 @@ STDMETHODIMP CProvider::CompareStoreIDs(ULONG cbEntryID1, LPENTRYID lpEntryID1, 
     (void)ulFlags;
     if (!lpulResult)
         return E_INVALIDARG;
-    if (!lpEntryID1 && !lpEntryID2)
-        *lpulResult = TRUE;
-    else if (lpEntryID1 && lpEntryID2 && cbEntryID1 == cbEntryID2)
-        *lpulResult = std::memcmp(lpEntryID1, lpEntryID2, cbEntryID1) == 0;
-    else
-        *lpulResult = FALSE;
+    *lpulResult = CEntryId::SameBytes(cbEntryID1, lpEntryID1, cbEntryID2, lpEntryID2) ? TRUE : FALSE;
     return S_OK;
 }
 

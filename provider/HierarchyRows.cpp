@@ -4,6 +4,7 @@
 #include "EseValueConversion.h"
 #include "MapiPtr.h"
 #include "PropAnswers.h"
+#include "ServerResults.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,12 +45,6 @@ HRESULT ResetHierarchyData(ComPtr<ITableData>& data)
         return data->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
     return CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY,
                                reinterpret_cast<const SPropTagArray*>(&kHierarchyColumns), data);
-}
-
-bool IsUsableServerValue(const _SEsePropertyValue& value)
-{
-    const ULONG type = PROP_TYPE(value.m_tag);
-    return type != PT_ERROR && type != PT_NULL;
 }
 
 bool IsFolderRow(const _SEseRow& row)

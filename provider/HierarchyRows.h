@@ -20,10 +20,6 @@ std::vector<ULONG> HierarchyServerColumns(ULONG first, ULONG second);
 // PR_INSTANCE_KEY, over the 24 columns) when there is none yet.
 HRESULT ResetHierarchyData(ComPtr<ITableData>& data);
 
-// Whether a server value holds a value (its type is neither PT_ERROR nor
-// PT_NULL).
-bool IsUsableServerValue(const _SEsePropertyValue& value);
-
 // Whether a server row has all 17 columns, the first two usable.
 bool IsFolderRow(const _SEseRow& row);
 

@@ -50,3 +50,11 @@ public:
     ULONG count = 0;
     BYTE* bytes = nullptr;
 };
+
+// Whether a server value holds a value: its type is neither PT_ERROR nor
+// PT_NULL.
+inline bool IsUsableServerValue(const _SEsePropertyValue& value)
+{
+    const ULONG type = PROP_TYPE(value.m_tag);
+    return type != PT_ERROR && type != PT_NULL;
+}

@@ -19,6 +19,7 @@
 #include "SearchColumns.h"
 #include "SearchMessages.h"
 #include "ServerInterfaces.h"
+#include "ServerResults.h"
 
 #include <algorithm>
 #include <cstring>
@@ -83,32 +84,6 @@ constexpr ULONG kFolderColumnCount = sizeof(kFolderColumns) / sizeof(kFolderColu
 const wchar_t* TextOf(const CException& error)
 {
     return error.GetText() ? error.GetText() : L"";
-}
-
-class CServerRows {
-public:
-    CServerRows() = default;
-    ~CServerRows() { FreeEseRows(rows, count); }
-    CServerRows(const CServerRows&) = delete;
-    CServerRows& operator=(const CServerRows&) = delete;
-    ULONG count = 0;
-    _SEseRow* rows = nullptr;
-};
-
-class CServerValues {
-public:
-    CServerValues() = default;
-    ~CServerValues() { FreeEseValues(values, count); }
-    CServerValues(const CServerValues&) = delete;
-    CServerValues& operator=(const CServerValues&) = delete;
-    ULONG count = 0;
-    _SEsePropertyValue* values = nullptr;
-};
-
-bool Usable(const _SEsePropertyValue& value)
-{
-    const ULONG type = PROP_TYPE(value.m_tag);
-    return type != PT_ERROR && type != PT_NULL;
 }
 
 // A value the server left out of its row because it is too large (it is to
@@ -406,7 +381,7 @@ bool CSearch::MessageRow(const _SEseRow& server) const
     // folders, and rows it marks hidden are no messages a folder shows.
     return server.m_p_values && server.m_valueCount >= m_serverColumns.size() &&
            server.m_p_values[0].m_tag == kPrMid && server.m_p_values[1].m_tag == kPrMsgLink &&
-           server.m_p_values[2].m_tag == kPrFid && !Usable(server.m_p_values[m_hiddenColumn]);
+           server.m_p_values[2].m_tag == kPrFid && !IsUsableServerValue(server.m_p_values[m_hiddenColumn]);
 }
 
 int CSearch::WorkingPosition(ULONG propertyId) const
@@ -544,10 +519,10 @@ HRESULT CSearch::WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring 
             if (!Running())
                 break;
             const _SEseRow& row = rows.rows[i];
-            if (row.m_valueCount < 2 || !row.m_p_values || !Usable(row.m_p_values[0]))
+            if (row.m_valueCount < 2 || !row.m_p_values || !IsUsableServerValue(row.m_p_values[0]))
                 continue;
             const LONGLONG fid = row.m_p_values[0].m_value.m_i64;
-            const LONGLONG idRoot = Usable(row.m_p_values[1]) ? row.m_p_values[1].m_value.m_i64 : 0;
+            const LONGLONG idRoot = IsUsableServerValue(row.m_p_values[1]) ? row.m_p_values[1].m_value.m_i64 : 0;
             ComPtr<IEseFolder> child;
             call = store->GetFolder(fid, idRoot, child.GetAddressOf());
             // A child the server cannot open is left out; searching "no
