@@ -7,6 +7,7 @@
 #include "ComErrorRaise.h"
 #include "ImageMount.h"
 #include "MapiPtr.h"
+#include "ProfileProps.h"
 #include "ProviderFiles.h"
 #include "ProviderGlobals.h"
 #include "ProviderMemory.h"
@@ -21,18 +22,12 @@
 
 namespace {
 
-constexpr ULONG kPrProvDatabasePath = 0x6610001F;
-constexpr ULONG kPrProvLogPath = 0x6611001F;
-constexpr ULONG kPrProvSourceKind = 0x66120003;
-constexpr ULONG kPrProvDatabaseImage = 0x6613001F;
-constexpr ULONG kPrProvLogImage = 0x6614001F;
-constexpr ULONG kPrProvRestoreMap = 0x6615101F;
 constexpr ULONG kLogonFlagsRefused = 0x00200000;
 constexpr ULONG kPageSize = 4096;
 
 SizedSPropTagArray(6, kProfileTags) = {6,
-                                       {kPrProvDatabasePath, kPrProvLogPath, kPrProvSourceKind, kPrProvDatabaseImage,
-                                        kPrProvLogImage, kPrProvRestoreMap}};
+                                       {PR_PROV_DATABASE_PATH, PR_PROV_LOG_PATH, PR_PROV_SOURCE_KIND,
+                                        PR_PROV_DATABASE_IMAGE, PR_PROV_LOG_IMAGE, PR_PROV_RESTORE_MAP}};
 
 // The store's settings as the profile holds them.
 struct SProfileSettings {
@@ -75,19 +70,19 @@ HRESULT ReadProfile(IMAPISupport* support, SProfileSettings& settings)
     if (FAILED(service->GetProps(reinterpret_cast<LPSPropTagArray>(&kProfileTags), 0, &count, &raw)))
         return MAPI_E_FAILONEPROVIDER;
     SubsystemPtr<SPropValue> values(raw);
-    if (const SPropValue* v = Present(raw, count, 0, kPrProvDatabasePath))
+    if (const SPropValue* v = Present(raw, count, 0, PR_PROV_DATABASE_PATH))
         settings.databasePath = v->Value.lpszW ? v->Value.lpszW : L"";
-    if (const SPropValue* v = Present(raw, count, 1, kPrProvLogPath))
+    if (const SPropValue* v = Present(raw, count, 1, PR_PROV_LOG_PATH))
         settings.logFolder = v->Value.lpszW ? v->Value.lpszW : L"";
-    if (const SPropValue* v = Present(raw, count, 2, kPrProvSourceKind)) {
+    if (const SPropValue* v = Present(raw, count, 2, PR_PROV_SOURCE_KIND)) {
         settings.hasSourceKind = true;
         settings.sourceKind = v->Value.l;
     }
-    if (const SPropValue* v = Present(raw, count, 3, kPrProvDatabaseImage)) {
+    if (const SPropValue* v = Present(raw, count, 3, PR_PROV_DATABASE_IMAGE)) {
         settings.hasDatabaseImage = true;
         settings.databaseImage = v->Value.lpszW ? v->Value.lpszW : L"";
     }
-    if (const SPropValue* v = Present(raw, count, 4, kPrProvLogImage)) {
+    if (const SPropValue* v = Present(raw, count, 4, PR_PROV_LOG_IMAGE)) {
         settings.hasLogImage = true;
         settings.logImage = v->Value.lpszW ? v->Value.lpszW : L"";
     }

@@ -7,6 +7,7 @@
 // delete removes the settings file, the profile properties and the side
 // files of mounted archive images.
 #include "ProviderPlatform.h"
+#include "ProfileProps.h"
 
 #include <mapispi.h>
 
@@ -17,14 +18,6 @@ class CWizardData;
 
 namespace setup {
 
-// The private properties of a store's service section.
-constexpr ULONG PR_PROV_DATABASE_PATH = 0x6610001F;
-constexpr ULONG PR_PROV_LOG_PATH = 0x6611001F;
-constexpr ULONG PR_PROV_SOURCE_KIND = 0x66120003;
-constexpr ULONG PR_PROV_DATABASE_IMAGE = 0x6613001F;
-constexpr ULONG PR_PROV_LOG_IMAGE = 0x6614001F;
-constexpr ULONG PR_PROV_RESTORE_MAP = 0x6615101F;
-constexpr ULONG PR_PROV_CATALOG_BACKUP_ID = 0x66160003;
 // The database path again on the provider's section, beside its display name.
 constexpr ULONG PR_PROV_STORE_DATABASE_PATH = 0x6700001F;
 

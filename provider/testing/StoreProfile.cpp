@@ -5,6 +5,7 @@
 #include "MailboxSelection.h"
 #include "MapiPtr.h"
 #include "MapiSvcRegistration.h"
+#include "ProfileProps.h"
 #include "ResourceStrings.h"
 
 #include <cstring>
@@ -16,11 +17,6 @@ const wchar_t kStoreServiceName[] = L"KOLVENDIRECT";
 
 namespace {
 
-constexpr ULONG kPrProvDatabasePath = 0x6610001F;
-constexpr ULONG kPrProvLogPath = 0x6611001F;
-constexpr ULONG kPrProvSourceKind = 0x66120003;
-constexpr ULONG kPrProvDatabaseImage = 0x6613001F;
-constexpr ULONG kPrProvLogImage = 0x6614001F;
 constexpr ULONG kPrIdentityFlag = 0x66010003;
 constexpr ULONG kPrDatabasePathCopy = 0x6700001F;
 
@@ -169,13 +165,13 @@ HRESULT CStoreProfile::AddStore(const SStoreSettings& settings, MAPIUID* service
     if (FAILED(hr))
         return hr;
 
-    std::vector<SPropValue> privateValues = {Wide(kPrProvDatabasePath, settings.databasePath),
-                                             Wide(kPrProvLogPath, settings.logFolder)};
+    std::vector<SPropValue> privateValues = {Wide(PR_PROV_DATABASE_PATH, settings.databasePath),
+                                             Wide(PR_PROV_LOG_PATH, settings.logFolder)};
     if (settings.hasSourceKind)
-        privateValues.push_back(Long(kPrProvSourceKind, settings.sourceKind));
+        privateValues.push_back(Long(PR_PROV_SOURCE_KIND, settings.sourceKind));
     if (settings.hasImages) {
-        privateValues.push_back(Wide(kPrProvDatabaseImage, settings.databaseImage));
-        privateValues.push_back(Wide(kPrProvLogImage, settings.logImage));
+        privateValues.push_back(Wide(PR_PROV_DATABASE_IMAGE, settings.databaseImage));
+        privateValues.push_back(Wide(PR_PROV_LOG_IMAGE, settings.logImage));
     }
     hr = m_services->ConfigureMsgService(&uid, 0, 0, static_cast<ULONG>(privateValues.size()),
                                          privateValues.data());

@@ -754,11 +754,11 @@ TEST(ServiceValues, RestoreMapOfACatalogVersion)
         value.ulPropTag = PROP_TAG(PT_ERROR, 0x6600);
     setup::CServiceValues answers;
     answers.FromWizard(data, values.data());
-    EXPECT_EQ(setup::PR_PROV_DATABASE_PATH, values[0].ulPropTag);
+    EXPECT_EQ(PR_PROV_DATABASE_PATH, values[0].ulPropTag);
     EXPECT_STREQ(L"H:\\Data\\Mailbox Database.edb", values[0].Value.lpszW);
     EXPECT_EQ(2, values[2].Value.l);
     EXPECT_EQ(17, values[6].Value.l);
-    ASSERT_EQ(setup::PR_PROV_RESTORE_MAP, values[5].ulPropTag);
+    ASSERT_EQ(PR_PROV_RESTORE_MAP, values[5].ulPropTag);
     ASSERT_EQ(6u, values[5].Value.MVszW.cValues);
     const wchar_t* expected[] = {L"First", L"C:\\SG\\first.edb", L"Second", L"C:\\SG\\second.edb",
                                  L"Third", L"C:\\SG\\third.edb"};
