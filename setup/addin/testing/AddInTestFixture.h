@@ -7,6 +7,7 @@
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
 #include "COutlookHost.h"
+#include "testing/AutomationValues.h"
 #include "CUnknownImpl.h"
 #include "ProviderFiles.h"
 #include "WizardSession.h"
@@ -28,63 +29,12 @@ constexpr wchar_t kPageProgId[] = L"KOLVEN32.ProvPropPage";
 constexpr wchar_t kButtonTag[] = L"ORMEL_TOOLBAR_ITEM";
 constexpr wchar_t kAddInKey[] = L"Software\\Microsoft\\Office\\Outlook\\AddIns\\KOLVEN32.Connect";
 
-inline LPTSTR W(const wchar_t* text)
-{
-    return reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(text));
-}
-
-inline VARIANT Missing()
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-}
-
-inline VARIANT Long(long value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-inline VARIANT Bool(bool value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-// A VARIANT holding a BSTR it owns.
-class CText {
-public:
-    explicit CText(const wchar_t* text)
-    {
-        VariantInit(&m_value);
-        m_value.vt = VT_BSTR;
-        m_value.bstrVal = SysAllocString(text);
-    }
-    ~CText() { VariantClear(&m_value); }
-    CText(const CText&) = delete;
-    CText& operator=(const CText&) = delete;
-    const VARIANT& Value() const { return m_value; }
-    BSTR Bstr() const { return m_value.bstrVal; }
-
-private:
-    VARIANT m_value;
-};
-
-inline std::wstring Take(BSTR text)
-{
-    std::wstring value(text ? text : L"", SysStringLen(text));
-    SysFreeString(text);
-    return value;
-}
+using olhosttest::Bool;
+using olhosttest::CText;
+using olhosttest::Long;
+using olhosttest::Missing;
+using olhosttest::Take;
+using olhosttest::W;
 
 // The library as the tests' process loads it (MAPI and COM share it), and its
 // texts as it shows them.

@@ -1,4 +1,5 @@
 #include "Platform.h"
+#include "AutomationValues.h"
 #include "CTestAddIn.h"
 
 #include <olectl.h>
@@ -50,59 +51,6 @@ private:
     IID m_events;
     Handler m_handler;
 };
-
-VARIANT Missing()
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
-}
-
-VARIANT Long(long value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-VARIANT Bool(bool value)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-// A VARIANT holding a BSTR it owns.
-class CText {
-public:
-    explicit CText(const wchar_t* text)
-    {
-        VariantInit(&m_value);
-        m_value.vt = VT_BSTR;
-        m_value.bstrVal = SysAllocString(text);
-    }
-    ~CText() { VariantClear(&m_value); }
-    CText(const CText&) = delete;
-    CText& operator=(const CText&) = delete;
-    const VARIANT& Value() const { return m_value; }
-    BSTR Bstr() const { return m_value.bstrVal; }
-
-private:
-    VARIANT m_value;
-};
-
-std::wstring Take(BSTR text)
-{
-    std::wstring value(text ? text : L"", SysStringLen(text));
-    SysFreeString(text);
-    return value;
-}
 
 HBITMAP MakeFace(COLORREF color)
 {
