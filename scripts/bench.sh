@@ -58,7 +58,9 @@ for exe in "${benches[@]}"; do
     echo "running $name ..." >&2
     start=$SECONDS
     # Not piped: a server the benchmark starts inherits its output handles.
-    if wine "$exe" >"$logs/$name.log" 2>&1; then
+    # A benchmark that hangs is reported as failed after 20 minutes and the
+    # others still run.
+    if timeout --kill-after=10 1200 wine "$exe" >"$logs/$name.log" 2>&1; then
         status=ok
     else
         status="failed ($?)"

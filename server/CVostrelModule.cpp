@@ -1,6 +1,7 @@
 #include "Platform.h"
 #include "CVostrelModule.h"
 #include "CClassFactory.h"
+#include "CInterfaceRegistrations.h"
 #include "CRegistrar.h"
 #include "ModuleLock.h"
 #include "objects/CEseInstance.h"
@@ -336,10 +337,13 @@ HRESULT CVostrelModule::RunServer()
     }
     if (FAILED(hr))
         return hr;
+    server::CInterfaceRegistrations registrations;
+    registrations.Hold();
     if (hr == S_OK)
         PumpMessages();
     hr = CoRevokeClassObject(cookie);
     ServeRemainingObjects();
+    registrations.Release();
     if (m_delayShutdown)
         Sleep(kPauseBeforeExitMs);
     return hr;
