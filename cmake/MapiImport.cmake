@@ -46,3 +46,7 @@ add_test(NAME mapi_import_names_detects
                  -P ${CMAKE_CURRENT_LIST_DIR}/CheckMapiImports.cmake)
 set_tests_properties(mapi_import_names_detects PROPERTIES
     PASS_REGULAR_EXPRESSION "mapi_import_fixture.exe: imports MAPI32 name CreateTable, which")
+
+# No source calls ComPtr::Attach (it adds a reference in this toolchain).
+add_test(NAME comptr_attach_unused
+         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${CMAKE_CURRENT_LIST_DIR}/CheckComPtrAttach.cmake)

@@ -150,10 +150,9 @@ TEST_F(MimeSamples, TheAttachmentSampleHasAFileAndAMessage)
     ASSERT_EQ(S_OK, HrGetOneProp(attached.Get(), PR_ATTACH_METHOD, &method));
     EXPECT_EQ(ATTACH_EMBEDDED_MSG, method->Value.l);
     MAPIFreeBuffer(method);
-    LPUNKNOWN unknown = nullptr;
-    ASSERT_EQ(S_OK, attached->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &unknown));
     ComPtr<IMessage> note;
-    note.Attach(static_cast<IMessage*>(unknown));
+    ASSERT_EQ(S_OK, attached->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0,
+                                           reinterpret_cast<LPUNKNOWN*>(note.GetAddressOf())));
     EXPECT_EQ(L"Where is the report?", providertest::TextProp(note.Get(), PR_SUBJECT_W));
 }
 

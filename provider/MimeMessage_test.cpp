@@ -106,6 +106,10 @@ TEST_F(MimeMessageTest, MimeTextBecomesAMessageWithItsAttachments)
     ComPtr<IMessage> message;
     ASSERT_EQ(S_OK, MessageFromMime(StreamOf(kMixed).Get(), m_allocators, &message));
     ASSERT_TRUE(message);
+    // The caller's is the only reference: whatever the conversion left holding
+    // the message would keep it, its storage and its values for good.
+    message->AddRef();
+    EXPECT_EQ(1u, message->Release());
     EXPECT_EQ(L"Caf\u00E9 figures", TextProp(message.Get(), PR_SUBJECT_W));
     EXPECT_EQ(L"Bruno Castell", TextProp(message.Get(), PR_SENT_REPRESENTING_NAME_W));
     const std::string body = StreamBytes(message.Get(), PR_BODY_W);
@@ -138,7 +142,7 @@ TEST_F(MimeMessageTest, AFailedConversionStillGivesTheMessage)
 {
     ComPtr<IMessage> message;
     ComPtr<IStream> failing;
-    failing.Attach(new CFailingStream());
+    *failing.GetAddressOf() = new CFailingStream(); // its first reference, taken over
     const HRESULT hr = MessageFromMime(failing.Get(), m_allocators, &message);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     ASSERT_TRUE(message) << "the empty message serves as the MIME message";

@@ -321,8 +321,8 @@ int Run()
         const double s = search();
         const double m1 = inUse();
         const double e = extract();
-        // Wine's RichEdit and the stand-in MIME converter keep memory from
-        // every body (README); two runs fit in a 32-bit process.
+        // What a run leaves behind shows from one run to the next (README:
+        // Wine's RichEdit keeps a little of every RTF body).
         std::printf("memory in use: %.0f MB before the search, %.0f MB after, %.0f MB after the extraction\n", m0,
                     m1, inUse());
         searchBest = run == 0 ? s : std::min(searchBest, s);

@@ -83,12 +83,12 @@ inline std::wstring TextProp(IMAPIProp* object, ULONG tag)
 
 inline std::string StreamBytes(IMAPIProp* object, ULONG tag)
 {
-    LPUNKNOWN unknown = nullptr;
-    std::string bytes;
-    if (FAILED(object->OpenProperty(tag, &IID_IStream, 0, 0, &unknown)))
-        return "<none>";
+    // Filled in place: ComPtr::Attach of this toolchain adds a reference,
+    // and a stream left open keeps its object alive.
     ComPtr<IStream> stream;
-    stream.Attach(static_cast<IStream*>(unknown));
+    std::string bytes;
+    if (FAILED(object->OpenProperty(tag, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(stream.GetAddressOf()))))
+        return "<none>";
     char chunk[4096];
     ULONG read = 0;
     while (SUCCEEDED(stream->Read(chunk, sizeof(chunk), &read)) && read > 0)

@@ -448,7 +448,7 @@ void CConnect::AddMessageStore()
     if (!MapiLogonShared(&shared) || !shared)
         return;
     ComPtr<IMAPISession> after;
-    after.Attach(shared);
+    *after.GetAddressOf() = shared; // taken over: this toolchain's ComPtr::Attach would add a reference
     std::vector<MAPIUID> now;
     GetProfileGuidListFromProfile(after.Get(), now);
     after.Reset();

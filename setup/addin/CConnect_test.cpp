@@ -357,7 +357,7 @@ TEST_F(ConnectTest, WithoutOutlooksApplicationOrAnExplorerTheConnectionEndsQuiet
     SAFEARRAY* custom = nullptr;
     EXPECT_EQ(S_OK, addIn->OnConnection(nullptr, ext_cm_Startup, nullptr, &custom));
     ComPtr<IDispatch> other;
-    other.Attach(new CNotOutlook());
+    *other.GetAddressOf() = new CNotOutlook();
     EXPECT_EQ(S_OK, addIn->OnConnection(other.Get(), ext_cm_Startup, nullptr, &custom));
     EXPECT_EQ(S_OK, addIn->OnDisconnection(extensibility::ext_dm_UserClosed, &custom));
     EXPECT_EQ(E_NOTIMPL, addIn->OnBeginShutdown(&custom));

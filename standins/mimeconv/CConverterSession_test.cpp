@@ -340,6 +340,31 @@ TEST_F(ConverterSessionTest, BrokenMimeGivesTheBestPartialMessage)
     EXPECT_EQ("%PDF-1.4\n%PD", StreamBytes(OpenAttachment(message, rows[0]).Get(), PR_ATTACH_DATA_BIN));
 }
 
+TEST_F(ConverterSessionTest, ConversionLeavesNoReferenceToTheMessage)
+{
+    // What the converter opens on the message (property streams, attachments,
+    // embedded messages) each hold the message; one left unreleased keeps the
+    // message, its storage and all its values in memory for good.
+    const struct {
+        const char* what;
+        std::string mime;
+    } cases[] = {
+        {"headers only", "Subject: s\n\n"},
+        {"plain body", "Subject: s\n\nbody\n"},
+        {"html body", "Content-Type: text/html\n\n<p>body</p>\n"},
+        {"attachment", "Content-Type: multipart/mixed; boundary=b\n\n--b\n\ntext\n"
+                       "--b\nContent-Type: application/octet-stream; name=a.bin\n\ndata\n--b--\n"},
+        {"enclosed message", "Content-Type: multipart/mixed; boundary=o\n\n--o\n\nouter\n"
+                             "--o\nContent-Type: message/rfc822\n\nSubject: inner\n\ninner body\n--o--\n"},
+    };
+    for (const auto& c : cases) {
+        CStorageMessage target;
+        ASSERT_EQ(S_OK, Convert(m_converter.Get(), c.mime, target.Get())) << c.what;
+        target.Get()->AddRef();
+        EXPECT_EQ(1u, target.Get()->Release()) << c.what;
+    }
+}
+
 TEST_F(ConverterSessionTest, CallsAreCheckedAsDocumented)
 {
     CStorageMessage target;

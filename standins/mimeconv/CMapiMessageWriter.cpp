@@ -85,12 +85,14 @@ private:
 // a store.
 HRESULT WriteStream(IMAPIProp* target, ULONG tag, const void* data, size_t size)
 {
-    LPUNKNOWN unknown = nullptr;
-    HRESULT hr = target->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY, &unknown);
+    // Filled in place rather than through ComPtr::Attach, which in this
+    // toolchain adds a reference: the stream holds its message, and one
+    // reference too many would keep the whole message alive.
+    ComPtr<IStream> stream;
+    HRESULT hr = target->OpenProperty(tag, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                      reinterpret_cast<LPUNKNOWN*>(stream.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    ComPtr<IStream> stream;
-    stream.Attach(static_cast<IStream*>(unknown));
     const char* bytes = static_cast<const char*>(data);
     size_t done = 0;
     while (done < size) {
@@ -745,12 +747,11 @@ HRESULT CMapiMessageWriter::WriteEmbedded(const CMimePart& part, IMessage* targe
     hr = props.SetOn(attach.Get());
     if (FAILED(hr))
         return hr;
-    LPUNKNOWN unknown = nullptr;
-    hr = attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, MAPI_CREATE | MAPI_MODIFY, &unknown);
+    ComPtr<IMessage> embedded;
+    hr = attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, MAPI_CREATE | MAPI_MODIFY,
+                              reinterpret_cast<LPUNKNOWN*>(embedded.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    ComPtr<IMessage> embedded;
-    embedded.Attach(static_cast<IMessage*>(unknown));
     hr = WriteMessage(enclosed, embedded.Get());
     if (SUCCEEDED(hr))
         hr = embedded->SaveChanges(KEEP_OPEN_READWRITE);

@@ -155,15 +155,15 @@ inline std::wstring Text(IMAPIProp* object, ULONG tag)
 // A property read whole through its stream.
 inline std::string StreamBytes(IMAPIProp* object, ULONG tag, HRESULT* result = nullptr)
 {
-    LPUNKNOWN unknown = nullptr;
-    HRESULT hr = object->OpenProperty(tag, &IID_IStream, 0, 0, &unknown);
+    // Filled in place: ComPtr::Attach of this toolchain adds a reference,
+    // and a stream left open keeps its message alive.
+    ComPtr<IStream> stream;
+    HRESULT hr = object->OpenProperty(tag, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(stream.GetAddressOf()));
     if (result)
         *result = hr;
     std::string bytes;
     if (FAILED(hr))
         return bytes;
-    ComPtr<IStream> stream;
-    stream.Attach(static_cast<IStream*>(unknown));
     char chunk[4096];
     for (;;) {
         ULONG read = 0;
@@ -222,10 +222,9 @@ inline ComPtr<IAttach> OpenAttachment(IMessage* message, const Row& row)
 
 inline ComPtr<IMessage> OpenEmbedded(IAttach* attach)
 {
-    LPUNKNOWN unknown = nullptr;
-    EXPECT_EQ(S_OK, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0, &unknown));
     ComPtr<IMessage> message;
-    message.Attach(static_cast<IMessage*>(unknown));
+    EXPECT_EQ(S_OK, attach->OpenProperty(PR_ATTACH_DATA_OBJ, &IID_IMessage, 0, 0,
+                                         reinterpret_cast<LPUNKNOWN*>(message.GetAddressOf())));
     return message;
 }
 

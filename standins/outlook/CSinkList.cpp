@@ -14,12 +14,12 @@ HRESULT CSinkList::Advise(IUnknown* sink, DWORD* cookie)
         return E_POINTER;
     // The outgoing interfaces are dispinterfaces: what the sink hands out for
     // their IID is an IDispatch.
-    ComPtr<IUnknown> events;
+    // Kept with the reference QueryInterface gave: ComPtr::Attach of this
+    // toolchain would add one more, and Unadvise would never let the sink go.
+    ComPtr<IDispatch> events;
     if (FAILED(sink->QueryInterface(m_iid, reinterpret_cast<void**>(events.GetAddressOf()))) || !events)
         return CONNECT_E_CANNOTCONNECT;
-    Sink entry{m_nextCookie++, nullptr};
-    entry.sink.Attach(static_cast<IDispatch*>(events.Detach()));
-    m_sinks.push_back(std::move(entry));
+    m_sinks.push_back(Sink{m_nextCookie++, std::move(events)});
     *cookie = m_sinks.back().cookie;
     return S_OK;
 }

@@ -329,7 +329,7 @@ public:
     static ComPtr<CClickSink> Make(bool cancel)
     {
         ComPtr<CClickSink> sink;
-        sink.Attach(new CClickSink(cancel));
+        *sink.GetAddressOf() = new CClickSink(cancel); // its first reference, taken over
         return sink;
     }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
@@ -429,6 +429,11 @@ TEST_F(CommandBarsTest, CancelDefaultStopsABuiltInButtonsOwnAction)
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "not cancelled");
         ComPtr<CClickSink> sink = CClickSink::Make(cancel);
+        auto references = [&sink] {
+            sink->AddRef();
+            return sink->Release();
+        };
+        const ULONG held = references();
         DWORD cookie = AdviseClick(newButton.Get(), static_cast<IDispatch*>(sink.Get()));
         int before = FindBar(m_host->Bars(), L"Standard")->controls[0].defaultActions;
         bool cancelled = !cancel;
@@ -441,6 +446,7 @@ TEST_F(CommandBarsTest, CancelDefaultStopsABuiltInButtonsOwnAction)
         ASSERT_EQ(S_OK, newButton.As(&container));
         ASSERT_EQ(S_OK, container->FindConnectionPoint(__uuidof(office::_CommandBarButtonEvents), point.GetAddressOf()));
         ASSERT_EQ(S_OK, point->Unadvise(cookie));
+        EXPECT_EQ(held, references()); // the button no longer holds the sink
         ASSERT_EQ(S_OK, m_host->ClickButton(L"Standard", L"WATCHED"));
         EXPECT_EQ(1, sink->clicks); // no longer advised
     }

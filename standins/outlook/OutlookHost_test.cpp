@@ -276,7 +276,7 @@ TEST_F(HostTest, LateBoundCallsUseTheDocumentedIdentifiers)
     ASSERT_EQ(S_OK, InvokeByName(app, L"GetNamespace", outlook::dispid::GetNamespace, DISPATCH_METHOD, &arg, 1, &result));
     ASSERT_EQ(VT_DISPATCH, result.vt);
     ComPtr<IDispatch> ns;
-    ns.Attach(result.pdispVal);
+    *ns.GetAddressOf() = result.pdispVal;
     VariantInit(&result);
     ASSERT_EQ(S_OK, InvokeByName(ns.Get(), L"MAPIOBJECT", outlook::dispid::MAPIOBJECT, DISPATCH_PROPERTYGET, nullptr, 0,
                                  &result));
@@ -286,12 +286,12 @@ TEST_F(HostTest, LateBoundCallsUseTheDocumentedIdentifiers)
     ASSERT_EQ(S_OK, InvokeByName(app, L"ActiveExplorer", outlook::dispid::ActiveExplorer,
                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, nullptr, 0, &result));
     ComPtr<IDispatch> explorer;
-    explorer.Attach(result.pdispVal);
+    *explorer.GetAddressOf() = result.pdispVal;
     VariantInit(&result);
     ASSERT_EQ(S_OK, InvokeByName(explorer.Get(), L"CommandBars", outlook::dispid::CommandBars, DISPATCH_PROPERTYGET,
                                  nullptr, 0, &result));
     ComPtr<IDispatch> bars;
-    bars.Attach(result.pdispVal);
+    *bars.GetAddressOf() = result.pdispVal;
     VariantInit(&result);
     ASSERT_EQ(S_OK, InvokeByName(bars.Get(), L"Count", office::dispid::BarsCount, DISPATCH_PROPERTYGET, nullptr, 0, &result));
     EXPECT_EQ(4, result.lVal);
@@ -301,7 +301,7 @@ TEST_F(HostTest, LateBoundCallsUseTheDocumentedIdentifiers)
     VARIANT addArgs[] = {Bool(true), Missing(), Long(office::msoBarTop), name.Value()};
     ASSERT_EQ(S_OK, InvokeByName(bars.Get(), L"Add", office::dispid::BarsAdd, DISPATCH_METHOD, addArgs, 4, &result));
     ComPtr<IDispatch> bar;
-    bar.Attach(result.pdispVal);
+    *bar.GetAddressOf() = result.pdispVal;
     VariantInit(&result);
     VARIANT visible = Bool(true);
     ASSERT_EQ(S_OK, InvokeByName(bar.Get(), L"Visible", office::dispid::BarVisible, DISPATCH_PROPERTYPUT, &visible, 1,
@@ -314,7 +314,7 @@ TEST_F(HostTest, LateBoundCallsUseTheDocumentedIdentifiers)
     ASSERT_EQ(S_OK, InvokeByName(controls.Get(), L"Add", office::dispid::ControlsAdd, DISPATCH_METHOD, controlArgs, 5,
                                  &result));
     ComPtr<IDispatch> button;
-    button.Attach(result.pdispVal);
+    *button.GetAddressOf() = result.pdispVal;
     VariantInit(&result);
     CText tag(L"LATE_TAG");
     VARIANT tagArg = tag.Value();

@@ -51,7 +51,7 @@ public:
     static ComPtr<outlook::MAPIFolder> Make(const std::wstring& entryId)
     {
         ComPtr<outlook::MAPIFolder> folder;
-        folder.Attach(new CFolder(entryId));
+        *folder.GetAddressOf() = new CFolder(entryId);
         return folder;
     }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override
