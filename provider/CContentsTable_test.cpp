@@ -59,6 +59,23 @@ protected:
         CoUninitialize();
     }
 
+    // The hierarchy table of a provider folder over the fake server folder.
+    ComPtr<IMAPITable> HierarchyTable()
+    {
+        IMAPIFolder* raw = nullptr;
+        const HRESULT created = CFolder::Create(
+            CServerCookie(RegisterServerInterface(static_cast<IEseFolder*>(folder), IID_IEseFolder)), folderId,
+            nullptr, CEntryId(kEntryMessageStore, folderId.storeUid), &raw);
+        EXPECT_EQ(S_OK, created);
+        ComPtr<IMAPITable> table;
+        if (FAILED(created))
+            return table;
+        ComPtr<IMAPIFolder> provider;
+        *provider.GetAddressOf() = raw; // its first reference, taken over
+        EXPECT_EQ(S_OK, provider->GetHierarchyTable(0, table.GetAddressOf()));
+        return table;
+    }
+
     ComPtr<ITableData> NewContentsData()
     {
         SizedSPropTagArray(1, columns) = {1, {PR_INSTANCE_KEY}};
@@ -152,14 +169,8 @@ TEST_F(ServerRowsTest, HierarchyRowsWithoutTheirIdsAreLeftOut)
                              row(FakeNull(kPrFid), I8(kPrMailboxRootFid, 0x77), L"no folder id"),
                              row(I8(kPrFid, 0x203), FakeNull(kPrMailboxRootFid), L"no root id"),
                              row(I8(kPrFid, 0x204), I8(kPrMailboxRootFid, 0x77), L"kept too")};
-    IMAPIFolder* raw = nullptr;
-    ASSERT_EQ(S_OK, CFolder::Create(CServerCookie(RegisterServerInterface(static_cast<IEseFolder*>(folder),
-                                                                          IID_IEseFolder)),
-                                    folderId, nullptr, CEntryId(kEntryMessageStore, folderId.storeUid), &raw));
-    ComPtr<IMAPIFolder> provider;
-    *provider.GetAddressOf() = raw;
-    ComPtr<IMAPITable> table;
-    ASSERT_EQ(S_OK, provider->GetHierarchyTable(0, table.GetAddressOf()));
+    ComPtr<IMAPITable> table = HierarchyTable();
+    ASSERT_NE(nullptr, table);
     SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
     ASSERT_EQ(S_OK, table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0));
     LPSRowSet rows = nullptr;
@@ -186,14 +197,8 @@ TEST_F(ServerRowsTest, HierarchyRowsHoldOnlyTheColumnsAskedFor)
     for (ULONG extra = 0; extra < 4000; ++extra)
         values.push_back(FakeText(PROP_TAG(PT_UNICODE, 0x4000 + extra), L"more than was asked for"));
     folder->folders->rows = {values};
-    IMAPIFolder* raw = nullptr;
-    ASSERT_EQ(S_OK, CFolder::Create(CServerCookie(RegisterServerInterface(static_cast<IEseFolder*>(folder),
-                                                                          IID_IEseFolder)),
-                                    folderId, nullptr, CEntryId(kEntryMessageStore, folderId.storeUid), &raw));
-    ComPtr<IMAPIFolder> provider;
-    *provider.GetAddressOf() = raw;
-    ComPtr<IMAPITable> table;
-    ASSERT_EQ(S_OK, provider->GetHierarchyTable(0, table.GetAddressOf()));
+    ComPtr<IMAPITable> table = HierarchyTable();
+    ASSERT_NE(nullptr, table);
     LPSPropTagArray columns = nullptr;
     ASSERT_EQ(S_OK, table->QueryColumns(0, &columns));
     EXPECT_EQ(24u, columns->cValues);
