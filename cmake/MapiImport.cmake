@@ -17,7 +17,20 @@ add_custom_command(OUTPUT ${VOSTREL_MAPI32_IMPLIB}
     COMMENT "Import library of mapi32.dll")
 add_custom_target(vostrel_mapi32_import_lib DEPENDS ${VOSTREL_MAPI32_IMPLIB})
 add_library(vostrel_mapi32_import INTERFACE)
-target_link_libraries(vostrel_mapi32_import INTERFACE ${VOSTREL_MAPI32_IMPLIB})
+# The linker orders a binary's import directory by the path of the archive
+# each import came from. Named by its absolute path, this library sorts after
+# the toolchain's (/usr/...) in most build trees, which left MAPI32 as the
+# last entry of every import directory, right before the export and
+# relocation tables, where tools that read `objdump -p` take what follows for
+# more MAPI imports. Named relative to the build tree ("./lib/...": the
+# Ninja build links from there), it sorts first wherever the tree lives.
+if(CMAKE_GENERATOR MATCHES "Ninja")
+    file(RELATIVE_PATH implib_from_build ${CMAKE_BINARY_DIR} ${VOSTREL_MAPI32_IMPLIB})
+    target_link_libraries(vostrel_mapi32_import INTERFACE "-Wl,./${implib_from_build}")
+    set_property(TARGET vostrel_mapi32_import PROPERTY INTERFACE_LINK_DEPENDS ${VOSTREL_MAPI32_IMPLIB})
+else()
+    target_link_libraries(vostrel_mapi32_import INTERFACE ${VOSTREL_MAPI32_IMPLIB})
+endif()
 add_dependencies(vostrel_mapi32_import vostrel_mapi32_import_lib)
 
 # Every built binary (the product's KOLVEN32.dll, Vostrel2003.exe and
