@@ -3,6 +3,16 @@
 # configured below (prefix and environment of this build tree).
 
 set(VOSTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of this build tree")
+# Each architecture runs in a prefix of its own kind, through its own loader:
+# Debian's `wine` takes the 32-bit loader whenever wine32 is installed, so
+# 64-bit programs are started through the 64-bit loader itself.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VOSTREL_WINEARCH win64)
+    set(VOSTREL_WINE_LOADER /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader of this build's programs")
+else()
+    set(VOSTREL_WINEARCH win32)
+    set(VOSTREL_WINE_LOADER /usr/lib/wine/wine CACHE FILEPATH "Wine loader of this build's programs")
+endif()
 set(VOSTREL_DISPLAY ":97" CACHE STRING "X display (Xvfb) that tests with windows use")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-exec.sh.in ${CMAKE_BINARY_DIR}/wine-exec.sh
                @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

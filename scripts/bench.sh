@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Builds everything, brings up the Wine session with the stand-ins in place and
-# runs the benchmarks (every one the build lists in build/benchmarks.txt, or
+# runs the benchmarks (every one the build lists in build/<arch>/benchmarks.txt, or
 # the ones named: `bash scripts/bench.sh store_remote_bench`). Each benchmark
 # prints its figures as RESULT lines, every figure next to a reference measured
 # in the same run; the figures of all of them end up in one table. The full
-# output of each benchmark is kept in build/bench-logs/<name>.log.
+# output of each benchmark is kept in build/<arch>/bench-logs/<name>.log.
 set -euo pipefail
 source "$(dirname "$0")/session.sh"
 bash "$top/scripts/setup.sh"
+# One architecture for the whole run, so every ratio compares figures of the
+# same build: i686 where this machine runs 32-bit programs, else x86_64
+# (VOSTREL_ARCH chooses).
+vostrel_pick_arch
 vostrel_build
 
 list="$build/benchmarks.txt"
@@ -29,7 +33,7 @@ vostrel_start_session
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mapi32=n,b"
 cd "$build/bin"
 # The stand-in HTML filter, which the conversion benchmark reads pages through.
-[ -f htmlfilter.dll ] && wine regsvr32 /s htmlfilter.dll
+[ -f htmlfilter.dll ] && vostrel_wine regsvr32 /s htmlfilter.dll
 
 # The servers a benchmark started run on until their idle time is up; a
 # benchmark that asked for one while it is ending would fail, so each starts
@@ -60,7 +64,7 @@ for exe in "${benches[@]}"; do
     # Not piped: a server the benchmark starts inherits its output handles.
     # A benchmark that hangs is reported as failed after 20 minutes and the
     # others still run.
-    if timeout --kill-after=10 1200 wine "$exe" >"$logs/$name.log" 2>&1; then
+    if timeout --kill-after=10 1200 vostrel_wine "$exe" >"$logs/$name.log" 2>&1; then
         status=ok
     else
         status="failed ($?)"

@@ -16,8 +16,8 @@
 #   vostrel_backup_source <output folder> <kind>
 #       prints the line of one kind.
 # Run directly it builds the tree, writes the bundled sample when it is
-# missing, makes its backups into build/sample/backups (or, for a database
-# given as arguments, into build/backups/<name>) and prints the list:
+# missing, makes its backups into build/<arch>/sample/backups (or, for a database
+# given as arguments, into build/<arch>/backups/<name>) and prints the list:
 #   bash scripts/make-backup-sources.sh [<database.edb> [<log folder>]]
 
 vostrel_make_backup_sources() {
@@ -30,9 +30,9 @@ vostrel_make_backup_sources() {
     rm -rf "$out"
     mkdir -p "$(dirname "$out")"
     local logs_w=- list
-    [ "$logs" = - ] || logs_w=$(winepath -w "$logs")
-    list=$(cd "$build/bin" && wine VostrelMakeBackups.exe "$(winepath -w "$database")" "$logs_w" \
-        "$(winepath -w "$out")") || { echo "making the backups of $database failed" >&2; return 1; }
+    [ "$logs" = - ] || logs_w=$(vostrel_wine winepath -w "$logs")
+    list=$(cd "$build/bin" && vostrel_wine VostrelMakeBackups.exe "$(vostrel_wine winepath -w "$database")" "$logs_w" \
+        "$(vostrel_wine winepath -w "$out")") || { echo "making the backups of $database failed" >&2; return 1; }
     printf '%s\n' "$list" | tr -d '\r' > "$out/sources.txt"
     echo "$database $logs" > "$out/made-from"
 }
@@ -45,6 +45,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     set -euo pipefail
     source "$(dirname "$0")/session.sh"
     bash "$top/scripts/setup.sh"
+    vostrel_pick_arch
     vostrel_build
     vostrel_start_session
     if [ $# -eq 0 ]; then
@@ -52,7 +53,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
         out=$build/sample/backups
         if [ ! -f "$database" ]; then
             mkdir -p "$build/sample"
-            (cd "$build/bin" && wine VostrelMakeSample.exe "$(winepath -w "$database")" >/dev/null)
+            (cd "$build/bin" && vostrel_wine VostrelMakeSample.exe "$(vostrel_wine winepath -w "$database")" >/dev/null)
         fi
     else
         database=$(realpath "$1")

@@ -2,7 +2,7 @@
 # Builds everything and runs the main job under Wine, as a user would: the
 # library and its message service are registered, a MAPI profile is made and
 # the bundled sample mailbox database is added to it through the add-store
-# wizard (driven page by page, a screenshot of each in build/screenshots);
+# wizard (driven page by page, a screenshot of each in build/<arch>/screenshots);
 # then a MAPI client logs on to that profile (the stand-in subsystem loads
 # KOLVEN32.dll, which starts the database server) and prints the IPM subtree,
 # the folder trees with their counts and the first rows of every contents
@@ -50,6 +50,9 @@ if [ "$outlook" = 1 ] && [ -n "$backup_kind" ]; then
 fi
 
 bash "$top/scripts/setup.sh"
+# The i686 build (the product) where this machine runs 32-bit programs, else
+# the x86_64 one; VOSTREL_ARCH chooses.
+vostrel_pick_arch
 vostrel_build
 vostrel_start_session
 
@@ -59,23 +62,23 @@ vostrel_sample() {
     if [ ! -f "$sample" ] || [ "$build/bin/VostrelMakeSample.exe" -nt "$sample" ]; then
         rm -rf "$build/sample"
         mkdir -p "$build/sample"
-        (cd "$build/bin" && wine VostrelMakeSample.exe "$(winepath -w "$sample")" >/dev/null)
+        (cd "$build/bin" && vostrel_wine VostrelMakeSample.exe "$(vostrel_wine winepath -w "$sample")" >/dev/null)
     fi
 }
 
 # The image-mounting driver stand-in as a kernel service of the prefix, for
 # this run only (the tests install their own).
 vostrel_remove_image_driver() {
-    wine sc stop QorBus >/dev/null 2>&1 || true
-    wine sc delete QorBus >/dev/null 2>&1 || true
+    vostrel_wine sc stop QorBus >/dev/null 2>&1 || true
+    vostrel_wine sc delete QorBus >/dev/null 2>&1 || true
 }
 vostrel_install_image_driver() {
     vostrel_remove_image_driver
-    wine sc create QorBus type= kernel start= demand binPath= "$(winepath -w "$build/bin/qorbus.sys")" >/dev/null \
-        && wine sc start QorBus >/dev/null \
+    vostrel_wine sc create QorBus type= kernel start= demand binPath= "$(vostrel_wine winepath -w "$build/bin/qorbus.sys")" >/dev/null \
+        && vostrel_wine sc start QorBus >/dev/null \
         || { echo "installing the image-mounting driver stand-in failed" >&2; return 1; }
     local tries=0
-    until wine sc query QorBus 2>/dev/null | grep -q RUNNING; do
+    until vostrel_wine sc query QorBus 2>/dev/null | grep -q RUNNING; do
         tries=$((tries + 1))
         [ $tries -lt 50 ] || { echo "the image-mounting driver stand-in did not start" >&2; return 1; }
         sleep 0.1
@@ -103,9 +106,9 @@ if [ -n "$backup_kind" ]; then
     cd "$build/bin"
     if [ "${backup_kind%%-*}" = archive ]; then
         "$build/wine-exec.sh" VostrelAddStore.exe --archive "$folder" "$on_drive_database" "$on_drive_logs" \
-            --screenshots "$(winepath -w "$build/screenshots")"
+            --screenshots "$(vostrel_wine winepath -w "$build/screenshots")"
     else
-        "$build/wine-exec.sh" VostrelAddStore.exe --catalog "$folder" --screenshots "$(winepath -w "$build/screenshots")"
+        "$build/wine-exec.sh" VostrelAddStore.exe --catalog "$folder" --screenshots "$(vostrel_wine winepath -w "$build/screenshots")"
     fi
     "$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel
     exit 0
@@ -115,7 +118,7 @@ fi
 args=()
 for path in "$@"; do
     if [ -e "$path" ]; then
-        args+=("$(winepath -w "$(realpath "$path")")")
+        args+=("$(vostrel_wine winepath -w "$(realpath "$path")")")
     else
         args+=("$path")
     fi
@@ -124,12 +127,12 @@ set -- ${args[@]+"${args[@]}"}
 cd "$build/bin"
 if [ $# -eq 0 ]; then
     vostrel_sample
-    set -- "$(winepath -w "$sample")"
+    set -- "$(vostrel_wine winepath -w "$sample")"
 fi
 mkdir -p "$build/screenshots"
 if [ "$outlook" = 1 ]; then
-    "$build/wine-exec.sh" VostrelOutlook.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
+    "$build/wine-exec.sh" VostrelOutlook.exe "$@" --screenshots "$(vostrel_wine winepath -w "$build/screenshots")"
     exit 0
 fi
-"$build/wine-exec.sh" VostrelAddStore.exe "$@" --screenshots "$(winepath -w "$build/screenshots")"
+"$build/wine-exec.sh" VostrelAddStore.exe "$@" --screenshots "$(vostrel_wine winepath -w "$build/screenshots")"
 "$build/wine-exec.sh" VostrelMapiBrowse.exe --profile Vostrel

@@ -3,9 +3,10 @@
 # Idempotent: a second run only checks that the packages are present.
 set -euo pipefail
 
-need=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools mingw-w64-i686-dev
+need=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
+      g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev mingw-w64-tools
       libz-mingw-w64-dev wine wine32:i386 wine64 xvfb cmake ninja-build googletest
-      tcl dpkg-dev x11-apps libpython3.11-testsuite dosfstools mtools)
+      tcl dpkg-dev x11-apps libpython3.11-testsuite dosfstools mtools ccache)
 
 missing=()
 for p in "${need[@]}"; do

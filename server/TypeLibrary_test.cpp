@@ -99,13 +99,15 @@ TEST_F(TypeLibraryTest, CoclassAndRecords)
     EXPECT_STREQ(L"Exchange 2003-2007 ESE Instance Class", help);
     SysFreeString(help);
 
-    // The value record keeps its 16-byte layout; its union has one member per
-    // value type, and the type enumeration lists the flags first.
+    // The value record is laid out as MAPI's SPropValue (16 bytes on 32-bit
+    // Windows, 24 on x64, where its binary and array members hold 8-byte
+    // pointers); its union has one member per value type, and the type
+    // enumeration lists the flags first.
     ComPtr<ITypeInfo> value = ByName(L"_SEsePropertyValue");
     ASSERT_NE(nullptr, value.Get());
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(S_OK, value->GetTypeAttr(&attr));
-    EXPECT_EQ(16u, attr->cbSizeInstance);
+    EXPECT_EQ(sizeof(void*) == 8 ? 24u : 16u, attr->cbSizeInstance);
     EXPECT_EQ(3, attr->cVars);
     value->ReleaseTypeAttr(attr);
 

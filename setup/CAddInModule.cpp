@@ -186,8 +186,10 @@ HRESULT CAddInModule::RegisterClasses(bool unregister)
 
 HRESULT CAddInModule::RegisterTypeLibrary(bool unregister)
 {
+    // The registration sits under the type library's own platform (win32 in
+    // the 32-bit build, win64 in the 64-bit one).
     if (unregister)
-        return UnRegisterTypeLib(kLibidKolven32, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+        return UnRegisterTypeLib(kLibidKolven32, 1, 0, LOCALE_NEUTRAL, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     std::wstring module = ModulePath();
     ComPtr<ITypeLib> typeLib;
     HRESULT hr = LoadTypeLibEx(module.c_str(), REGKIND_NONE, &typeLib);

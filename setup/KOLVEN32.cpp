@@ -86,8 +86,9 @@ extern "C" HRESULT STDMAPIINITCALLTYPE MSProviderInit(HINSTANCE hInstance, LPMAL
                         lpulProviderVer, lppMSProvider);
 }
 
-// MAPI's configuration entry of the message service.
-extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG ulUIParam,
+// MAPI's configuration entry of the message service. The window handle comes
+// as a ULONG_PTR, as MAPI documents it (a full pointer-sized value on x64).
+extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG_PTR ulUIParam,
                                        ULONG ulFlags, ULONG ulContext, ULONG cValues, LPSPropValue lpProps,
                                        LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
 {
@@ -98,5 +99,13 @@ extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE hInstance, LPMALLOC lpMalloc, L
 // MAPI reaches both entries through GetProcAddress, so nothing else checks
 // their calling conventions: these fail to compile when either differs from
 // the SDK's function type (MSProviderInit is cdecl, ServiceEntry stdcall).
+// The toolchain's MSGSERVICEENTRY types the window handle as ULONG, which is
+// MAPI's ULONG_PTR only on 32-bit Windows; on x64 the entry is held against
+// the documented type instead.
 [[maybe_unused]] static MSPROVIDERINIT* const kProviderInitType = &MSProviderInit;
-[[maybe_unused]] static MSGSERVICEENTRY* const kServiceEntryType = &ServiceEntry;
+using DocumentedServiceEntry = HRESULT WINAPI(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG_PTR, ULONG, ULONG, ULONG,
+                                              LPSPropValue, LPPROVIDERADMIN, LPMAPIERROR*);
+[[maybe_unused]] static DocumentedServiceEntry* const kServiceEntryType = &ServiceEntry;
+#ifndef _WIN64
+[[maybe_unused]] static MSGSERVICEENTRY* const kSdkServiceEntryType = &ServiceEntry;
+#endif

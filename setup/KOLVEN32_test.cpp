@@ -293,7 +293,7 @@ TEST_F(KOLVEN32Test, RegistrationWritesBothClassesAndTheTypeLibraryAndRemovesThe
         EXPECT_EQ(row.data, ClassesValue(row.key, row.name));
     }
     // The type library is registered from the library itself.
-    EXPECT_TRUE(ClassesKeyExists(typeLib + L"\\0\\win32"));
+    EXPECT_TRUE(ClassesKeyExists(typeLib + (sizeof(void*) == 8 ? L"\\0\\win64" : L"\\0\\win32")));
     ComPtr<ITypeLib> loaded;
     CLSID libid{};
     ASSERT_EQ(S_OK, CLSIDFromString(kLibid, &libid));

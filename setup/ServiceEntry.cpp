@@ -469,7 +469,7 @@ ULONG GetProfileGuidListFromProfile(LPMAPISESSION session, std::vector<MAPIUID>&
     return appended;
 }
 
-HRESULT ServiceEntryImpl(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG ulFlags, ULONG ulContext,
+HRESULT ServiceEntryImpl(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG_PTR, ULONG ulFlags, ULONG ulContext,
                          ULONG cValues, LPSPropValue lpProps, LPPROVIDERADMIN lpProviderAdmin,
                          LPMAPIERROR* lppMapiError)
 {

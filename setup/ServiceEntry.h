@@ -21,7 +21,7 @@ namespace setup {
 // The database path again on the provider's section, beside its display name.
 constexpr ULONG PR_PROV_STORE_DATABASE_PATH = 0x6700001F;
 
-HRESULT ServiceEntryImpl(HINSTANCE hInstance, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG ulUIParam, ULONG ulFlags,
+HRESULT ServiceEntryImpl(HINSTANCE hInstance, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG_PTR ulUIParam, ULONG ulFlags,
                          ULONG ulContext, ULONG cValues, LPSPropValue lpProps, LPPROVIDERADMIN lpProviderAdmin,
                          LPMAPIERROR* lppMapiError);
 

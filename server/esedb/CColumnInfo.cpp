@@ -12,7 +12,9 @@ CColumnInfo::CColumnInfo()
 
 CSharedRef<CTable> CColumnInfo::ListColumns(const CTable& table)
 {
-    static_assert(sizeof(JET_COLUMNLIST) == 68, "JET_COLUMNLIST is 68 bytes");
+    // ESE's own layout: 68 bytes on 32-bit Windows, 80 on x64 (the table
+    // handle is pointer-sized).
+    static_assert(sizeof(JET_COLUMNLIST) == (sizeof(void*) == 8 ? 80 : 68), "JET_COLUMNLIST layout");
     memset(&m_list, 0, sizeof(m_list));
     m_list.cbStruct = sizeof(m_list);
     CheckJbResult(kJetGetTableColumnInfo, JetGetTableColumnInfoA(table.SessionHandle(), table.Handle(), nullptr,

@@ -7,7 +7,9 @@
 
 namespace NJbFramework {
 
-static_assert(sizeof(JET_RETRIEVECOLUMN) == 36, "JET_RETRIEVECOLUMN is 36 bytes");
+// ESE's own layout: 36 bytes on 32-bit Windows, 48 on x64 (pointer-sized
+// buffers and lengths padded to 8).
+static_assert(sizeof(JET_RETRIEVECOLUMN) == (sizeof(void*) == 8 ? 48 : 36), "JET_RETRIEVECOLUMN layout");
 
 CColumnSet::CColumnSet(unsigned long maximumSize) : m_maximumSize(maximumSize)
 {

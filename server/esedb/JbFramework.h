@@ -9,8 +9,13 @@
 
 namespace NJbFramework {
 
-// Every handle starts as none, all ones.
-constexpr JET_API_PTR kNoHandle = 0xFFFFFFFF;
-constexpr JET_DBID kNoDatabase = 0xFFFFFFFF;
+// Every handle starts as none: all ones of its own width, as ESE's nil
+// instance, session and cursor handles are (JET_API_PTR is pointer-sized;
+// database identifiers stay 32 bits in both builds).
+constexpr JET_API_PTR kNoHandle = ~JET_API_PTR(0);
+constexpr JET_DBID kNoDatabase = ~JET_DBID(0);
+static_assert(kNoHandle == JET_instanceNil && kNoHandle == JET_sesidNil && kNoHandle == JET_tableidNil,
+              "none is ESE's own nil handle");
+static_assert(kNoDatabase == JET_dbidNil, "no database is ESE's own nil identifier");
 
 } // namespace NJbFramework

@@ -23,11 +23,18 @@ using esefixture::IndexSpec;
 // The import address slots of the close calls, through which this
 // executable (the wrappers included) calls ese.dll; a spy takes their place
 // to see the order of the calls.
+// Their symbols: __imp__Name@N for stdcall on i686, __imp_Name on x64.
+#ifdef _WIN64
+#define VOSTREL_IMPORT_SLOT(name, bytes) "__imp_" #name
+#else
+#define VOSTREL_IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
+#endif
 extern "C" {
-extern JET_ERR(JET_API* g_impJetTerm)(JET_INSTANCE) __asm__("__imp__JetTerm@4");
-extern JET_ERR(JET_API* g_impJetEndSession)(JET_SESID, JET_GRBIT) __asm__("__imp__JetEndSession@8");
-extern JET_ERR(JET_API* g_impJetCloseDatabase)(JET_SESID, JET_DBID, JET_GRBIT) __asm__("__imp__JetCloseDatabase@12");
-extern JET_ERR(JET_API* g_impJetCloseTable)(JET_SESID, JET_TABLEID) __asm__("__imp__JetCloseTable@8");
+extern JET_ERR(JET_API* g_impJetTerm)(JET_INSTANCE) __asm__(VOSTREL_IMPORT_SLOT(JetTerm, 4));
+extern JET_ERR(JET_API* g_impJetEndSession)(JET_SESID, JET_GRBIT) __asm__(VOSTREL_IMPORT_SLOT(JetEndSession, 8));
+extern JET_ERR(JET_API* g_impJetCloseDatabase)(JET_SESID, JET_DBID, JET_GRBIT)
+    __asm__(VOSTREL_IMPORT_SLOT(JetCloseDatabase, 12));
+extern JET_ERR(JET_API* g_impJetCloseTable)(JET_SESID, JET_TABLEID) __asm__(VOSTREL_IMPORT_SLOT(JetCloseTable, 8));
 }
 
 namespace {

@@ -115,7 +115,7 @@ struct SDatabases {
 
 SDatabases* g_db = nullptr;
 
-using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG, ULONG, ULONG, ULONG, LPSPropValue,
+using ServiceEntryFn = HRESULT(WINAPI*)(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG_PTR, ULONG, ULONG, ULONG, LPSPropValue,
                                         LPPROVIDERADMIN, LPMAPIERROR*);
 
 // Property values whose strings live as long as the object.
@@ -694,7 +694,7 @@ TEST_F(AddStoreWizardTest, CancelledCreationWritesEmptyPaths)
     ASSERT_NE(nullptr, error);
     const MAPIERROR zero{};
     EXPECT_EQ(0, std::memcmp(&zero, error, sizeof(MAPIERROR)));
-    EXPECT_EQ(20u, sizeof(MAPIERROR));
+    EXPECT_EQ(sizeof(void*) == 8 ? 32u : 20u, sizeof(MAPIERROR));
     MAPIFreeBuffer(error);
     const CSectionValues values = m_profile.Read(uid, kPrivateTags);
     EXPECT_EQ(L"", values.Text(kTagDatabasePath));
@@ -959,6 +959,243 @@ TEST_F(AddStoreWizardTest, LogonServesTheStoreTheWizardAdded)
     ipm.Reset();
     store.Reset();
     session->Logoff(0, 0, 0);
+}
+
+// The record of what outlives a process or crosses to a peer: one line per
+// value, its bytes in hexadecimal.
+class CStoredBytes {
+public:
+    void Add(const std::string& name, const std::vector<BYTE>& bytes)
+    {
+        std::wstring hex = HexOf(bytes);
+        m_text += name + " " + std::string(hex.begin(), hex.end()) + "\n";
+    }
+    void AddText(const std::string& name, const std::wstring& text)
+    {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+        Add(name, std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t)));
+    }
+    void AddLong(const std::string& name, LONG value)
+    {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+        Add(name, std::vector<BYTE>(bytes, bytes + sizeof(value)));
+    }
+    void AddNote(const std::string& line) { m_text += line + "\n"; }
+    // Each section's UID is new with every profile: it is named, not compared.
+    void Mask(const MAPIUID& uid, const std::string& name)
+    {
+        const std::wstring wide = HexOf(UidBytes(uid));
+        const std::string hex(wide.begin(), wide.end());
+        for (size_t at = m_text.find(hex); at != std::string::npos; at = m_text.find(hex, at))
+            m_text.replace(at, hex.size(), "<" + name + ">");
+    }
+    const std::string& Text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+std::string TagName(ULONG tag)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "%08lX", static_cast<unsigned long>(tag));
+    return text;
+}
+
+void AddSectionValues(CStoredBytes& record, const std::string& section, const CSectionValues& values,
+                      const std::vector<ULONG>& tags)
+{
+    for (ULONG tag : tags) {
+        const std::string name = section + " " + TagName(tag);
+        if (!values.Has(tag)) {
+            record.AddNote(name + " absent");
+            continue;
+        }
+        switch (PROP_TYPE(tag)) {
+        case PT_LONG:
+            record.AddLong(name, values.Long(tag));
+            break;
+        case PT_UNICODE:
+            record.AddText(name, values.Text(tag));
+            break;
+        case PT_MV_UNICODE: {
+            int n = 0;
+            for (const std::wstring& text : values.Texts(tag))
+                record.AddText(name + "[" + std::to_string(n++) + "]", text);
+            break;
+        }
+        default:
+            record.Add(name, values.Bytes(tag));
+        }
+    }
+}
+
+std::vector<BYTE> BinaryProp(IMAPIProp* object, ULONG tag)
+{
+    std::vector<BYTE> bytes;
+    LPSPropValue value = nullptr;
+    if (SUCCEEDED(HrGetOneProp(object, tag, &value)) && value->ulPropTag == tag)
+        bytes.assign(value->Value.bin.lpb, value->Value.bin.lpb + value->Value.bin.cb);
+    MAPIFreeBuffer(value);
+    return bytes;
+}
+
+// The entry identifiers of a table's rows, ordered by name (folders) or
+// subject (messages).
+std::vector<std::vector<BYTE>> RowEntryIds(IMAPITable* table)
+{
+    std::vector<std::pair<std::wstring, std::vector<BYTE>>> rows;
+    LPSRowSet set = nullptr;
+    SizedSPropTagArray(3, columns) = {3, {PR_DISPLAY_NAME_W, PR_SUBJECT_W, PR_ENTRYID}};
+    if (table && SUCCEEDED(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
+                                          &set))) {
+        for (ULONG r = 0; r < set->cRows; ++r) {
+            const SPropValue* values = set->aRow[r].lpProps;
+            if (values[2].ulPropTag != PR_ENTRYID)
+                continue;
+            std::wstring key = values[0].ulPropTag == PR_DISPLAY_NAME_W ? values[0].Value.lpszW : L"";
+            if (values[1].ulPropTag == PR_SUBJECT_W)
+                key += values[1].Value.lpszW;
+            rows.emplace_back(key, std::vector<BYTE>(values[2].Value.bin.lpb,
+                                                     values[2].Value.bin.lpb + values[2].Value.bin.cb));
+        }
+        FreeProws(set);
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::vector<BYTE>> ids;
+    for (auto& row : rows)
+        ids.push_back(std::move(row.second));
+    return ids;
+}
+
+// A folder's identifier, then its messages' and its subfolders' in turn.
+void AddFolderTree(CStoredBytes& record, IMsgStore* store, const std::string& path, const std::vector<BYTE>& id,
+                   int depth)
+{
+    record.Add("entryid " + path, id);
+    if (depth > 4)
+        return;
+    ULONG type = 0;
+    ComPtr<IUnknown> object;
+    ComPtr<IMAPIFolder> folder;
+    if (FAILED(store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(id.data())),
+                                nullptr, MAPI_BEST_ACCESS, &type, object.GetAddressOf())) ||
+        FAILED(object->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(folder.GetAddressOf())))) {
+        record.AddNote("entryid " + path + " does not open");
+        return;
+    }
+    ComPtr<IMAPITable> contents;
+    if (SUCCEEDED(folder->GetContentsTable(0, contents.GetAddressOf()))) {
+        int n = 0;
+        for (const std::vector<BYTE>& message : RowEntryIds(contents.Get()))
+            record.Add("entryid " + path + " message " + std::to_string(n++), message);
+    }
+    ComPtr<IMAPITable> hierarchy;
+    if (SUCCEEDED(folder->GetHierarchyTable(0, hierarchy.GetAddressOf()))) {
+        int n = 0;
+        for (const std::vector<BYTE>& child : RowEntryIds(hierarchy.Get()))
+            AddFolderTree(record, store, path + "/" + std::to_string(n++), child, depth + 1);
+    }
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    const std::vector<BYTE> bytes = ReadFileBytes(path);
+    std::string text(bytes.begin(), bytes.end());
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// What the store keeps and hands out has one byte layout in every build: the
+// settings file, the values the service writes into the profile and the
+// entry identifiers of the store, its folders and messages. The i686 and the
+// x86_64 build are both held against the same record
+// (setup/wizard/testdata/StoredBytes.txt), made of a fixed database at a
+// fixed path; on a difference the record of this build is written beside the
+// test as StoredBytes.actual.txt.
+TEST_F(AddStoreWizardTest, StoredBytesAreTheSameInEveryBuild)
+{
+    const std::wstring folder = L"C:\\VostrelStoredBytes";
+    const std::wstring database = folder + L"\\layout.edb";
+    const std::wstring logs = folder + L"\\logs";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(logs.c_str(), nullptr);
+    {
+        using namespace exchangefixture;
+        CExchangeDatabase layout;
+        const SMailbox ann = layout.AddMailbox(L"Ann Lee");
+        layout.AddMailbox(L"Bob Stone");
+        const int64_t inbox = layout.AddFolder(ann.topId, L"Inbox");
+        SMessage first;
+        first.subject = L"First";
+        first.body = L"One body.";
+        layout.AddMessage(inbox, first);
+        SMessage second;
+        second.subject = L"Second";
+        second.read = true;
+        layout.AddMessage(inbox, second);
+        layout.AddFolder(ann.topId, L"Sent Items");
+        layout.Write("C:\\VostrelStoredBytes\\layout.edb");
+    }
+
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        EnterDatabase(robot, log, database, logs);
+        ROBOT_CHECK(log, robot.ListCount(kMailboxList) == 2);
+        ROBOT_CHECK(log, robot.ListSetChecked(kMailboxList, 0, true)); // Ann Lee
+        ROBOT_CHECK(log, robot.Press(EButton::Finish));
+    });
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_TRUE(m_log.Failures().empty()) << m_log.Joined();
+    MAPIUID uid{};
+    ASSERT_TRUE(m_profile.LastServiceUid(uid));
+    MAPIUID provider{};
+    ASSERT_TRUE(m_profile.ProviderSection(uid, provider));
+
+    CStoredBytes record;
+    record.Add("settings", ReadFileBytes(SettingsFilePath(uid)));
+    AddSectionValues(record, "service", m_profile.Read(uid, kPrivateTags), kPrivateTags);
+    AddSectionValues(record, "service", m_profile.Read(uid, kIdentityTags), kIdentityTags);
+    AddSectionValues(record, "provider", m_profile.Read(provider, kIdentityTags), kIdentityTags);
+
+    ComPtr<IMAPISession> session;
+    ASSERT_EQ(S_OK, MAPILogonEx(0, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(m_profile.Name().c_str())), nullptr,
+                                MAPI_UNICODE | MAPI_NEW_SESSION | MAPI_EXTENDED, session.GetAddressOf()));
+    {
+        ComPtr<IMsgStore> store;
+        ASSERT_EQ(S_OK, providertest::OpenStoreOf(session.Get(), uid, store.GetAddressOf()));
+        record.Add("store entryid", BinaryProp(store.Get(), PR_ENTRYID));
+        record.Add("store record key", BinaryProp(store.Get(), PR_RECORD_KEY));
+        const std::vector<BYTE> ipm = BinaryProp(store.Get(), PR_IPM_SUBTREE_ENTRYID);
+        ASSERT_FALSE(ipm.empty());
+        AddFolderTree(record, store.Get(), "ipm", ipm, 0);
+    }
+    session->Logoff(0, 0, 0);
+    session.Reset();
+    EXPECT_EQ(S_OK, m_profile.Delete(uid));
+
+    record.Mask(uid, "service uid");
+    record.Mask(provider, "provider section uid");
+    const std::string expected = ReadText(L"testdata\\StoredBytes.txt");
+    ASSERT_FALSE(expected.empty()) << "testdata\\StoredBytes.txt is missing beside the test";
+    if (record.Text() != expected) {
+        if (FILE* file = _wfopen(L"StoredBytes.actual.txt", L"wb")) {
+            fwrite(record.Text().data(), 1, record.Text().size(), file);
+            fclose(file);
+        }
+        // The first line that differs, for the failure message.
+        size_t at = 0;
+        while (at < expected.size() && at < record.Text().size() && expected[at] == record.Text()[at])
+            ++at;
+        const size_t line = expected.rfind('\n', at == 0 ? 0 : at - 1);
+        const size_t from = line == std::string::npos ? 0 : line + 1;
+        ADD_FAILURE() << "stored bytes differ from testdata\\StoredBytes.txt (this build's record: "
+                      << "StoredBytes.actual.txt) at:\n  expected: "
+                      << expected.substr(from, expected.find('\n', from) - from) << "\n  actual:   "
+                      << record.Text().substr(from, record.Text().find('\n', from) - from);
+    }
+    DeleteFileW(database.c_str());
+    RemoveDirectoryW(logs.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 } // namespace

@@ -50,7 +50,7 @@ bool UidOf(const CPropBag& bag, ULONG tag, MAPIUID& uid)
 // The ServiceEntry and the DLL it lives in, loaded the way MAPI loads them.
 struct EntryPoint {
     HMODULE module = nullptr;
-    LPMSGSERVICEENTRY entry = nullptr;
+    mapistub::ServiceEntryFunction* entry = nullptr;
 };
 
 HRESULT LoadEntry(const CPropBag& service, EntryPoint& point)
@@ -62,7 +62,7 @@ HRESULT LoadEntry(const CPropBag& service, EntryPoint& point)
     point.module = LoadLibraryW(CServiceInf::LoadName(dll).c_str());
     if (!point.module)
         return MAPI_E_NOT_FOUND;
-    point.entry = reinterpret_cast<LPMSGSERVICEENTRY>(
+    point.entry = reinterpret_cast<mapistub::ServiceEntryFunction*>(
         reinterpret_cast<void*>(mapistub::EntryPointOf(point.module, mapistub::AnsiText(entry).c_str())));
     if (!point.entry)
         return MAPI_E_NOT_FOUND;
@@ -142,7 +142,7 @@ HRESULT CMsgServiceAdmin::CallServiceEntry(const std::wstring& profile, const MA
     if (FAILED(hr))
         return hr;
     LPMAPIERROR error = nullptr;
-    hr = point.entry(point.module, MAPIGetDefaultMalloc(), support.Get(), static_cast<ULONG>(ulUIParam), ulFlags, context, cValues,
+    hr = point.entry(point.module, MAPIGetDefaultMalloc(), support.Get(), ulUIParam, ulFlags, context, cValues,
                      lpProps, admin.Get(), &error);
     if (error)
         MAPIFreeBuffer(error);

@@ -12,15 +12,16 @@ constexpr ULONG kRootMarker = 0x4D415042;  // "BPAM"
 constexpr ULONG kMoreMarker = 0x4D41504D;  // "MPAM"
 constexpr ULONG kFreedMarker = 0x46524545; // "EERF"
 
-// 16 bytes so that the data behind it stays 8-byte aligned for doubles and
-// 64-bit integers in property values.
+// A multiple of 16 bytes (16 on 32-bit Windows, 32 on x64), so that the data
+// behind it keeps the heap's alignment for doubles and 64-bit integers in
+// property values.
 struct BlockHeader {
     ULONG marker;
     BlockHeader* root;            // the chain's root (itself for a root)
     BlockHeader* volatile next;   // next block of the chain (roots only keep the head)
     ULONG size;
 };
-static_assert(sizeof(BlockHeader) == 16, "header keeps 8-byte alignment");
+static_assert(sizeof(BlockHeader) % 16 == 0, "header keeps the heap's alignment");
 
 HANDLE Heap()
 {

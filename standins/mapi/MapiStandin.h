@@ -17,6 +17,12 @@
 
 namespace mapistub {
 
+// A message service's configuration entry as MAPI documents it: the window
+// handle is a ULONG_PTR (the toolchain's MSGSERVICEENTRY has ULONG, which is
+// the same type only on 32-bit Windows).
+using ServiceEntryFunction = HRESULT WINAPI(HINSTANCE, LPMALLOC, LPMAPISUP, ULONG_PTR, ULONG, ULONG, ULONG,
+                                            LPSPropValue, LPPROVIDERADMIN, LPMAPIERROR*);
+
 // Allocators a caller handed to CreateTable / OpenIMsgOnIStg; memory the
 // library returns to that caller comes from them.
 struct Allocators {

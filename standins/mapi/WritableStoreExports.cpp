@@ -80,7 +80,7 @@ HRESULT ServiceUidOf(IMAPISupport* support, MAPIUID& uid)
     return ok ? S_OK : MAPI_E_CORRUPT_DATA;
 }
 
-HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG, ULONG, ULONG ulContext,
+HRESULT WINAPI WritableStoreServiceEntry(HINSTANCE, LPMALLOC, LPMAPISUP lpMAPISup, ULONG_PTR, ULONG, ULONG ulContext,
                                          ULONG, LPSPropValue, LPPROVIDERADMIN lpProviderAdmin,
                                          LPMAPIERROR* lppMapiError)
 {
@@ -114,7 +114,7 @@ HRESULT __cdecl WritableStoreProviderInit(HINSTANCE, LPMALLOC, LPALLOCATEBUFFER,
 }
 
 // MAPI calls them through its own function types: they must match exactly.
-MSGSERVICEENTRY* const kServiceEntry = &WritableStoreServiceEntry;
+mapistub::ServiceEntryFunction* const kServiceEntry = &WritableStoreServiceEntry;
 MSPROVIDERINIT* const kProviderInit = &WritableStoreProviderInit;
 
 } // namespace

@@ -167,7 +167,7 @@ extern "C" ToyState* WINAPI ToyGetState()
     return &g_state;
 }
 
-extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG, ULONG ulFlags,
+extern "C" HRESULT WINAPI ServiceEntry(HINSTANCE, LPMALLOC lpMalloc, LPMAPISUP lpMAPISup, ULONG_PTR, ULONG ulFlags,
                                        ULONG ulContext, ULONG cValues, LPSPropValue lpProps,
                                        LPPROVIDERADMIN lpProviderAdmin, LPMAPIERROR* lppMapiError)
 {
