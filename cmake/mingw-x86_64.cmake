@@ -1,17 +1,5 @@
-# Cross-compiles 64-bit Windows binaries with Debian's mingw-w64 (posix thread
-# model): the same tree as the i686 product, built and tested under 64-bit Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles 64-bit Windows binaries: the same tree as the i686 product,
+# built and tested under 64-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  x86_64-w64-mingw32-windres)
-set(CMAKE_AR           x86_64-w64-mingw32-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB       x86_64-w64-mingw32-ranlib CACHE FILEPATH "")
-set(WIDL               x86_64-w64-mingw32-widl CACHE FILEPATH "IDL compiler")
-set(DLLTOOL            x86_64-w64-mingw32-dlltool CACHE FILEPATH "import library tool")
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(VOSTREL_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)
