@@ -20,8 +20,9 @@ constexpr uint32_t kImageOpenMode = 0x18;
 constexpr char kChangeFileSuffix[] = ".chunk.dat";
 constexpr char kCompanionExtension[] = ".KFM";
 
-// Created with the library, so that every mount of the process shares it.
-const HANDLE g_mountEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// How often a mount whose event was already set looks whether its volume
+// has come up.
+constexpr DWORD kVolumePollMilliseconds = 20;
 
 // The insert worker may outlive the mount's wait: it and the mount each
 // hold one reference to this record, and the worker has its own handle to
@@ -94,6 +95,35 @@ struct FailedStep {
     }
 };
 
+// The image's volume shows at the letter of the mask. The volume query goes
+// past the driver's queue, so it answers while the insert is still held.
+bool VolumeIsUp(HANDLE controller, uint32_t driveMask, uint32_t imageIndex)
+{
+    if (!(GetLogicalDrives() & driveMask))
+        return false;
+    uint32_t letterIndex = 0;
+    while (letterIndex < 31 && !(driveMask & (1u << letterIndex)))
+        ++letterIndex;
+    uint32_t shown = 0;
+    return QorApiGetImageByDriveLetter(controller, letterIndex, &shown) && shown == imageIndex;
+}
+
+// Waits up to the mount's limit for the worker to end or the volume to come
+// up, whichever is first; WAIT_FAILED when the worker cannot be waited for.
+DWORD WaitForWorkerOrVolume(HANDLE controller, HANDLE worker, uint32_t driveMask, uint32_t imageIndex)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD wait = WaitForSingleObject(worker, kVolumePollMilliseconds);
+        if (wait != WAIT_TIMEOUT)
+            return wait;
+        if (VolumeIsUp(controller, driveMask, imageIndex))
+            return WAIT_OBJECT_0 + 1;
+        if (GetTickCount() - start >= kMountWaitMilliseconds)
+            return WAIT_TIMEOUT;
+    }
+}
+
 // Steps from the image's open in the driver to the end of the wait; the
 // controller is open. Returns whether the image is mounted.
 bool InsertImage(HANDLE controller, const std::string& imagePath, wchar_t letter, const GUID* imageType,
@@ -133,7 +163,7 @@ bool InsertImage(HANDLE controller, const std::string& imagePath, wchar_t letter
         return false;
     }
     // An event that an earlier mount already had signalled says nothing about
-    // this volume; then only the worker's end counts.
+    // this volume; then the worker's end or this volume at its letter counts.
     const bool eventAlreadySet = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
     HANDLE worker = CreateThread(nullptr, 0, InsertWorkerMain, job, 0, nullptr);
     if (!worker) {
@@ -146,7 +176,7 @@ bool InsertImage(HANDLE controller, const std::string& imagePath, wchar_t letter
 
     bool mounted = false;
     const HANDLE waited[2] = {worker, event};
-    const DWORD wait = eventAlreadySet ? WaitForSingleObject(worker, kMountWaitMilliseconds)
+    const DWORD wait = eventAlreadySet ? WaitForWorkerOrVolume(controller, worker, job->params.driveMask, *imageIndex)
                                        : WaitForMultipleObjects(2, waited, FALSE, kMountWaitMilliseconds);
     if (wait == WAIT_FAILED) {
         failed.Record(L"WaitForMultipleObjects()", GetLastError());
@@ -172,7 +202,11 @@ bool InsertImage(HANDLE controller, const std::string& imagePath, wchar_t letter
 
 HANDLE MountEvent()
 {
-    return g_mountEvent;
+    // Made on the first call, so that a global of another file that copies
+    // it while the library loads gets the event whatever the order in which
+    // the files' globals are made.
+    static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
 }
 
 std::string ChangeFilePath(const std::string& imagePath)

@@ -41,7 +41,8 @@ struct QorInsertThreadParams {
 };
 
 // The process-wide manual-reset event every mount hands to the driver;
-// created unsignalled when the library is loaded, never reset here.
+// created unsignalled on the first call (the library's globals make that call
+// while it loads), never reset here.
 HANDLE MountEvent();
 
 // Names of the companion files of an image (ANSI paths).
