@@ -64,7 +64,7 @@ for exe in "${benches[@]}"; do
     # Not piped: a server the benchmark starts inherits its output handles.
     # A benchmark that hangs is reported as failed after 20 minutes and the
     # others still run.
-    if timeout --kill-after=10 1200 vostrel_wine "$exe" >"$logs/$name.log" 2>&1; then
+    if timeout --kill-after=10 1200 "$WINELOADER" "$exe" >"$logs/$name.log" 2>&1; then
         status=ok
     else
         status="failed ($?)"
