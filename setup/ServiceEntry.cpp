@@ -214,12 +214,15 @@ HRESULT Configure(LPMAPISUP support, ULONG ulFlags, ULONG cValues, LPSPropValue 
     return result;
 }
 
-// The drive root of a path when the path is long enough to have one.
+// The drive root of a path when the path is long enough to have one. The
+// letter is made upper-case: a path may have been typed either way, and the
+// dismount takes the letter as it stands.
 bool DriveRoot(const std::wstring& path, std::wstring& root)
 {
     if (path.size() <= 2)
         return false;
     root = path.substr(0, 3);
+    root[0] = static_cast<wchar_t>(std::towupper(root[0]));
     return true;
 }
 

@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -503,7 +504,8 @@ TEST_F(AddStoreWizardDriverTest, ArchiveStoreIsRemountedForTheMailboxList)
     ASSERT_TRUE(m_profile.LastServiceUid(uid));
     const wchar_t letter = FreeLetter();
     ASSERT_NE(0, letter);
-    const std::wstring root = std::wstring(1, letter) + L":\\";
+    // The paths as a user may type them, with a lower-case drive letter.
+    const std::wstring root = std::wstring(1, static_cast<wchar_t>(std::towlower(letter))) + L":\\";
     const std::wstring volume = Wide(source.databaseVolume);
     std::wstring database = root + source.databasePath;
     std::wstring logs = root + source.logFolder;
@@ -556,7 +558,11 @@ TEST_F(AddStoreWizardDriverTest, ArchiveStoreIsRemountedForTheMailboxList)
     EXPECT_EQ(S_OK, hr);
     EXPECT_TRUE(qorbustest::IsDriveShown(letter)) << "Finish leaves the database's volume mounted";
 
-    EXPECT_EQ(S_OK, m_profile.Delete(uid));
+    {
+        qorbustest::CMessageBoxCloser closer;
+        EXPECT_EQ(S_OK, m_profile.Delete(uid));
+        ExpectNoMessageShown(closer);
+    }
     EXPECT_FALSE(qorbustest::IsDriveShown(letter));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((volume + L".chunk.dat").c_str()));
 }

@@ -28,10 +28,11 @@ constexpr UINT kIdsBrowse = 353;
 constexpr UINT kIdsBrowseSecond = 354;
 constexpr UINT kIdsWrongDisk = 356;
 
-// Both paths begin on different drives (each longer than 2 characters).
+// Both paths begin on different drives (each longer than 2 characters);
+// drive letters are the same in either case.
 bool OnOtherDrive(const std::wstring& path, const std::wstring& root)
 {
-    return path.size() > 2 && root.size() > 2 && path[0] != root[0];
+    return path.size() > 2 && root.size() > 2 && std::towupper(path[0]) != std::towupper(root[0]);
 }
 
 } // namespace

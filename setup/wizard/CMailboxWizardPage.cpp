@@ -17,6 +17,8 @@
 
 #include <ole2.h>
 
+#include <cwctype>
+
 namespace {
 
 constexpr UINT kIdsLogBaseNames = 302;
@@ -378,14 +380,17 @@ void CMailboxWizardPage::RemountImages(const std::wstring& logFolder)
         logFolder.size() <= 2 || data.DatabaseImage.empty() || data.LogImage.empty())
         return;
     const GUID* type = data.SourceKind == 1 ? &GUID_QOR_IMAGE_ARCHIVE : &GUID_QOR_IMAGE_VHD;
-    const std::wstring databaseRoot = data.DatabasePath.substr(0, 3);
+    // The roots are kept with upper-case letters, as a dismount wants them.
+    std::wstring databaseRoot = data.DatabasePath.substr(0, 3);
+    databaseRoot[0] = static_cast<wchar_t>(std::towupper(databaseRoot[0]));
     if (GetDriveTypeW(databaseRoot.c_str()) != DRIVE_NO_ROOT_DIR)
         return;
     uint32_t index = 0;
     if (!MountImage(LogOwner(), data.DatabaseImage.c_str(), databaseRoot.c_str(), type, MountEvent(), &index))
         return;
     data.VolumeMounts[data.DatabaseImage] = SImageMount{databaseRoot, index};
-    const std::wstring logRoot = logFolder.substr(0, 3);
+    std::wstring logRoot = logFolder.substr(0, 3);
+    logRoot[0] = static_cast<wchar_t>(std::towupper(logRoot[0]));
     if (GetDriveTypeW(logRoot.c_str()) != DRIVE_NO_ROOT_DIR)
         return;
     if (MountImage(LogOwner(), data.LogImage.c_str(), logRoot.c_str(), type, MountEvent(), &index))

@@ -363,6 +363,22 @@ TEST_F(WizardPagesTest, DatabasePageAfterAnArchiveSource)
     });
     EXPECT_SCRIPT_OK();
     EXPECT_TRUE(volumes.DatabasePath.empty() && volumes.LogPath.empty());
+
+    // The same drives, typed in lower case: kept.
+    CWizardData typed;
+    typed.SourceKind = 1;
+    typed.DatabasePath = L"h:\\Data\\priv1.edb";
+    typed.LogPath = L"h:\\Logs";
+    typed.DatabaseMountRoot = L"H:\\";
+    typed.LogMountRoot = L"H:\\";
+    Run(typed, DeviceAbsent, [&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Text(207) == L"h:\\Data\\priv1.edb" && robot.Text(208) == L"h:\\Logs");
+        ROBOT_CHECK(log, robot.Press(EButton::Cancel));
+    });
+    EXPECT_SCRIPT_OK();
+    EXPECT_EQ(L"h:\\Data\\priv1.edb", typed.DatabasePath);
+    EXPECT_EQ(L"h:\\Logs", typed.LogPath);
 }
 
 // The shell's pickers fill the page's fields.
