@@ -12,6 +12,9 @@ public:
 
     void Enter() { EnterCriticalSection(&m_section); }
     void Leave() { LeaveCriticalSection(&m_section); }
+    // Leaves the section (held once by the caller) until condition is woken,
+    // then enters it again.
+    void Wait(CONDITION_VARIABLE& condition) { SleepConditionVariableCS(&condition, &m_section, INFINITE); }
 
 private:
     CRITICAL_SECTION m_section;

@@ -116,6 +116,9 @@ HRESULT CMsgStore::Create(const std::wstring& databasePath, const MAPIUID& servi
     }
     if (!store->StartWatcher()) {
         const HRESULT hr = HRESULT_FROM_WIN32(::GetLastError());
+        // The cookies stay with the caller, who revokes them: the store
+        // never took them over, so its teardown must not run.
+        InterlockedExchange(&store->m_loggedOff, 1);
         store->Release();
         return FAILED(hr) ? hr : E_FAIL;
     }
@@ -289,39 +292,88 @@ HRESULT CMsgStore::NotifySearchComplete(const CEntryId& searchFolderId)
     return support->Notify(key, 1, &notification, &flags);
 }
 
-void CMsgStore::Teardown(bool dismount)
+bool CMsgStore::LeaveRegistry(StoreEntry& entry)
 {
     CProviderGlobals& globals = ProviderGlobals();
     CCriticalSectionLock lock(globals.providerLock);
+    if (!globals.storeRegistry.FindByPath(DatabasePath(), entry) || entry.store != this)
+        return false;
+    globals.storeRegistry.Erase(DatabasePath());
+    return true;
+}
+
+void CMsgStore::Teardown(bool dismount)
+{
     if (InterlockedExchange(&m_loggedOff, 1) != 0)
         return;
+    StoreEntry entry;
+    const bool registered = LeaveRegistry(entry);
+    TearDownAfterLeaving(dismount, registered ? &entry : nullptr);
+}
+
+void CMsgStore::TearDownAfterLeaving(bool dismount, const StoreEntry* entry)
+{
     if (ComPtr<IMAPISupport> support = m_shared->Support()) {
         ULONG flags = LOGOFF_ABORT;
         support->StoreLogoffTransports(&flags);
     }
     LetServerGo<IEseStore>(m_shared->StoreCookie());
     LetServerGo<IEseInstance>(m_shared->InstanceCookie());
-
-    StoreEntry entry;
-    if (globals.storeRegistry.FindByPath(DatabasePath(), entry) && entry.store == this) {
-        if (dismount) {
-            if (DrivePresent(entry.databaseDriveRoot))
-                Dismount(entry.databaseDriveRoot);
-            if (!entry.logDriveRoot.empty() &&
-                lstrcmpiW(entry.logDriveRoot.c_str(), entry.databaseDriveRoot.c_str()) != 0 &&
-                DrivePresent(entry.logDriveRoot))
-                Dismount(entry.logDriveRoot);
-        }
-        if (!entry.tempFolder.empty())
-            DeleteDirectoryTree(entry.tempFolder.c_str());
-        globals.storeRegistry.Erase(DatabasePath());
+    if (!entry)
+        return;
+    if (dismount) {
+        if (DrivePresent(entry->databaseDriveRoot))
+            Dismount(entry->databaseDriveRoot);
+        if (!entry->logDriveRoot.empty() &&
+            lstrcmpiW(entry->logDriveRoot.c_str(), entry->databaseDriveRoot.c_str()) != 0 &&
+            DrivePresent(entry->logDriveRoot))
+            Dismount(entry->logDriveRoot);
     }
+    if (!entry->tempFolder.empty())
+        DeleteDirectoryTree(entry->tempFolder.c_str());
+}
+
+STDMETHODIMP_(ULONG) CMsgStore::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
 }
 
 STDMETHODIMP_(ULONG) CMsgStore::Release()
 {
-    CCriticalSectionLock lock(ProviderGlobals().providerLock);
-    return CMapiObject::Release();
+    // Only the last release takes the provider lock. A logon that finds the
+    // store in the registry adds its reference under that lock, so the
+    // count reaches zero only while no logon can find the store.
+    for (LONG count = m_refs; count > 1; count = m_refs)
+        if (InterlockedCompareExchange(&m_refs, count - 1, count) == count)
+            return static_cast<ULONG>(count - 1);
+
+    CProviderGlobals& globals = ProviderGlobals();
+    StoreEntry entry;
+    bool tearDown = false;
+    bool registered = false;
+    {
+        CCriticalSectionLock lock(globals.providerLock);
+        const LONG count = InterlockedDecrement(&m_refs);
+        if (count != 0)
+            return static_cast<ULONG>(count);
+        tearDown = InterlockedExchange(&m_loggedOff, 1) == 0;
+        if (tearDown)
+            registered = LeaveRegistry(entry);
+        // A logon of the same database waits until the drives and the
+        // working folder of this one are gone.
+        if (registered)
+            globals.storeRegistry.MarkBusy(DatabasePath());
+    }
+    // The teardown calls MAPI's support object and the server, and a
+    // dismount may show a message box: no lock is held meanwhile.
+    if (tearDown)
+        TearDownAfterLeaving(true, registered ? &entry : nullptr);
+    if (registered) {
+        CCriticalSectionLock lock(globals.providerLock);
+        globals.storeRegistry.ClearBusy(DatabasePath());
+    }
+    CMapiObject::Release();
+    return 0;
 }
 
 STDMETHODIMP CMsgStore::GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,

@@ -11,13 +11,14 @@
 // event is signalled (the mailbox selection changed). The thread is stopped
 // and joined by the destructor.
 //
-// The store's last release, like Logon, runs under ProviderLock, so a
-// logon that finds the store in the registry never hands out a store that
-// is being torn down.
+// The store's count reaches zero only under ProviderLock, where it also
+// leaves the registry, so a logon that finds the store there never hands out
+// one that is going; the rest of the teardown runs without any lock.
 #pragma once
 #include "ProviderPlatform.h"
 #include "CEntryId.h"
 #include "CMapiProp.h"
+#include "CStoreRegistry.h"
 #include "MapiInterfaces.h"
 
 #include <memory>
@@ -52,12 +53,15 @@ public:
     // The search engine's news that a search folder has finished.
     HRESULT NotifySearchComplete(const CEntryId& searchFolderId);
 
-    // Logs off transports, lets the server objects go, dismounts the images
-    // Logon mounted (only with dismount set), deletes the working folder and
-    // leaves the registry. Runs once; the last release runs it with
+    // Leaves the registry, logs off transports, lets the server objects go,
+    // dismounts the images Logon mounted (only with dismount set) and
+    // deletes the working folder. Runs once; the last release runs it with
     // dismount set, the service's delete without.
     void Teardown(bool dismount);
 
+    // The store's own count (the base's stays at one until the last
+    // release).
+    STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
     // IMAPIProp (SaveChanges, SetProps and DeleteProps: CMapiProp)
@@ -112,11 +116,18 @@ private:
     static DWORD WINAPI WatcherThread(LPVOID parameter);
     void RebuildIpmSubtrees();
     HRESULT OpenEntryOf(const CEntryId& id, ULONG* lpulObjType, LPUNKNOWN* lppUnk);
+    // Takes this store's entry out of the registry (under ProviderLock);
+    // false when the registry holds no entry of this store.
+    bool LeaveRegistry(StoreEntry& entry);
+    // The teardown after the store left the registry; entry is the one it
+    // left, or null.
+    void TearDownAfterLeaving(bool dismount, const StoreEntry* entry);
 
     std::shared_ptr<CStoreShared> m_shared;
     GUID m_instanceGuid = {};
     std::wstring m_displayName;
     DWORD m_creationTick;
+    volatile LONG m_refs = 1;
     volatile LONG m_loggedOff = 0;
     HANDLE m_changedEvent = nullptr;
     HANDLE m_stopEvent = nullptr;

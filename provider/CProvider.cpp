@@ -237,14 +237,30 @@ STDMETHODIMP CProvider::Logon(LPMAPISUP lpMAPISup, ULONG ulUIParam, LPTSTR lpszP
     if (settings.databasePath.empty() || !CStoreConfig().Exists(settings.serviceUid))
         return MAPI_E_UNCONFIGURED;
 
+    // Only the look-up and the insertion hold the provider lock; the server,
+    // MAPI's support object and the image layer are called without it, while
+    // the path is marked busy so that a second logon of it waits.
     CProviderGlobals& globals = ProviderGlobals();
-    CCriticalSectionLock lock(globals.providerLock);
-    StoreEntry existing;
-    if (globals.storeRegistry.FindByPath(settings.databasePath, existing)) {
-        existing.store->AddRef();
-        *lppMDB = existing.store;
-        return S_OK;
+    {
+        CCriticalSectionLock lock(globals.providerLock);
+        globals.storeRegistry.WaitWhileBusy(settings.databasePath, globals.providerLock);
+        StoreEntry existing;
+        if (globals.storeRegistry.FindByPath(settings.databasePath, existing)) {
+            existing.store->AddRef();
+            *lppMDB = existing.store;
+            return S_OK;
+        }
+        globals.storeRegistry.MarkBusy(settings.databasePath);
     }
+    struct CBusyPath {
+        CProviderGlobals& globals;
+        const std::wstring& path;
+        ~CBusyPath()
+        {
+            CCriticalSectionLock lock(globals.providerLock);
+            globals.storeRegistry.ClearBusy(path);
+        }
+    } busy{globals, settings.databasePath};
 
     StoreEntry entry;
     entry.serviceUid = settings.serviceUid;
@@ -305,8 +321,11 @@ STDMETHODIMP CProvider::Logon(LPMAPISUP lpMAPISup, ULONG ulUIParam, LPTSTR lpszP
             entry.tempFolder = workingFolder;
         entry.store = store;
         entry.shared = store->Shared();
-        if (!globals.storeRegistry.Insert(settings.databasePath, entry))
-            return E_UNEXPECTED;
+        {
+            CCriticalSectionLock lock(globals.providerLock);
+            if (!globals.storeRegistry.Insert(settings.databasePath, entry))
+                return E_UNEXPECTED;
+        }
         *lppMDB = store;
         store = nullptr;
         return result;

@@ -9,6 +9,7 @@
 #include "ProviderFiles.h"
 #include "ProviderGlobals.h"
 #include "ResourceStrings.h"
+#include "ServerInterfaces.h"
 #include "testing/CFakeSupport.h"
 #include "testing/ProviderFixture.h"
 
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace providertest;
@@ -266,6 +268,157 @@ TEST_F(LogonTest, ADatabaseWithoutItsNamedPropertiesFailsTheLogon)
     EXPECT_EQ(1, support.statusRowCalls) << "the map comes last";
     EXPECT_EQ(0u, ProviderGlobals().storeRegistry.Count());
     EXPECT_EQ(1, support.refs);
+}
+
+// A logon that takes its time (here MAPI's profile write) holds no lock
+// that another store's references wait for, nor one that another logon
+// waits for.
+TEST_F(LogonTest, ALogonInProgressHoldsUpNoOtherStore)
+{
+    WriteSettings(databasePath);
+    CFakeSupport support(serviceUid, databasePath, CFixtureFiles::Instance().LogFolder());
+    ComPtr<IMSLogon> logon;
+    ComPtr<IMsgStore> store;
+    ASSERT_EQ(S_OK, Logon(support, logon, store));
+
+    MAPIUID otherUid = {};
+    CoCreateGuid(reinterpret_cast<GUID*>(&otherUid));
+    const std::wstring otherPath = CFixtureFiles::Instance().MailboxCopy(EGeneration::Exchange2007, L"slowlogon");
+    CStoreConfig config;
+    config.databasePath = otherPath;
+    ASSERT_TRUE(config.Save(CStoreConfig::FormatName(otherUid)));
+    CFakeSupport slow(otherUid, otherPath, CFixtureFiles::Instance().LogFolder());
+    slow.modifyProfileEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    slow.modifyProfileHeld = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    HRESULT slowResult = E_FAIL;
+    ComPtr<IMSLogon> slowLogon;
+    ComPtr<IMsgStore> slowStore;
+    std::thread slowThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ULONG cbSpool = 0;
+        LPBYTE spool = nullptr;
+        LPMAPIERROR error = nullptr;
+        slowResult = provider->Logon(&slow, 0, nullptr, 0, nullptr, 0, nullptr, &cbSpool, &spool, &error,
+                                     slowLogon.GetAddressOf(), reinterpret_cast<LPMDB*>(slowStore.GetAddressOf()));
+        CoUninitialize();
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(slow.modifyProfileEntered, 120000));
+
+    // Meanwhile the first store is referenced and released, and logged on to
+    // again, on another thread; the slow logon is let go only afterwards
+    // (a wait that ends means nothing waited for it).
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT againResult = E_FAIL;
+    std::thread other([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        store->AddRef();
+        store->Release();
+        ComPtr<IMSLogon> againLogon;
+        ComPtr<IMsgStore> again;
+        CFakeSupport second(serviceUid, databasePath, CFixtureFiles::Instance().LogFolder());
+        againResult = Logon(second, againLogon, again);
+        again.Reset();
+        SetEvent(done);
+        CoUninitialize();
+    });
+    const DWORD waited = WaitForSingleObject(done, 20000);
+    SetEvent(slow.modifyProfileHeld);
+    other.join();
+    slowThread.join();
+    EXPECT_EQ(WAIT_OBJECT_0, waited) << "the other store waited for the slow logon";
+    EXPECT_EQ(S_OK, againResult);
+    EXPECT_EQ(S_OK, slowResult);
+    slowLogon.Reset();
+    slowStore.Reset();
+    CStoreConfig().Delete(otherUid);
+    CloseHandle(done);
+    CloseHandle(slow.modifyProfileEntered);
+    CloseHandle(slow.modifyProfileHeld);
+}
+
+// Two logons of one database at once open it once: the second waits for the
+// first and shares its store.
+TEST_F(LogonTest, TwoLogonsOfOneDatabaseAtOnceShareOneStore)
+{
+    WriteSettings(databasePath);
+    CFakeSupport first(serviceUid, databasePath, CFixtureFiles::Instance().LogFolder());
+    first.modifyProfileEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    first.modifyProfileHeld = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT firstResult = E_FAIL;
+    ComPtr<IMSLogon> firstLogon;
+    ComPtr<IMsgStore> firstStore;
+    std::thread firstThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ULONG cbSpool = 0;
+        LPBYTE spool = nullptr;
+        LPMAPIERROR error = nullptr;
+        firstResult = provider->Logon(&first, 0, nullptr, 0, nullptr, 0, nullptr, &cbSpool, &spool, &error,
+                                      firstLogon.GetAddressOf(), reinterpret_cast<LPMDB*>(firstStore.GetAddressOf()));
+        CoUninitialize();
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first.modifyProfileEntered, 120000));
+    CFakeSupport second(serviceUid, databasePath, CFixtureFiles::Instance().LogFolder());
+    HRESULT secondResult = E_FAIL;
+    ComPtr<IMSLogon> secondLogon;
+    ComPtr<IMsgStore> secondStore;
+    std::thread secondThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        secondResult = Logon(second, secondLogon, secondStore);
+        CoUninitialize();
+    });
+    Sleep(200);
+    SetEvent(first.modifyProfileHeld);
+    firstThread.join();
+    secondThread.join();
+    EXPECT_EQ(S_OK, firstResult);
+    EXPECT_EQ(S_OK, secondResult);
+    EXPECT_EQ(firstStore.Get(), secondStore.Get());
+    EXPECT_EQ(nullptr, secondLogon);
+    EXPECT_EQ(0, second.statusRowCalls) << "the database was opened once";
+    EXPECT_EQ(1u, ProviderGlobals().storeRegistry.Count());
+    secondStore.Reset();
+    firstLogon.Reset();
+    firstStore.Reset();
+    CloseHandle(first.modifyProfileEntered);
+    CloseHandle(first.modifyProfileHeld);
+}
+
+// A store whose watcher cannot start (its event's name is taken by an
+// object of another kind) is not made, and the server cookies it was given
+// stay with the caller, who alone revokes them.
+TEST_F(LogonTest, AStoreThatCannotStartLeavesItsCookiesToTheCaller)
+{
+    HANDLE squatter = CreateMutexW(nullptr, FALSE, CMsgStore::MailboxChangedEventName(serviceUid).c_str());
+    ASSERT_NE(nullptr, squatter);
+    ComPtr<IStream> instance;
+    ComPtr<IStream> server;
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, instance.GetAddressOf()));
+    ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, server.GetAddressOf()));
+    CServerCookie instanceCookie = CServerCookie::Register(instance.Get(), IID_IStream);
+    CServerCookie storeCookie = CServerCookie::Register(server.Get(), IID_IStream);
+
+    CMsgStore* store = nullptr;
+    EXPECT_TRUE(FAILED(CMsgStore::Create(databasePath, serviceUid, 2003, instanceCookie.Get(), storeCookie.Get(),
+                                         &store)));
+    EXPECT_EQ(nullptr, store);
+    for (DWORD cookie : {instanceCookie.Get(), storeCookie.Get()}) {
+        ComPtr<IStream> fetched;
+        EXPECT_NO_THROW(FetchServerInterface(cookie, IID_IStream, reinterpret_cast<void**>(fetched.GetAddressOf())))
+            << "the cookie is still registered";
+    }
+    CloseHandle(squatter);
+
+    // And a logon that meets the same leaves nothing behind.
+    squatter = CreateMutexW(nullptr, FALSE, CMsgStore::MailboxChangedEventName(serviceUid).c_str());
+    WriteSettings(databasePath);
+    CFakeSupport support(serviceUid, databasePath, CFixtureFiles::Instance().LogFolder());
+    ComPtr<IMSLogon> logon;
+    ComPtr<IMsgStore> msgStore;
+    EXPECT_TRUE(FAILED(Logon(support, logon, msgStore)));
+    EXPECT_EQ(nullptr, msgStore);
+    EXPECT_EQ(0u, ProviderGlobals().storeRegistry.Count());
+    CloseHandle(squatter);
 }
 
 class CCountingSink : public IMAPIAdviseSink {

@@ -75,3 +75,30 @@ size_t CStoreRegistry::Count() const
     CSharedLock lock(m_lock);
     return m_entries.size();
 }
+
+bool CStoreRegistry::IsBusy(const std::wstring& databasePath) const
+{
+    CSharedLock lock(m_lock);
+    return m_busy.count(databasePath) != 0;
+}
+
+void CStoreRegistry::MarkBusy(const std::wstring& databasePath)
+{
+    CExclusiveLock lock(m_lock);
+    m_busy.insert(databasePath);
+}
+
+void CStoreRegistry::ClearBusy(const std::wstring& databasePath)
+{
+    {
+        CExclusiveLock lock(m_lock);
+        m_busy.erase(databasePath);
+    }
+    WakeAllConditionVariable(&m_workEnded);
+}
+
+void CStoreRegistry::WaitWhileBusy(const std::wstring& databasePath, CCriticalSection& providerLock)
+{
+    while (IsBusy(databasePath))
+        providerLock.Wait(m_workEnded);
+}

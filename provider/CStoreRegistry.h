@@ -6,13 +6,21 @@
 // a logon or a store's last release changes it. It does not keep the store
 // alive: a lookup hands out the store's shared state (CStoreShared), which
 // stays valid for the caller even if the store goes meanwhile; the store
-// pointer itself is only used by Logon under ProviderLock, which every last
-// release of a store also holds.
+// pointer itself is only used under ProviderLock, which a store's last
+// release holds while its count reaches zero and it leaves the registry.
+//
+// A path is busy while a logon opens its database or a last release tears
+// its store down; both run without ProviderLock (they start the server, call
+// MAPI's support object, may show a message box), and a second logon of a
+// busy path waits for that work to end instead of opening the database
+// twice or mounting over a drive that is being dismounted.
 #pragma once
 #include "ProviderPlatform.h"
+#include "CCriticalSection.h"
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 class CMsgStore;
@@ -42,7 +50,17 @@ public:
     bool Erase(const std::wstring& databasePath);
     size_t Count() const;
 
+    // The busy paths; the caller holds providerLock, which WaitWhileBusy
+    // leaves while it waits.
+    bool IsBusy(const std::wstring& databasePath) const;
+    void MarkBusy(const std::wstring& databasePath);
+    // Ends the work on a path and wakes the logons that wait for it.
+    void ClearBusy(const std::wstring& databasePath);
+    void WaitWhileBusy(const std::wstring& databasePath, CCriticalSection& providerLock);
+
 private:
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
     std::map<std::wstring, StoreEntry> m_entries;
+    std::set<std::wstring> m_busy;
+    CONDITION_VARIABLE m_workEnded = CONDITION_VARIABLE_INIT;
 };

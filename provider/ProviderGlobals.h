@@ -19,9 +19,11 @@ struct CProviderGlobals {
 
     // The open stores by database path.
     CStoreRegistry storeRegistry;
-    // Taken by Logon for its whole find-open-register sequence, and by a
-    // store's last release, so that a logon never hands out a store that is
-    // going.
+    // Taken by Logon for its look-up and its insertion, and by a store's
+    // last release while its count reaches zero and it leaves the registry,
+    // so that a logon never hands out a store that is going. Nothing that
+    // calls the server, MAPI's support object or shows a message box runs
+    // under it.
     CCriticalSection providerLock;
     // The event every image mount hands to the driver (the image layer's).
     HANDLE mountEvent = nullptr;

@@ -122,6 +122,9 @@ public:
     bool hasImages = false;
     std::wstring databaseImage;
     std::wstring logImage;
+    // When set, ModifyProfile signals the first and waits for the second.
+    HANDLE modifyProfileEntered = nullptr;
+    HANDLE modifyProfileHeld = nullptr;
 
     // What the provider did.
     int modifyProfileCalls = 0;
@@ -317,6 +320,12 @@ public:
     STDMETHODIMP ModifyProfile(ULONG) override
     {
         ++modifyProfileCalls;
+        // A profile write that takes its time: signalled on entry, then
+        // held until the test lets it go.
+        if (modifyProfileEntered)
+            SetEvent(modifyProfileEntered);
+        if (modifyProfileHeld)
+            WaitForSingleObject(modifyProfileHeld, INFINITE);
         return fail == EFail::ModifyProfile ? failure : S_OK;
     }
     STDMETHODIMP IStorageFromStream(LPUNKNOWN, LPCIID, ULONG, LPSTORAGE*) override { return E_NOTIMPL; }
