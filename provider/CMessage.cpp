@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -718,11 +719,12 @@ STDMETHODIMP CMessage::GetRecipientTable(ULONG ulFlags, LPMAPITABLE* lppTable)
         if (FAILED(hr))
             return hr;
         ULONG inserted = 0;
+        std::set<std::vector<BYTE>> keysInUse;
         for (const SRecipientRecord& record : records.records) {
             MapiPtr<SPropValue> values = MapiAllocate<SPropValue>(sizeof(SPropValue) * columnCount, hr);
             if (!values)
                 return hr;
-            hr = FillRecipientRow(record, columns, values.get(), values.get());
+            hr = FillRecipientRow(record, columns, values.get(), values.get(), keysInUse);
             if (FAILED(hr))
                 return hr;
             SRow row = {0, columnCount, values.get()};

@@ -324,8 +324,46 @@ std::vector<ULONG> RecipientTableColumns(const std::vector<ULONG>& extraTags)
     return columns;
 }
 
+namespace {
+
+std::vector<BYTE> KeyBytes(const SPropValue& value)
+{
+    const BYTE* bytes = value.Value.bin.lpb;
+    return bytes ? std::vector<BYTE>(bytes, bytes + value.Value.bin.cb) : std::vector<BYTE>();
+}
+
+// A row whose own instance key is missing or taken is keyed by its index
+// (or the next free number).
+HRESULT KeepInstanceKeyUnique(const SRecipientRecord& record, SPropValue& value, LPVOID parent,
+                              std::set<std::vector<BYTE>>& keysInUse)
+{
+    if (value.ulPropTag == kPrInstanceKey && keysInUse.insert(KeyBytes(value)).second)
+        return S_OK;
+    ULONG index = record.index;
+    const auto bytesOf = [](ULONG number) {
+        const BYTE* b = reinterpret_cast<const BYTE*>(&number);
+        return std::vector<BYTE>(b, b + sizeof(number));
+    };
+    while (keysInUse.count(bytesOf(index)))
+        ++index;
+    LPVOID bytes = nullptr;
+    const HRESULT hr = MapiCopyBytes(parent, sizeof(index), &index, &bytes);
+    if (FAILED(hr)) {
+        SetNotFound(value, kPrInstanceKey);
+        value.Value.err = hr;
+        return hr;
+    }
+    value.ulPropTag = kPrInstanceKey;
+    value.Value.bin.cb = sizeof(index);
+    value.Value.bin.lpb = static_cast<LPBYTE>(bytes);
+    keysInUse.insert(bytesOf(index));
+    return S_OK;
+}
+
+} // namespace
+
 HRESULT FillRecipientRow(const SRecipientRecord& record, const std::vector<ULONG>& columns, SPropValue* row,
-                         LPVOID parent)
+                         LPVOID parent, std::set<std::vector<BYTE>>& keysInUse)
 {
     if (!row)
         return E_INVALIDARG;
@@ -395,5 +433,8 @@ HRESULT FillRecipientRow(const SRecipientRecord& record, const std::vector<ULONG
             break;
         }
     }
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (columns[i] == kPrInstanceKey)
+            keep(KeepInstanceKeyUnique(record, row[i], parent, keysInUse));
     return result;
 }

@@ -33,6 +33,7 @@
 #pragma once
 #include "ProviderPlatform.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,8 +105,11 @@ std::vector<ULONG> RecipientTableColumns(const std::vector<ULONG>& extraTags);
 // record's index, PR_RECIPIENT_TYPE its type byte; the address type, e-mail
 // address and display name come from the layout (PT_ERROR / MAPI_E_NOT_FOUND
 // where the layout gives none); each extra value goes into its own column,
-// built with ValueFromBytes; without a value of its own, PR_INSTANCE_KEY is
-// the 4-byte index. Columns without a value are PR_NULL. Returns the first
-// failing allocation (that value is then PT_ERROR) or S_OK.
+// built with ValueFromBytes. The table is indexed on PR_INSTANCE_KEY, so a
+// row whose own key is absent (or marked absent) or repeats the key of an
+// earlier row (keysInUse, to which the row's key is added) is keyed by its
+// 4-byte index instead (the next free number from it, should that be taken
+// too). Columns without a value are PR_NULL. Returns the first failing
+// allocation (that value is then PT_ERROR) or S_OK.
 HRESULT FillRecipientRow(const SRecipientRecord& record, const std::vector<ULONG>& columns, SPropValue* row,
-                         LPVOID parent);
+                         LPVOID parent, std::set<std::vector<BYTE>>& keysInUse);

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -336,9 +337,10 @@ TEST(RecipientRecords, RecipientTableRows)
     MapiPtr<SPropValue> rows = MapiAllocate<SPropValue>(static_cast<ULONG>(3 * columns.size() * sizeof(SPropValue)), hr);
     ASSERT_EQ(S_OK, hr);
     std::vector<std::wstring> described;
+    std::set<std::vector<BYTE>> keysInUse;
     for (size_t r = 0; r < 3; ++r) {
         SPropValue* row = rows.get() + r * columns.size();
-        ASSERT_EQ(S_OK, FillRecipientRow(parsed.records[r], columns, row, rows.get()));
+        ASSERT_EQ(S_OK, FillRecipientRow(parsed.records[r], columns, row, rows.get(), keysInUse));
         std::wstring text;
         for (size_t i = 0; i < columns.size(); ++i) {
             wchar_t tag[16];
@@ -365,12 +367,49 @@ TEST(RecipientRecords, RecipientTableRows)
     EXPECT_EQ(L"0FF60102=0908 30000003=0 0C150003=1 3002001F=SMTP 3001001F=Ann 3003001F=a@x.org "
               L"5FFD0003=1 00000001=0 ",
               described[0]);
-    EXPECT_EQ(L"0FF6000A=8004010F 30000003=1 0C150003=2 3002000A=8004010F 3001001F=Bo 3003001F=bo@x.org "
+    EXPECT_EQ(L"0FF60102=01000000 30000003=1 0C150003=2 3002000A=8004010F 3001001F=Bo 3003001F=bo@x.org "
               L"5FFD000A=80040102 5FF70102= ",
               described[1]);
     EXPECT_EQ(L"0FF60102=02000000 30000003=2 0C150003=3 3002001F=EX 3001001F=Cy 3003000A=8004010F "
               L"00000001=0 00000001=0 ",
               described[2]);
+}
+
+// The recipient table is indexed on PR_INSTANCE_KEY: records whose own key
+// is marked absent, repeats an earlier record's key, or equals the index
+// another record falls back to, still give one row each with keys of their
+// own, so that every row goes into the table.
+TEST(RecipientRecords, EveryRowGetsAKeyOfItsOwn)
+{
+    const std::vector<ULONG> tags = {kPrInstanceKey};
+    const std::vector<ULONG> columns = RecipientTableColumns(tags);
+    const auto withKey = [](const wchar_t* name, Bytes key) {
+        return Record(1, 0x0010, CPack().Wide(name).U16(1).U8(0).Binary(key).bytes);
+    };
+    const Bytes absentKey = Record(1, 0x0010, CPack().Wide(L"Absent").U16(1).U8(1).U8(0x0A).U32(0x8004010F).bytes);
+    const Bytes data = Packed(tags, {withKey(L"Ann", {7, 7}), withKey(L"Bo", {7, 7}), absentKey,
+                                     withKey(L"Cy", {3, 0, 0, 0}), withKey(L"Di", {1, 0, 0, 0})});
+    const SRecipientRecords parsed = ParseRecipientRecords(data.data(), static_cast<ULONG>(data.size()));
+    ASSERT_EQ(5u, parsed.records.size());
+
+    SizedSPropTagArray(2, tableColumns) = {2, {kPrInstanceKey, 0x30000003}};
+    ComPtr<ITableData> table;
+    ASSERT_EQ(S_OK, CreateTable(&IID_IMAPITableData, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, nullptr,
+                                TBLTYPE_SNAPSHOT, kPrInstanceKey, reinterpret_cast<LPSPropTagArray>(&tableColumns),
+                                table.GetAddressOf()));
+    std::set<std::vector<BYTE>> keysInUse;
+    std::vector<Bytes> keys;
+    for (size_t r = 0; r < parsed.records.size(); ++r) {
+        HRESULT hr = S_OK;
+        MapiPtr<SPropValue> row = MapiAllocate<SPropValue>(static_cast<ULONG>(columns.size() * sizeof(SPropValue)), hr);
+        ASSERT_EQ(S_OK, FillRecipientRow(parsed.records[r], columns, row.get(), row.get(), keysInUse));
+        ASSERT_EQ(kPrInstanceKey, row.get()[0].ulPropTag) << r;
+        keys.emplace_back(row.get()[0].Value.bin.lpb, row.get()[0].Value.bin.lpb + row.get()[0].Value.bin.cb);
+        SRow mapiRow = {0, 2, row.get()};
+        EXPECT_EQ(S_OK, table->HrInsertRow(static_cast<ULONG>(r), &mapiRow)) << "record " << r;
+    }
+    const std::vector<Bytes> expected = {{7, 7}, {1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0}, {4, 0, 0, 0}};
+    EXPECT_EQ(expected, keys);
 }
 
 // Memory whose last readable byte is followed by a page that faults when
