@@ -94,48 +94,6 @@ HRESULT FillIndexKey(SPropValue& value, ULONG tag, ULONG index, LPVOID parent)
     return FillBinary(value, parent, &index, sizeof(index));
 }
 
-// The whole of a stream from its start.
-HRESULT ReadStream(IStream* stream, std::vector<BYTE>& bytes)
-{
-    bytes.clear();
-    STATSTG stat = {};
-    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart < 0x7FFFFFFF)
-        bytes.reserve(static_cast<size_t>(stat.cbSize.QuadPart));
-    BYTE chunk[65536];
-    for (;;) {
-        ULONG read = 0;
-        const HRESULT hr = stream->Read(chunk, sizeof(chunk), &read);
-        if (FAILED(hr))
-            return hr;
-        if (read > sizeof(chunk))
-            return MAPI_E_CORRUPT_DATA;
-        bytes.insert(bytes.end(), chunk, chunk + read);
-        if (read == 0 || hr == S_FALSE)
-            return S_OK;
-    }
-}
-
-// A stream in memory holding bytes, positioned at its start.
-HRESULT MemoryStream(const void* bytes, ULONG size, IStream** out)
-{
-    ComPtr<IStream> stream;
-    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf());
-    if (FAILED(hr))
-        return hr;
-    ULONG written = 0;
-    if (size) {
-        hr = stream->Write(bytes, size, &written);
-        if (FAILED(hr))
-            return hr;
-    }
-    LARGE_INTEGER start = {};
-    hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    if (FAILED(hr))
-        return hr;
-    *out = stream.Detach();
-    return S_OK;
-}
-
 // Whether a value of the MIME message says its property is there (a
 // value, or too large to be handed out).
 bool HeldByMimeMessage(const SPropValue& value)
@@ -263,16 +221,23 @@ HRESULT CMessage::SynthesizeSenderIds(IEseProperty* message, const SSenderPositi
     return SynthesizeSenderValues(values, sentRepresenting, sender, source, parent, m_lastError.LogPath());
 }
 
-void CMessage::ReadBodyText(IEseMessage* message, std::wstring& text, bool& converted)
+bool CMessage::ReadAnsiBody(IEseMessage* message, std::wstring& text)
 {
-    CServerBytes body;
-    HRESULT hr = message->GetProperty(kPrBodyW, &body.count, &body.bytes);
-    if (FAILED(hr))
-        RaiseComError(hr, message, IID_IEseMessage);
-    const ULONG size = body.bytes ? body.count : 0;
-    converted = !IsUnicodeText(body.bytes, size);
-    if (converted)
-        text = WideFromAnsi(body.bytes, size);
+    // Any failure on the way leaves the body to the caller's stream, which
+    // OpenProperty serves; it never fails the other properties.
+    ComPtr<IStream> stream;
+    if (FAILED(message->OpenProperty(kPrBodyW, stream.GetAddressOf())) || !stream) {
+        ForgetServerError();
+        return false;
+    }
+    std::vector<BYTE> bytes;
+    if (FAILED(ReadStreamBytes(stream.Get(), kBodyTestBytes, bytes)) ||
+        IsUnicodeText(bytes.data(), static_cast<ULONG>(bytes.size())))
+        return false;
+    if (FAILED(ReadStreamBytes(stream.Get(), 0, bytes)))
+        return false;
+    text = WideFromAnsi(bytes.data(), static_cast<ULONG>(bytes.size()));
+    return true;
 }
 
 HRESULT CMessage::AnswerFromServer(IEseMessage* message, const SPropTagArray& request,
@@ -320,7 +285,7 @@ HRESULT CMessage::AnswerFromServer(IEseMessage* message, const SPropTagArray& re
                     if (converted)
                         text = WideFromAnsi(stored, WideByteCount(stored));
                 } else if (IsTooLargeServerValue(*server)) {
-                    ReadBodyText(message, text, converted);
+                    converted = ReadAnsiBody(message, text);
                 }
                 if (converted) {
                     value.ulPropTag = tag;
@@ -476,24 +441,29 @@ STDMETHODIMP CMessage::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInter
             return hr == kNotFoundOnServer ? MAPI_E_NOT_FOUND : MAPI_E_EXTENDED_ERROR;
         }
         if (ulPropTag == kPrBodyW) {
-            // The body is read whole, to tell a body kept in the ANSI code
-            // page (handed out as UTF-16, as GetProps hands it out) from a
-            // Unicode one; either is then served from memory.
-            std::vector<BYTE> bytes;
-            hr = ReadStream(stream.Get(), bytes);
+            // A body kept in the ANSI code page is handed out as UTF-16, as
+            // GetProps hands it out, converted piece by piece; a Unicode one
+            // is the server's stream itself. Only the body's beginning is
+            // read to tell them apart.
+            std::vector<BYTE> head;
+            hr = ReadStreamBytes(stream.Get(), kBodyTestBytes, head);
             if (FAILED(hr))
                 return hr;
-            stream.Reset();
-            const ULONG size = static_cast<ULONG>(bytes.size());
-            if (!IsUnicodeText(bytes.data(), size)) {
-                const std::wstring text = WideFromAnsi(bytes.data(), size);
-                hr = MemoryStream(text.data(), static_cast<ULONG>(text.size() * sizeof(wchar_t)),
-                                  stream.GetAddressOf());
+            if (!IsUnicodeText(head.data(), static_cast<ULONG>(head.size()))) {
+                ComPtr<IStream> wide;
+                hr = WideStreamFromAnsi(head, stream.Get(), wide.GetAddressOf());
+                if (FAILED(hr))
+                    return hr;
+                stream = wide;
             } else {
-                hr = MemoryStream(bytes.data(), size, stream.GetAddressOf());
+                LARGE_INTEGER start = {};
+                if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) {
+                    stream.Reset();
+                    hr = message->OpenProperty(ulPropTag, stream.GetAddressOf());
+                    if (FAILED(hr) || !stream)
+                        RaiseComError(FAILED(hr) ? hr : E_UNEXPECTED, message.Get(), IID_IEseMessage);
+                }
             }
-            if (FAILED(hr))
-                return hr;
         }
         STATSTG stat = {};
         stream->Stat(&stat, STATFLAG_NONAME);

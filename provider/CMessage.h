@@ -111,9 +111,10 @@ private:
                              SPropValue* values);
     // Bodies the server lacks of a message held as MIME.
     HRESULT MarkMimeBodies(const SPropTagArray& tags, const std::vector<ULONG>& positions, SPropValue* values);
-    // The whole plain-text body of the server; converted says it was kept
-    // in the ANSI code page, and text is then the body as UTF-16.
-    void ReadBodyText(IEseMessage* message, std::wstring& text, bool& converted);
+    // A plain-text body too large for a row: true when it was kept in the
+    // ANSI code page (told by its beginning) and could be read whole, text
+    // then being the body as UTF-16; false leaves it to be streamed.
+    bool ReadAnsiBody(IEseMessage* message, std::wstring& text);
     HRESULT EmptyAttachmentTable(LPMAPITABLE* lppTable);
 
     CEntryId m_ownId;

@@ -7,6 +7,7 @@
 #include "Vostrel2007.h"
 
 #include <string>
+#include <vector>
 
 constexpr ULONG kPrBodyW = 0x1000001F;
 constexpr ULONG kPrRtfCompressed = 0x10090102;
@@ -30,3 +31,19 @@ std::wstring WideFromAnsi(const void* bytes, ULONG size);
 
 // The bytes of a wide string of the server, without its terminator.
 ULONG WideByteCount(const wchar_t* text);
+
+// How much of a body stored as a stream is read to tell ANSI text from
+// UTF-16: a body that large is seen whole; of a larger one, only its
+// beginning is fetched across processes for the test.
+constexpr ULONG kBodyTestBytes = 65536;
+
+// Reads from stream until limit bytes are in bytes (appended) or the stream
+// ends; limit 0 reads to the end. Fails as the stream's Read fails.
+HRESULT ReadStreamBytes(IStream* stream, ULONG limit, std::vector<BYTE>& bytes);
+
+// A stream in memory, at its start, holding the UTF-16 text of ANSI text
+// that begins with head and goes on in rest (read from its current place to
+// its end). The text is converted piece by piece as it is read, a character
+// of a double-byte code page never split; zero bytes at the very end are
+// not part of it (as in WideFromAnsi).
+HRESULT WideStreamFromAnsi(const std::vector<BYTE>& head, IStream* rest, IStream** out);

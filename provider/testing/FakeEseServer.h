@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace providertest {
@@ -31,6 +32,11 @@ inline SFakeValue FakeBytes(ULONG tag, const void* p, size_t n)
 }
 // A missing column as the server marks it.
 inline SFakeValue FakeNull(ULONG tag) { return {CHANGE_PROP_TYPE(tag, PT_NULL), ESE_PT_ERROR, 0, {}, {}}; }
+// A value present but too large for a row, as the server marks it.
+inline SFakeValue FakeTooLarge(ULONG tag)
+{
+    return {CHANGE_PROP_TYPE(tag, PT_ERROR), ESE_PT_ERROR, static_cast<LONG>(E_OUTOFMEMORY), {}, {}};
+}
 
 // Sets the thread's error object as the server does on failure.
 inline void SetServerError(const wchar_t* description)
@@ -125,10 +131,6 @@ public:
         return S_OK;
     }
 
-protected:
-    const IID& OwnIid() const override { return IID_IEseTable; }
-
-private:
     static void Fill(_SEsePropertyValue& v, const SFakeValue& from)
     {
         ZeroMemory(&v, sizeof(v));
@@ -147,13 +149,16 @@ private:
             memcpy(v.m_value.m_bin.m_p_bt, from.bytes.data(), from.bytes.size());
             break;
         case ESE_PT_ERROR:
-            v.m_value.m_err.m_code = MAPI_E_NOT_FOUND;
+            v.m_value.m_err.m_code = from.number ? static_cast<HRESULT>(from.number) : MAPI_E_NOT_FOUND;
             break;
         default:
             v.m_value.m_i64 = from.number;
             break;
         }
     }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseTable; }
 };
 
 class CFakeEseStore : public CFakeObject<IEseStore> {
@@ -331,6 +336,93 @@ protected:
             messages->Release();
     }
     const IID& OwnIid() const override { return IID_IEseFolder; }
+};
+
+} // namespace providertest
+
+namespace providertest {
+
+// A server message: its values (answered by property id; others missing),
+// and the properties it serves as streams. The whole-value fetch
+// (GetProperty) of a stream property fails unless allowed.
+class CFakeEseMessage : public CFakeObject<IEseMessage> {
+public:
+    std::vector<SFakeValue> values;
+    std::vector<std::pair<ULONG, std::vector<BYTE>>> streams;
+    bool wholeValueServed = false;
+    int wholeValueCalls = 0;
+
+    STDMETHODIMP GetPropertyTags(ULONG* count, ULONG** tags) override
+    {
+        *count = 0;
+        *tags = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperties(ULONG tagCount, ULONG* pTags, ULONG* count, _SEsePropertyValue** out) override
+    {
+        *count = 0;
+        *out = nullptr;
+        auto* result = static_cast<_SEsePropertyValue*>(CoTaskMemAlloc((tagCount + 1) * sizeof(_SEsePropertyValue)));
+        for (ULONG i = 0; i < tagCount; ++i) {
+            SFakeValue value = FakeNull(pTags[i]);
+            for (const SFakeValue& held : values)
+                if (PROP_ID(held.tag) == PROP_ID(pTags[i]))
+                    value = held;
+            CFakeEseTable::Fill(result[i], value);
+        }
+        *count = tagCount;
+        *out = result;
+        return S_OK;
+    }
+    STDMETHODIMP GetProperty(ULONG tag, ULONG* count, BYTE** bytes) override
+    {
+        ++wholeValueCalls;
+        *count = 0;
+        *bytes = nullptr;
+        const std::vector<BYTE>* held = Stream(tag);
+        if (!held || !wholeValueServed)
+            return Fail(held ? E_OUTOFMEMORY : 0x80070002);
+        *bytes = static_cast<BYTE*>(CoTaskMemAlloc(held->size() + 1));
+        memcpy(*bytes, held->data(), held->size());
+        *count = static_cast<ULONG>(held->size());
+        return S_OK;
+    }
+    STDMETHODIMP OpenProperty(ULONG tag, IStream** stream) override
+    {
+        *stream = nullptr;
+        const std::vector<BYTE>* held = Stream(tag);
+        if (!held)
+            return Fail(0x80070002);
+        IStream* made = nullptr;
+        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &made)))
+            return E_OUTOFMEMORY;
+        ULONG written = 0;
+        made->Write(held->data(), static_cast<ULONG>(held->size()), &written);
+        LARGE_INTEGER start = {};
+        made->Seek(start, STREAM_SEEK_SET, nullptr);
+        *stream = made;
+        return S_OK;
+    }
+    STDMETHODIMP GetPropNamesFromTags(ULONG*, ULONG**, GUID*, ULONG, ULONG*, _SEseNamedPropertyId**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetTagsFromPropNames(ULONG, _SEseNamedPropertyId**, ULONG*, ULONG**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachment(LONGLONG, signed char, IEseMessage**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachmentByNumber(ULONG, signed char, IEseMessage**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAttachmentsTable(IEseTable**) override { return E_NOTIMPL; }
+
+protected:
+    const IID& OwnIid() const override { return IID_IEseMessage; }
+
+private:
+    const std::vector<BYTE>* Stream(ULONG tag) const
+    {
+        for (const auto& held : streams)
+            if (held.first == tag)
+                return &held.second;
+        return nullptr;
+    }
 };
 
 } // namespace providertest
