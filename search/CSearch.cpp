@@ -55,6 +55,7 @@ enum ESearchLine : int {
     kLineStoreRecordKey = 599,
     kLineParentDisplay = 614,
     kLineWorkingInsert = 675,
+    kLineRestriction = 812,
     kLineResultInsert = 838,
 };
 
@@ -302,7 +303,15 @@ void CSearch::LogText(const wchar_t* text)
 
 bool CSearch::Running() const
 {
-    return WaitForSingleObject(m_request->events->Run(), 1) != WAIT_TIMEOUT;
+    return !m_refused && WaitForSingleObject(m_request->events->Run(), 1) != WAIT_TIMEOUT;
+}
+
+void CSearch::LogFailure(const wchar_t* method, const std::exception& error)
+{
+    // what() is ASCII for the library's own exceptions (bad_alloc and kin).
+    const char* what = error.what() ? error.what() : "";
+    const std::wstring text(what, what + std::strlen(what));
+    LogFormat(m_lastError.LogPath(), L"%s: %s", method, text.c_str());
 }
 
 bool CSearch::Init(std::unique_ptr<SearchRequest> request)
@@ -435,6 +444,12 @@ HRESULT CSearch::Go()
                 m_lastError.SetFromComError("CSearch::Go", error);
                 result = MAPI_E_EXTENDED_ERROR;
                 break;
+            } catch (const std::exception& error) {
+                // Out of memory and the like: the client still hears of
+                // the end.
+                LogFailure(L"CSearch::Go", error);
+                result = MAPI_E_EXTENDED_ERROR;
+                break;
             }
         }
     }
@@ -444,16 +459,25 @@ HRESULT CSearch::Go()
 
 void CSearch::NotifyComplete()
 {
+    NotifySearchEnd(*m_request->events, m_request->storeId.storeUid, m_request->searchFolderId);
+}
+
+void NotifySearchEnd(const CSearchEvents& events, const MAPIUID& storeUid, const CEntryId& folderId)
+{
     // A search given up for a newer one leaves the news to that one.
-    if (m_request->events->Abandoned())
+    if (events.Abandoned())
         return;
-    CProviderGlobals& globals = ProviderGlobals();
-    // The store cannot go while the lock is held (its last release takes
-    // it), so the one found stays alive for the call.
-    CCriticalSectionLock lock(globals.providerLock);
-    StoreEntry entry;
-    if (globals.storeRegistry.FindByServiceUid(m_request->storeId.storeUid, entry) && entry.store)
-        entry.store->NotifySearchComplete(m_request->searchFolderId);
+    try {
+        CProviderGlobals& globals = ProviderGlobals();
+        // The store cannot go while the lock is held (its last release takes
+        // it), so the one found stays alive for the call.
+        CCriticalSectionLock lock(globals.providerLock);
+        StoreEntry entry;
+        if (globals.storeRegistry.FindByServiceUid(storeUid, entry) && entry.store)
+            entry.store->NotifySearchComplete(folderId);
+    } catch (...) {
+        // Nobody is left to tell.
+    }
 }
 
 HRESULT CSearch::WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring path, ITableData* result,
@@ -461,10 +485,24 @@ HRESULT CSearch::WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring 
 {
     if (m_request->flags & STOP_SEARCH)
         return S_OK;
+    if (m_depth >= kMaxFolderDepth) {
+        if (!m_depthLogged) {
+            m_depthLogged = true;
+            LogFormat(m_lastError.LogPath(), L"CSearch::WalkFolders: folders nested deeper than %d are not searched",
+                      kMaxFolderDepth);
+        }
+        return S_OK;
+    }
+    struct SDepth {
+        int& depth;
+        explicit SDepth(int& d) : depth(++d) {}
+        ~SDepth() { --depth; }
+    } depth(m_depth);
     HRESULT hr = S_OK;
     try {
-        if (folder)
-            FillContentsTable(folder, path, result);
+        // A folder searched before had its sub-folders walked then.
+        if (folder && FillContentsTable(folder, path, result) == S_FALSE)
+            return hr;
         if (!Running())
             return hr;
         if (!recursive)
@@ -537,6 +575,9 @@ HRESULT CSearch::WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring 
     } catch (const _com_error& error) {
         m_lastError.SetFromComError("CSearch::WalkFolders", error);
         hr = MAPI_E_EXTENDED_ERROR;
+    } catch (const std::exception& error) {
+        LogFailure(L"CSearch::WalkFolders", error);
+        hr = MAPI_E_EXTENDED_ERROR;
     }
     return hr;
 }
@@ -561,7 +602,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
         path += name;
         if (read.values && read.count > 2 && read.values[2].m_tag == kPrFid &&
             !m_visited.insert(read.values[2].m_value.m_i64).second)
-            return S_OK;
+            return S_FALSE;
 
         ComPtr<IEseTable> messages;
         if (FAILED(folder->GetMessagesTable(messages.GetAddressOf())) || !messages)
@@ -639,14 +680,14 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
                 break;
             if (m_memory >= kMemoryBound) {
                 if (inWorking)
-                    ApplySearchRestriction(this, working.Get(), result);
+                    FilterInto(working.Get(), result);
                 inWorking = 0;
                 m_memory = 0;
                 working->HrDeleteRows(TAD_ALL_ROWS, nullptr, nullptr);
             }
         }
         if (inWorking)
-            ApplySearchRestriction(this, working.Get(), result);
+            FilterInto(working.Get(), result);
     } catch (const _com_error& error) {
         m_lastError.SetFromComError("CSearch::FillContentsTable", error);
     } catch (const CException& error) {
@@ -655,6 +696,17 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
         LogText(L"CSearch::FillContentsTable: out of memory");
     }
     return S_OK;
+}
+
+void CSearch::FilterInto(ITableData* working, ITableData* result)
+{
+    const HRESULT hr = ApplySearchRestriction(this, working, result);
+    if (FAILED(hr)) {
+        // The table refuses the restriction (or cannot make a view): no
+        // folder could be searched with it.
+        m_refused = true;
+        ThrowSearchError(kLineRestriction, hr);
+    }
 }
 
 void CSearch::FillRow(SRowContext& row)
@@ -989,16 +1041,24 @@ DWORD WINAPI SearchThreadProc(LPVOID parameter)
     std::unique_ptr<SearchRequest> request(static_cast<SearchRequest*>(parameter));
     std::shared_ptr<CSearchEvents> events = request->events;
     HMODULE module = request->pinnedModule;
+    const MAPIUID storeUid = request->storeId.storeUid;
+    const CEntryId folderId = request->searchFolderId;
     const HRESULT comInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HRESULT hr = S_OK;
+    bool notified = false;
     try {
         CSearch search;
         search.Init(std::move(request));
         hr = search.Go();
+        notified = true;
     } catch (...) {
         hr = MAPI_E_EXTENDED_ERROR;
     }
     request.reset();
+    // Go tells the store on every path of its own; a search that failed
+    // before or around it still ends with the news.
+    if (!notified)
+        NotifySearchEnd(*events, storeUid, folderId);
     if (SUCCEEDED(comInit))
         CoUninitialize();
     SetEvent(events->Done());

@@ -20,6 +20,7 @@
 #include "SearchRequest.h"
 #include "Vostrel2007.h"
 
+#include <exception>
 #include <memory>
 #include <set>
 #include <string>
@@ -39,8 +40,16 @@ public:
     // Searches every folder of the request's list and notifies the store.
     HRESULT Go();
 
+    // Searches the folder (none: the whole store) and, when recursive, the
+    // folders below it; a folder met before is neither searched nor walked
+    // again, and folders nested deeper than kMaxFolderDepth are left out.
     HRESULT WalkFolders(IEseStore* store, IEseFolder* folder, std::wstring path, ITableData* result, BOOL recursive);
+    // Searches one folder; S_FALSE when it was searched before.
     HRESULT FillContentsTable(IEseFolder* folder, std::wstring& path, ITableData* result);
+
+    // A damaged tree may loop through folders the server names without an
+    // identifier; deeper walks are cut off here.
+    static constexpr int kMaxFolderDepth = 256;
 
     // What the tests look at.
     const std::vector<ULONG>& ServerColumns() const { return m_serverColumns; }
@@ -56,11 +65,15 @@ private:
     void LayOutColumns();
     int WorkingPosition(ULONG propertyId) const;
     bool MessageRow(const _SEseRow& server) const;
+    // The working table's matches into the result table; a restriction the
+    // table refuses raises the engine's failure.
+    void FilterInto(ITableData* working, ITableData* result);
     void FillRow(SRowContext& row);
     void FillBody(SRowContext& row);
     void FillKeys(SRowContext& row, const std::wstring& path);
     void FillSubRestrictions(SRowContext& row);
     void NotifyComplete();
+    void LogFailure(const wchar_t* method, const std::exception& error);
     void LogText(const wchar_t* text);
 
     SearchTagSet m_tags;
@@ -83,8 +96,13 @@ private:
     HRESULT m_wrappedStoreIdResult = S_OK;
     std::vector<BYTE> m_wrappedStoreId;
     // Folders already searched: a folder met twice (overlapping entries of
-    // the list, a damaged tree that loops) is searched once.
+    // the list, a damaged tree that loops) is searched and walked once.
     std::set<LONGLONG> m_visited;
+    int m_depth = 0;
+    bool m_depthLogged = false;
+    // A restriction the table refuses is refused in every folder: once seen,
+    // the search ends.
+    bool m_refused = false;
     ULONGLONG m_memory = 0;
 };
 
@@ -93,6 +111,11 @@ HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData*
 // The worker's thread procedure: runs the search of the request (which it
 // owns) and signals the request's done event at its end.
 DWORD WINAPI SearchThreadProc(LPVOID request);
+
+// Tells the store of storeUid, when it is open, that the search of the folder
+// folderId has ended (nothing for a search given up for a newer one). Never
+// throws.
+void NotifySearchEnd(const CSearchEvents& events, const MAPIUID& storeUid, const CEntryId& folderId);
 
 // Starts a worker for the request; false (the request freed) when no thread
 // could be made.

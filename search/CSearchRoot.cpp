@@ -482,19 +482,9 @@ void CSearchRoot::StartSearch()
             return;
         std::memcpy(request->columns.get(), m_columns.get(), bytes);
 
-        // The events are reused while no search of the folder runs; a
-        // search still running (it did not end in time) keeps its own, so
-        // that this one's start does not set it going again.
-        if (m_events && !m_events->Finished() && !m_events->Abandoned())
-            m_events->Abandon();
-        if (m_events && m_events->Finished()) {
-            SetEvent(m_events->Run());
-            ResetEvent(m_events->Done());
-        } else {
-            m_events = CSearchEvents::Create();
-            if (!m_events)
-                return;
-        }
+        m_events = CSearchEvents::ForNextSearch(m_events);
+        if (!m_events)
+            return;
         request->events = m_events;
         StartSearchThread(std::move(request));
     } catch (const std::bad_alloc&) {

@@ -3,12 +3,16 @@
 // and works on, and how the matches of a working table reach a result table.
 #include "SearchPlatform.h"
 #include "CSearch.h"
+#include "CMsgStore.h"
 #include "MapiPtr.h"
+#include "ProviderGlobals.h"
+#include "ServerInterfaces.h"
 #include "RestrictionCopy.h"
 #include "SearchColumns.h"
 #include "SearchFolderRegistry.h"
 #include "ProviderFiles.h"
 #include "ResourceStrings.h"
+#include "testing/CFakeSupport.h"
 #include "testing/FakeEseServer.h"
 #include "testing/ProviderTestSupport.h"
 #include "testing/SearchTestSupport.h"
@@ -18,6 +22,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,13 +214,16 @@ TEST_F(SearchWithoutServer, AsksTheServerForWhatTheRestrictionTestsAndMakesTheRo
 
     CSearch search;
     ASSERT_TRUE(search.Init(Request(&all)));
-    std::vector<ULONG> expected(std::begin(kSearchMessageColumns), std::end(kSearchMessageColumns));
+    std::vector<ULONG> expected = searchtest::WrittenMessageColumns();
+    ASSERT_EQ(48u, expected.size());
     // In the order of the tags as signed numbers; the subject is among the
     // message columns already, the entry identifier is the engine's own.
     expected.push_back(0x8001001F);
-    expected.push_back(PR_SEARCH_SUBRESTRICTION_BASE);
+    expected.push_back(0x7C00000B);
     std::vector<ULONG> working(expected.begin() + 3, expected.end());
-    working.insert(working.end(), std::begin(kSearchRowKeyColumns), std::end(kSearchRowKeyColumns));
+    const std::vector<ULONG> keys = searchtest::WrittenRowKeyColumns();
+    ASSERT_EQ(12u, keys.size());
+    working.insert(working.end(), keys.begin(), keys.end());
     // The hidden-row marker, and without a body test no MIME text.
     expected.push_back(0x36410003);
     EXPECT_EQ(expected, search.ServerColumns());
@@ -231,10 +241,15 @@ TEST_F(SearchWithoutServer, AsksTheServerForWhatTheRestrictionTestsAndMakesTheRo
     CSearch bodySearch;
     ASSERT_TRUE(bodySearch.Init(Request(&body)));
     const std::vector<ULONG>& asked = bodySearch.ServerColumns();
-    ASSERT_EQ(kSearchMessageColumnCount + 2, asked.size());
-    EXPECT_EQ(0x36410003u, asked[kSearchMessageColumnCount]);
-    EXPECT_EQ(0x66590102u, asked[kSearchMessageColumnCount + 1]);
-    EXPECT_EQ(kSearchMessageColumnCount - 3 + kSearchRowKeyColumnCount, bodySearch.WorkingColumns().size());
+    ASSERT_EQ(48u + 2, asked.size());
+    EXPECT_EQ(0x36410003u, asked[48]);
+    EXPECT_EQ(0x66590102u, asked[48 + 1]);
+    EXPECT_EQ(48u - 3 + 12, bodySearch.WorkingColumns().size());
+
+    // What the search folder's rows show.
+    const std::vector<ULONG> shown = searchtest::WrittenResultColumns();
+    ASSERT_EQ(54u, shown.size());
+    EXPECT_EQ(shown, SearchResultColumns());
 }
 
 TEST_F(SearchWithoutServer, ARestrictionTheTranslationRefusesLeavesTheSearchWithoutOne)
@@ -459,14 +474,39 @@ private:
     std::vector<SFakeRow> m_rows;
 };
 
+// A server folder of message rows. It may name itself by a folder id (none:
+// the server gave none), list child folders by id, and run the test's code
+// when its child folders or a message's body are asked for.
 class CFakeFolder : public providertest::CFakeObject<IEseFolder> {
 public:
     CFakeFolder(std::vector<ULONG> columns, std::vector<SFakeRow> rows) : m_columns(columns), m_rows(rows) {}
+
+    LONGLONG fid = 0;
+    std::vector<LONGLONG> children;
+    std::function<void()> onChildFolders;
+    std::function<void(LONGLONG mid)> onMessage;
+    std::atomic<int> messageTables{0};
+
     STDMETHODIMP GetPropertyTags(ULONG*, ULONG**) override { return E_NOTIMPL; }
     STDMETHODIMP GetProperties(ULONG, ULONG*, ULONG* count, _SEsePropertyValue** values) override
     {
         *count = 0;
         *values = nullptr;
+        if (!fid)
+            return S_OK;
+        // The display name, the mailbox root and the folder id asked for.
+        auto* out = static_cast<_SEsePropertyValue*>(CoTaskMemAlloc(3 * sizeof(_SEsePropertyValue)));
+        ZeroMemory(out, 3 * sizeof(_SEsePropertyValue));
+        out[0].m_tag = CHANGE_PROP_TYPE(PR_DISPLAY_NAME_W, PT_ERROR);
+        out[0].m_type = ESE_PT_ERROR;
+        out[0].m_value.m_err.m_code = MAPI_E_NOT_FOUND;
+        out[1] = out[0];
+        out[1].m_tag = CHANGE_PROP_TYPE(kPrMailboxRootFid, PT_ERROR);
+        out[2].m_tag = kPrFid;
+        out[2].m_type = ESE_PT_INT64;
+        out[2].m_value.m_i64 = fid;
+        *count = 3;
+        *values = out;
         return S_OK;
     }
     STDMETHODIMP GetProperty(ULONG, ULONG*, BYTE**) override { return E_NOTIMPL; }
@@ -480,6 +520,8 @@ public:
     STDMETHODIMP GetMessage(LONGLONG mid, IEseMessage** message) override
     {
         *message = nullptr;
+        if (onMessage)
+            onMessage(mid);
         for (const SFakeRow& row : m_rows)
             if (row.mid == mid) {
                 if (FAILED(row.openResult))
@@ -489,9 +531,19 @@ public:
             }
         return Fail(kNoSuchObject);
     }
-    STDMETHODIMP GetFoldersTable(IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetFoldersTable(IEseTable** table) override
+    {
+        if (onChildFolders)
+            onChildFolders();
+        auto* folders = new providertest::CFakeEseTable();
+        for (LONGLONG child : children)
+            folders->rows.push_back({{kPrFid, ESE_PT_INT64, child, {}, {}}, {kPrMailboxRootFid, ESE_PT_INT64, 0, {}, {}}});
+        *table = folders;
+        return S_OK;
+    }
     STDMETHODIMP GetMessagesTable(IEseTable** table) override
     {
+        ++messageTables;
         *table = new CFakeTable(m_columns, m_rows);
         return S_OK;
     }
@@ -557,6 +609,356 @@ TEST_F(SearchWithoutServer, AMessageThatCannotBeReadHasNoValueAndTheSearchGoesOn
     EXPECT_EQ(S_OK, search.FillContentsTable(folder, path, second.Get()));
     EXPECT_TRUE(SubjectsOf(second.Get()).empty());
     folder->Release();
+}
+
+// The server store of a tree of fake folders, by folder id. An id the tree
+// lacks is handed to make (a tree without end), which may also fail.
+class CFakeTreeStore : public providertest::CFakeObject<IEseStore> {
+public:
+    std::map<LONGLONG, CFakeFolder*> folders;  // one reference held each
+    std::function<CFakeFolder*(LONGLONG fid)> make;
+
+    STDMETHODIMP GetFolder(LONGLONG fid, LONGLONG, IEseFolder** folder) override
+    {
+        *folder = nullptr;
+        auto found = folders.find(fid);
+        if (found != folders.end()) {
+            found->second->AddRef();
+            *folder = found->second;
+            return S_OK;
+        }
+        if (!make)
+            return Fail(kNoSuchObject);
+        *folder = make(fid);
+        return S_OK;
+    }
+    STDMETHODIMP GetFoldersTable(IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMailbox(LONGLONG, IEseMailbox**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMailboxesTable(ULONG, LONGLONG*, signed char, IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetNamedPropertiesTable(IEseTable**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetStoreInfo(_SEseStoreInfo*) override { return E_NOTIMPL; }
+
+protected:
+    ~CFakeTreeStore() override
+    {
+        for (auto& entry : folders)
+            entry.second->Release();
+    }
+    const IID& OwnIid() const override { return IID_IEseStore; }
+};
+
+// Counts the search-complete notifications a store delivers.
+class CCompletionSink : public IMAPIAdviseSink {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPIAdviseSink))
+            return E_NOINTERFACE;
+        *ppv = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications) override
+    {
+        for (ULONG i = 0; i < cNotif; ++i)
+            if (lpNotifications[i].ulEventType == fnevSearchComplete)
+                ++completions;
+        return 0;
+    }
+    std::atomic<int> completions{0};
+};
+
+// A search over a store of fake server folders, as the worker runs it: the
+// server store reached through the interface table by its cookie, and the
+// provider's store open in the registry (as logon leaves it) with a support
+// object that hands its notifications for the search folder to the test.
+class SearchOfAStore : public SearchWithoutServer {
+protected:
+    void SetUp() override
+    {
+        if (!GetResourceLibrary())
+            SetResourceLibrary(LoadLibraryW(L"pelmrix.dll"));
+        m_server = new CFakeTreeStore();
+        ASSERT_EQ(S_OK, ModuleInterfaceTable()->RegisterInterfaceInGlobal(static_cast<IEseStore*>(m_server), IID_IEseStore, &m_cookie));
+        ASSERT_EQ(S_OK, CMsgStore::Create(kStorePath, Uid(1), 1, 0, 0, &m_store));
+        m_store->SetSupport(&m_support);
+        StoreEntry entry;
+        entry.store = m_store;
+        entry.serviceUid = Uid(1);
+        ASSERT_TRUE(ProviderGlobals().storeRegistry.Insert(kStorePath, entry));
+        const CEntryId folder = SearchFolderId(7);
+        const BYTE* key = reinterpret_cast<const BYTE*>(&folder);
+        m_support.subscriptions.push_back({std::vector<BYTE>(key, key + sizeof(CEntryId)), fnevSearchComplete, 0, &m_sink});
+    }
+    void TearDown() override
+    {
+        if (m_store)
+            m_store->Release();
+        if (m_cookie)
+            ModuleInterfaceTable()->RevokeInterfaceFromGlobal(m_cookie);
+        m_server->Release();
+    }
+
+    // A request of the search folder over the folders of these ids.
+    std::unique_ptr<SearchRequest> StoreRequest(const SRestriction* restriction, const std::vector<LONGLONG>& fids,
+                                                ULONG flags)
+    {
+        std::unique_ptr<SearchRequest> request = Request(restriction);
+        request->storeCookie = m_cookie;
+        request->flags = flags;
+        std::vector<CEntryId> ids;
+        for (LONGLONG fid : fids) {
+            ids.emplace_back(kEntryFolder, Uid(1));
+            ids.back().fid = fid;
+        }
+        std::vector<SBinary> entries;
+        for (CEntryId& id : ids)
+            entries.push_back({sizeof(CEntryId), reinterpret_cast<LPBYTE>(&id)});
+        ENTRYLIST list = {static_cast<ULONG>(entries.size()), entries.data()};
+        HRESULT hr = S_OK;
+        request->containers = CopyEntryList(&list, hr);
+        EXPECT_EQ(S_OK, hr);
+        request->result = Table(SearchResultColumns());
+        return request;
+    }
+
+    // A folder of one message whose subject names it, under the id given.
+    CFakeFolder* FolderWithMessage(const CSearch& search, LONGLONG fid, const wchar_t* subject)
+    {
+        return new CFakeFolder(search.ServerColumns(), {{fid, subject, S_OK, S_OK, L"text"}});
+    }
+
+    static std::vector<std::wstring> Sorted(std::vector<std::wstring> subjects)
+    {
+        std::sort(subjects.begin(), subjects.end());
+        return subjects;
+    }
+
+    static size_t LogLines()
+    {
+        std::wstring directory;
+        GetDataDirectory(directory);
+        return providertest::ReadLogLines(directory + L"\\KOLWEN32.log").size();
+    }
+    static std::vector<std::wstring> LogLinesWith(const std::wstring& text, size_t after)
+    {
+        std::wstring directory;
+        GetDataDirectory(directory);
+        std::vector<std::wstring> found;
+        const std::vector<std::wstring> lines = providertest::ReadLogLines(directory + L"\\KOLWEN32.log");
+        for (size_t i = after; i < lines.size(); ++i)
+            if (lines[i].find(text) != std::wstring::npos)
+                found.push_back(lines[i]);
+        return found;
+    }
+
+    static constexpr const wchar_t* kStorePath = L"C:\\search-engine-test\\none.edb";
+    CFakeTreeStore* m_server = nullptr;
+    DWORD m_cookie = 0;
+    providertest::CFakeSupport m_support{Uid(1), kStorePath, L""};
+    CMsgStore* m_store = nullptr;
+    CCompletionSink m_sink;
+};
+
+SRestriction SubjectIs(SPropValue& value, const wchar_t* text)
+{
+    SRestriction r = SubjectContains(value, text);
+    r.res.resContent.ulFuzzyLevel = FL_PREFIX | FL_IGNORECASE;
+    return r;
+}
+
+TEST_F(SearchOfAStore, ATreeThatLoopsIsWalkedOnceAndEnds)
+{
+    SPropValue text = {};
+    SRestriction restriction = SubjectIs(text, L"folder");
+
+    // Folders that name themselves by id: one is its own child, two are
+    // each other's.
+    {
+        CSearch search;
+        ASSERT_TRUE(search.Init(StoreRequest(&restriction, {1}, RECURSIVE_SEARCH)));
+        const wchar_t* names[] = {L"folder 1", L"folder 2", L"folder 3"};
+        const std::vector<std::vector<LONGLONG>> children = {{2}, {1, 3}, {3}};
+        for (LONGLONG fid = 1; fid <= 3; ++fid) {
+            CFakeFolder* folder = FolderWithMessage(search, fid, names[fid - 1]);
+            folder->fid = fid;
+            folder->children = children[fid - 1];
+            m_server->folders[fid] = folder;
+        }
+        ComPtr<ITableData> result = search.Request()->result;
+        EXPECT_EQ(S_OK, search.Go());
+        EXPECT_EQ(1, m_sink.completions.load());
+        EXPECT_EQ((std::vector<std::wstring>{L"folder 1", L"folder 2", L"folder 3"}), Sorted(SubjectsOf(result.Get())));
+        for (auto& entry : m_server->folders)
+            EXPECT_EQ(1, entry.second->messageTables.load()) << "folder " << entry.first << " searched once";
+    }
+
+    // Folders the server names without an id, each with a child of its own
+    // without end: the walk is cut off.
+    {
+        const size_t lines = LogLines();
+        m_sink.completions = 0;
+        m_server->folders.clear();
+        CSearch search;
+        ASSERT_TRUE(search.Init(StoreRequest(&restriction, {1}, RECURSIVE_SEARCH)));
+        const std::vector<ULONG> columns = search.ServerColumns();
+        m_server->make = [columns](LONGLONG fid) {
+            auto* folder = new CFakeFolder(columns, {{fid, L"folder without end", S_OK, S_OK, L"text"}});
+            folder->children = {fid + 1};
+            return folder;
+        };
+        ComPtr<ITableData> result = search.Request()->result;
+        EXPECT_EQ(S_OK, search.Go());
+        EXPECT_EQ(1, m_sink.completions.load());
+        EXPECT_EQ(static_cast<size_t>(CSearch::kMaxFolderDepth), SubjectsOf(result.Get()).size());
+        EXPECT_EQ(1u, LogLinesWith(L"folders nested deeper than 256 are not searched", lines).size());
+    }
+}
+
+TEST_F(SearchOfAStore, AFailureAnywhereInTheWalkStillEndsWithTheNotification)
+{
+    SPropValue text = {};
+    SRestriction restriction = SubjectIs(text, L"folder");
+    struct Case {
+        const char* what;
+        bool childFoldersFail;  // else opening the second container fails
+        std::vector<std::wstring> expected;
+        const wchar_t* logged;
+    };
+    const Case cases[] = {
+        // A failure in one folder's walk ends that walk only.
+        {"the child folders cannot be listed", true, {L"folder 1", L"folder 2"}, L"CSearch::WalkFolders: std::bad_alloc"},
+        // A failure around a container ends the search.
+        {"a container cannot be opened", false, {L"folder 1"}, L"CSearch::Go: std::bad_alloc"},
+    };
+    for (const Case& c : cases) {
+        const size_t lines = LogLines();
+        m_sink.completions = 0;
+        m_server->folders.clear();
+        m_server->make = nullptr;
+        CSearch search;
+        ASSERT_TRUE(search.Init(StoreRequest(&restriction, {1, 2}, RECURSIVE_SEARCH)));
+        CFakeFolder* first = FolderWithMessage(search, 1, L"folder 1");
+        first->fid = 1;
+        m_server->folders[1] = first;
+        if (c.childFoldersFail) {
+            first->onChildFolders = [] { throw std::bad_alloc(); };
+            m_server->folders[2] = FolderWithMessage(search, 2, L"folder 2");
+        } else {
+            m_server->make = [](LONGLONG) -> CFakeFolder* { throw std::bad_alloc(); };
+        }
+        ComPtr<ITableData> result = search.Request()->result;
+        EXPECT_NO_THROW(search.Go()) << c.what;
+        EXPECT_EQ(1, m_sink.completions.load()) << c.what;
+        EXPECT_EQ(c.expected, Sorted(SubjectsOf(result.Get()))) << c.what;
+        EXPECT_EQ(1u, LogLinesWith(c.logged, lines).size()) << c.what;
+    }
+}
+
+TEST_F(SearchOfAStore, ARestrictionTheTableRefusesIsLoggedAndEndsTheSearch)
+{
+    // MAPI's tables evaluate no regular expressions.
+    SPropValue value = {};
+    value.ulPropTag = PR_SUBJECT_W;
+    value.Value.lpszW = const_cast<LPWSTR>(L"folder.*");
+    SRestriction restriction = {};
+    restriction.rt = RES_PROPERTY;
+    restriction.res.resProperty.relop = RELOP_RE;
+    restriction.res.resProperty.ulPropTag = PR_SUBJECT_W;
+    restriction.res.resProperty.lpProp = &value;
+    const size_t lines = LogLines();
+    CSearch search;
+    ASSERT_TRUE(search.Init(StoreRequest(&restriction, {1, 2}, 0)));
+    m_server->folders[1] = FolderWithMessage(search, 1, L"folder 1");
+    m_server->folders[2] = FolderWithMessage(search, 2, L"folder 2");
+    ComPtr<ITableData> result = search.Request()->result;
+    search.Go();
+    EXPECT_EQ(1, m_sink.completions.load());
+    EXPECT_TRUE(SubjectsOf(result.Get()).empty());
+    EXPECT_EQ(1u, LogLinesWith(L"Error in file: .\\Search, line: 812, code:0x80040117", lines).size());
+    EXPECT_EQ(0, m_server->folders[2]->messageTables.load()) << "the same refusal would follow in every folder";
+}
+
+TEST_F(SearchOfAStore, AStopKeepsWhatWasFoundAndSearchesNoFurtherFolder)
+{
+    // The body test makes the engine open each message; the second one
+    // holds the search until the stop has come.
+    SPropValue subjectText = {};
+    SPropValue bodyText = {};
+    SRestriction either[2] = {SubjectContains(subjectText, L"match"), SubjectContains(bodyText, L"nowhere")};
+    either[1].res.resContent.ulPropTag = PR_BODY_W;
+    bodyText.ulPropTag = PR_BODY_W;
+    SRestriction any = {};
+    any.rt = RES_OR;
+    any.res.resOr.cRes = 2;
+    any.res.resOr.lpRes = either;
+
+    std::unique_ptr<SearchRequest> request = StoreRequest(&any, {1, 2}, 0);
+    std::shared_ptr<CSearchEvents> events = request->events;
+    ComPtr<ITableData> result = request->result;
+    CSearch search;
+    ASSERT_TRUE(search.Init(std::move(request)));
+    auto* first = new CFakeFolder(search.ServerColumns(), {{1, L"match one", S_OK, S_OK, L"a"},
+                                                           {2, L"match two", S_OK, S_OK, L"b"},
+                                                           {3, L"match three", S_OK, S_OK, L"c"}});
+    m_server->folders[1] = first;
+    m_server->folders[2] = FolderWithMessage(search, 4, L"match in the next folder");
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    first->onMessage = [&](LONGLONG mid) {
+        if (mid != 2)
+            return;
+        SetEvent(held);
+        for (int i = 0; i < 10000 && WaitForSingleObject(events->Run(), 0) == WAIT_OBJECT_0; ++i)
+            Sleep(1);
+    };
+    std::thread worker([&] {
+        searchtest::CComScope com;
+        search.Go();
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 20000));
+    // What the search folder does to stop its search.
+    ResetEvent(events->Run());
+    worker.join();
+    CloseHandle(held);
+    EXPECT_EQ((std::vector<std::wstring>{L"match one", L"match two"}), Sorted(SubjectsOf(result.Get())));
+    EXPECT_EQ(0, m_server->folders[2]->messageTables.load()) << "no folder is searched after the stop";
+    EXPECT_EQ(1, m_sink.completions.load());
+}
+
+TEST(SearchEvents, AFolderReusesOnlyEventsWhoseSearchEndedAndWasNotGivenUp)
+{
+    struct Case {
+        const char* what;
+        bool finished;
+        bool abandoned;
+        bool reused;
+    };
+    const Case cases[] = {
+        {"ended", true, false, true},
+        {"still running: given up", false, false, false},
+        {"given up, still running", false, true, false},
+        {"given up, and ended since", true, true, false},
+    };
+    for (const Case& c : cases) {
+        std::shared_ptr<CSearchEvents> current = CSearchEvents::Create();
+        ASSERT_NE(nullptr, current);
+        if (c.abandoned)
+            current->Abandon();
+        if (c.finished)
+            SetEvent(current->Done());
+        std::shared_ptr<CSearchEvents> next = CSearchEvents::ForNextSearch(current);
+        ASSERT_NE(nullptr, next) << c.what;
+        EXPECT_EQ(c.reused, next == current) << c.what;
+        // The next search's events: running, not ended, its rows wanted.
+        EXPECT_FALSE(next->Abandoned()) << c.what;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(next->Run(), 0)) << c.what;
+        EXPECT_FALSE(next->Finished()) << c.what;
+        // A search that still runs gathers for nobody from now on.
+        if (!c.finished)
+            EXPECT_TRUE(current->Abandoned()) << c.what;
+    }
 }
 
 TEST(SearchEvents, BelongToEveryHolderUntilTheLastLetsGo)

@@ -17,6 +17,19 @@ std::shared_ptr<CSearchEvents> CSearchEvents::Create()
     return std::shared_ptr<CSearchEvents>(new CSearchEvents(run, done));
 }
 
+std::shared_ptr<CSearchEvents> CSearchEvents::ForNextSearch(const std::shared_ptr<CSearchEvents>& current)
+{
+    if (current && !current->Abandoned()) {
+        if (current->Finished()) {
+            SetEvent(current->Run());
+            ResetEvent(current->Done());
+            return current;
+        }
+        current->Abandon();
+    }
+    return Create();
+}
+
 CSearchEvents::~CSearchEvents()
 {
     CloseHandle(m_run);

@@ -19,6 +19,12 @@ public:
     // Run: manual reset, signalled while the search may run. Done: manual
     // reset, unsignalled while it runs. Null when either cannot be made.
     static std::shared_ptr<CSearchEvents> Create();
+    // The events of a folder's next search: current again, set going, when
+    // its search has ended and was not given up; else new ones. A search
+    // still running is given up, so that the next one's start does not set
+    // it going again, and events once given up are never reused (what their
+    // search gathers goes nowhere). Null when new ones cannot be made.
+    static std::shared_ptr<CSearchEvents> ForNextSearch(const std::shared_ptr<CSearchEvents>& current);
     ~CSearchEvents();
     CSearchEvents(const CSearchEvents&) = delete;
     CSearchEvents& operator=(const CSearchEvents&) = delete;

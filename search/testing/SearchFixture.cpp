@@ -132,6 +132,18 @@ public:
             add(damaged, PlainMessage(L"Damaged plainword", L"plainword"));
             add(database.AddFolder(damaged, L"Beneath"), PlainMessage(L"Beneath damaged plainword", L"plainword"));
         }
+        {
+            ids.selfLoop = database.AddFolder(ids.owner.topId, L"Self loop");
+            database.SetFolderValue(ids.selfLoop, Int64("Q6749", ids.selfLoop));
+            add(ids.selfLoop, PlainMessage(L"Self loop loopword", L"loopword"));
+            add(database.AddFolder(ids.selfLoop, L"Beneath the loop"),
+                PlainMessage(L"Beneath the loop loopword", L"loopword"));
+            ids.loopA = database.AddFolder(ids.owner.topId, L"Loop A");
+            const int64_t loopB = database.AddFolder(ids.loopA, L"Loop B");
+            database.SetFolderValue(ids.loopA, Int64("Q6749", loopB));
+            add(ids.loopA, PlainMessage(L"Loop A loopword", L"loopword"));
+            add(loopB, PlainMessage(L"Loop B loopword", L"loopword"));
+        }
         add(ids.sub, PlainMessage(L"Nested plainword", L"plainword"));
         add(ids.deeper, PlainMessage(L"Deep plainword", L"plainword"));
         add(ids.other, PlainMessage(L"Other plainword", L"plainword"));
@@ -175,6 +187,15 @@ CFixture& Fixture()
 const std::wstring& SearchDatabase()
 {
     return Fixture().m_path;
+}
+
+std::wstring SearchDatabaseCopy(const std::wstring& name)
+{
+    const std::wstring folder = Fixture().m_dir.File(name);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\search.edb";
+    CopyFileW(Fixture().m_path.c_str(), path.c_str(), FALSE);
+    return path;
 }
 
 const SSearchFixture& SearchIds()

@@ -31,6 +31,9 @@ struct SSearchFixture {
     int64_t other = 0;                 // "Other": "Other plainword" (a sibling of Inbox)
     int64_t unnamed = 0;               // Inbox/<no name>: "Unnamed folder message"
     int64_t bulk = 0;                  // "Bulk": kBulkFolders sub-folders of RTF-only messages
+    // A damaged tree that nothing above lists (each message says "loopword"):
+    int64_t selfLoop = 0;              // "Self loop": its own parent, with "Beneath the loop" below it
+    int64_t loopA = 0;                 // "Loop A" and "Loop B": each the other's parent
     exchangefixture::SMailbox second;  // "Second Mailbox"
     int64_t secondInbox = 0;           // "Second mailbox plainword"
     std::map<std::wstring, int64_t> messages;  // by subject, every message of Inbox and below
@@ -42,6 +45,8 @@ constexpr int kBulkPerFolder = 40;
 // The database, written once per process (with an empty log folder); its
 // ids.
 const std::wstring& SearchDatabase();
+// A copy of the database in a folder of its own, for a store of its own.
+std::wstring SearchDatabaseCopy(const std::wstring& name);
 std::wstring SearchLogFolder();
 const SSearchFixture& SearchIds();
 
