@@ -187,6 +187,62 @@ TEST_F(ProviderMemoryTest, EveryBufferComesFromTheRoutinesMapiGave)
                 ExpectValueBlocks(rows->aRow[r].lpProps[v], contents ? "contents row" : "hierarchy row");
         }
     }
+
+    // A search folder's criteria, copied in and handed back out: every block
+    // of the copies, down to the restriction's values and texts.
+    ClientBuffer<SPropValue> finder = GetProps(store, {0x35E70102}, hr);
+    ASSERT_NE(nullptr, finder);
+    ASSERT_EQ(static_cast<ULONG>(PT_BINARY), PROP_TYPE(finder->ulPropTag));
+    ComPtr<IUnknown> rootObject;
+    ASSERT_EQ(S_OK, store->OpenEntry(finder->Value.bin.cb, reinterpret_cast<LPENTRYID>(finder->Value.bin.lpb), nullptr,
+                                     0, &type, rootObject.GetAddressOf()));
+    ComPtr<IMAPIFolder> searchRoot;
+    ASSERT_EQ(S_OK, rootObject->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(searchRoot.GetAddressOf())));
+    ComPtr<IMAPIFolder> searchFolder;
+    ASSERT_EQ(S_OK, searchRoot->CreateFolder(FOLDER_SEARCH, reinterpret_cast<LPTSTR>(const_cast<wchar_t*>(L"Memory")),
+                                             nullptr, nullptr, MAPI_UNICODE, searchFolder.GetAddressOf()));
+    SPropValue words[2] = {};
+    words[0].ulPropTag = PR_SUBJECT_W;
+    words[0].Value.lpszW = const_cast<LPWSTR>(L"report");
+    words[1].ulPropTag = PR_BODY_W;
+    words[1].Value.lpszW = const_cast<LPWSTR>(L"figures");
+    SRestriction either[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        either[i].rt = RES_CONTENT;
+        either[i].res.resContent.ulFuzzyLevel = FL_SUBSTRING;
+        either[i].res.resContent.ulPropTag = words[i].ulPropTag;
+        either[i].res.resContent.lpProp = &words[i];
+    }
+    SRestriction any = {};
+    any.rt = RES_OR;
+    any.res.resOr.cRes = 2;
+    any.res.resOr.lpRes = either;
+    CEntryId inboxId = FolderId(session.Uid(), ids.alice.rootId, ids.inbox);
+    SBinary entry = {sizeof(CEntryId), reinterpret_cast<LPBYTE>(&inboxId)};
+    ENTRYLIST containers = {1, &entry};
+    ASSERT_EQ(S_OK, searchFolder->SetSearchCriteria(&any, &containers, 0));
+    LPSRestriction criteria = nullptr;
+    LPENTRYLIST searched = nullptr;
+    ULONG state = 0;
+    ASSERT_EQ(S_OK, searchFolder->GetSearchCriteria(0, &criteria, &searched, &state));
+    ClientBuffer<SRestriction> criteriaOwner(criteria);
+    ClientBuffer<ENTRYLIST> searchedOwner(searched);
+    ASSERT_NE(nullptr, criteria);
+    EXPECT_TRUE(Recorded(criteria));
+    ASSERT_EQ(static_cast<ULONG>(RES_OR), criteria->rt);
+    ASSERT_EQ(2u, criteria->res.resOr.cRes);
+    EXPECT_TRUE(Recorded(criteria->res.resOr.lpRes));
+    for (ULONG i = 0; i < 2; ++i) {
+        const SPropValue* value = criteria->res.resOr.lpRes[i].res.resContent.lpProp;
+        ASSERT_NE(nullptr, value);
+        EXPECT_TRUE(Recorded(value)) << "restriction value " << i;
+        ExpectValueBlocks(*value, "restriction value");
+    }
+    ASSERT_NE(nullptr, searched);
+    EXPECT_TRUE(Recorded(searched));
+    ASSERT_EQ(1u, searched->cValues);
+    EXPECT_TRUE(Recorded(searched->lpbin));
+    EXPECT_TRUE(Recorded(searched->lpbin[0].lpb));
 }
 
 } // namespace

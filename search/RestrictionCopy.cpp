@@ -1,6 +1,8 @@
 #include "SearchPlatform.h"
 #include "RestrictionCopy.h"
 
+#include "ProviderMemory.h"
+
 #include <cstring>
 #include <cwchar>
 
@@ -30,7 +32,7 @@ HRESULT AllocateOn(void* parent, size_t size, T** out)
     if (size > 0x7FFFFFFF)
         return MAPI_E_NOT_ENOUGH_MEMORY;
     void* block = nullptr;
-    SCODE sc = MAPIAllocateMore(static_cast<ULONG>(size), parent, &block);
+    SCODE sc = ProviderAllocateMore(static_cast<ULONG>(size), parent, &block);
     if (FAILED(sc))
         return sc;
     if (!block)
@@ -285,7 +287,7 @@ private:
         if (m_map->size() >= kMaxSubRestrictions)
             return MAPI_E_TOO_COMPLEX;
         LPSRestriction copy = nullptr;
-        SCODE sc = MAPIAllocateBuffer(sizeof(SRestriction), reinterpret_cast<void**>(&copy));
+        SCODE sc = ProviderAllocateBuffer(sizeof(SRestriction), reinterpret_cast<void**>(&copy));
         if (FAILED(sc) || !copy)
             return FAILED(sc) ? sc : MAPI_E_NOT_ENOUGH_MEMORY;
         std::memset(copy, 0, sizeof(*copy));
@@ -409,6 +411,6 @@ HRESULT TranslateRestriction(SRestriction* dst, const SRestriction* src, void* p
 void FreeSubRestrictionMap(SubRestrictionMap& map)
 {
     for (auto& entry : map)
-        MAPIFreeBuffer(entry.second);
+        ProviderFreeBuffer(entry.second);
     map.clear();
 }

@@ -3,8 +3,10 @@
 // table: every recipient subrestriction becomes a test of a synthetic boolean
 // column that the engine computes per message.
 //
-// Every block of a copy is MAPIAllocateMore'd on the caller's parent, so one
-// MAPIFreeBuffer of the parent frees the whole copy. The copies a
+// Every block of a copy comes from the provider's allocators (the routines
+// MAPI handed the provider at its start, ProviderMemory.h), chained on the
+// caller's parent, so one free of the parent frees the whole copy; the
+// caller's root block must come from the same allocator. The copies a
 // SubRestrictionMap holds are roots of their own (FreeSubRestrictionMap).
 //
 // On failure the first failing result is returned (a later success never
