@@ -123,8 +123,10 @@ STDMETHODIMP CProvPropPage::Apply()
                 selection += FormatMailboxSelectionItem(entry);
                 applied.emplace_back(record, entry.checked);
             }
-            const size_t end = selection.find_last_not_of(L' ');
-            selection.erase(end == std::wstring::npos ? 0 : end + 1);
+            // Only the last item's separator goes: a name may end in a
+            // blank, and its stated length counts it.
+            if (!selection.empty() && selection.back() == L' ')
+                selection.pop_back();
             // A choice that did not reach the file is not applied: the page
             // stays dirty and the store hears nothing.
             CStoreConfig config;
@@ -170,6 +172,8 @@ void CProvPropPage::FillMailboxList()
 
     m_list.DeleteAllItems();
     m_records.clear();
+    // A window made again shows only what this read finds.
+    m_selectionShown = false;
     CStoreConfig config;
     m_publicFoldersOnly = 0;
     config.GetPublicFoldersOnlyByName(m_storeUid, m_publicFoldersOnly);

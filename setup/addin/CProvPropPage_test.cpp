@@ -17,6 +17,7 @@
 #include <shlobj.h>
 #include <olectl.h>
 
+#include <atomic>
 #include <thread>
 
 namespace addintest {
@@ -369,6 +370,62 @@ TEST_F(PageTest, WithoutASettingsFileThePageSaysSoAndShowsNothing)
     ASSERT_EQ(S_OK, m_dialog->PressOk());
     EXPECT_TRUE(SettingsBytes().empty());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(wizardtest::SettingsFilePath(m_uid).c_str()));
+}
+
+// The selection text is written exactly: of the trailing blanks only the
+// last item's separator goes, so a name that ends in a blank keeps it.
+TEST_F(PageTest, ApplyKeepsABlankThatEndsTheLastName)
+{
+    WriteSettings(L"201 1 4 Adam 202 0 4 Zoe ");
+    Open();
+    ASSERT_EQ((std::vector<std::wstring>{L"Adam", L"Zoe "}), Texts());
+    SetChecked(1, true);
+    ASSERT_EQ(S_OK, m_dialog->PressApply());
+    EXPECT_EQ(wizardtest::SettingsFileBytes(kDatabase, kLogs, L"201 1 4 Adam 202 1 4 Zoe ", 0), SettingsBytes());
+    ASSERT_EQ(S_OK, m_dialog->PressOk());
+}
+
+// The page's window goes and comes again (Outlook deactivates a page it
+// hides); the second time the settings file cannot be read, so there is no
+// mailbox choice to apply and the file must not come back empty.
+TEST_F(PageTest, APageShownAgainWithoutItsSettingsAppliesNothing)
+{
+    WriteSettings(kSelection);
+    Open();
+    ASSERT_EQ(3, Count());
+    const ComPtr<IUnknown> control = m_dialog->Control(Title());
+    ComPtr<IOleInPlaceObject> inPlace;
+    ASSERT_EQ(S_OK, control.As(&inPlace));
+    ASSERT_EQ(S_OK, inPlace->InPlaceDeactivate());
+    ASSERT_TRUE(DeleteFileW(wizardtest::SettingsFilePath(m_uid).c_str()));
+
+    wizardtest::SMessageBox box;
+    bool seen = false;
+    std::atomic<bool> answered{false};
+    const DWORD thread = GetCurrentThreadId();
+    std::thread robot([&] {
+        wizardtest::CWizardRobot answer(thread);
+        seen = answer.WaitForMessageBox(box, 30000);
+        if (seen)
+            answer.Dismiss(box);
+        answered = true;
+    });
+    ComPtr<IOleObject> object;
+    HRESULT hr = control.As(&object);
+    if (SUCCEEDED(hr))
+        hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, nullptr, nullptr);
+    // The page fills its list from the host's message loop.
+    while (!answered) {
+        m_dialog->PumpMessages();
+        Sleep(10);
+    }
+    robot.join();
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(LibraryText(363), box.text);
+    EXPECT_EQ(S_OK, ApplyDirectly());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(wizardtest::SettingsFilePath(m_uid).c_str()));
+    inPlace->InPlaceDeactivate();
 }
 
 TEST_F(PageTest, AChoiceThatCannotBeWrittenIsNotApplied)
