@@ -5,6 +5,7 @@
 #include "CLocalServerActivation.h"
 #include "CMsgStore.h"
 #include "CStoreConfig.h"
+#include "CTable.h"
 #include "ComErrorRaise.h"
 #include "DisplayRecipients.h"
 #include "EseValueConversion.h"
@@ -66,8 +67,6 @@ constexpr HRESULT kNoSuchTable = 0x80070002;
 constexpr HRESULT kTooLarge = E_OUTOFMEMORY;
 constexpr ULONG kPrHiddenMarker = 0x36410003;
 constexpr ULONG kPrMessageRecipients = 0x0E12000D;
-// IMAPITableData, the interface CreateTable hands out.
-const IID kIidTableData = {0x00020316, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // The 17 folder columns of a child-folder walk; the first two identify it.
 const ULONG kFolderColumns[] = {kPrFid,     kPrMailboxRootFid, 0x3004001F, 0x3001001F, 0x36010003, 0x36020003,
@@ -613,13 +612,11 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
 
         ComPtr<ITableData> working;
         {
-            const SMapiMemory memory = ProviderMapiMemory();
             std::vector<ULONG> columns(m_workingColumns.size() + 1);
             columns[0] = static_cast<ULONG>(m_workingColumns.size());
             std::copy(m_workingColumns.begin(), m_workingColumns.end(), columns.begin() + 1);
-            hr = CreateTable(&kIidTableData, memory.allocateBuffer, memory.allocateMore,
-                             memory.freeBuffer, nullptr, TBLTYPE_DYNAMIC, PR_INSTANCE_KEY,
-                             reinterpret_cast<LPSPropTagArray>(columns.data()), working.GetAddressOf());
+            hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(columns.data()),
+                                     working);
             if (FAILED(hr))
                 ThrowSearchError(kLineWorkingTable, hr);
         }

@@ -24,8 +24,6 @@ constexpr ULONG kPrFinderEntryId = 0x35E70102;
 constexpr ULONG kPrFolderGuid = 0x68420102;
 constexpr DWORD kStopWaitMs = 20000;
 constexpr wchar_t kSearchRootName[] = L"Search Folders";
-// The table interface CreateTable hands out.
-const IID kIidTableData = {0x00020316, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 const ULONG kSearchRootPropList[] = {PR_STORE_SUPPORT_MASK, PR_MDB_PROVIDER,      PR_ENTRYID,       PR_PARENT_ENTRYID,
                                      PR_STORE_ENTRYID,      PR_DISPLAY_NAME_W,    PR_ACCESS,        PR_ACCESS_LEVEL,
@@ -258,10 +256,8 @@ STDMETHODIMP CSearchRoot::SetProps(ULONG cValues, LPSPropValue lpPropArray, LPSP
 
 HRESULT CSearchRoot::NewResultTable()
 {
-    const SMapiMemory memory = ProviderMapiMemory();
     ComPtr<ITableData> table;
-    HRESULT hr = CreateTable(&kIidTableData, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer, nullptr,
-                             TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, m_columns.get(), table.GetAddressOf());
+    HRESULT hr = CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, m_columns.get(), table);
     if (FAILED(hr))
         return hr;
     m_resultTable = table;
@@ -284,11 +280,7 @@ STDMETHODIMP CSearchRoot::GetContentsTable(ULONG ulFlags, LPMAPITABLE* lppTable)
                 return hr;
             StartSearch();
         }
-        ComPtr<IMAPITable> view;
-        HRESULT hr = m_resultTable->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        return CTable::Create(view.Get(), 1, lppTable);
+        return HandOutView(m_resultTable.Get(), 1, lppTable);
     } catch (const _com_error& error) {
         try {
             m_lastError.SetFromComError("CSearchRoot::GetContentsTable", error);
@@ -310,18 +302,11 @@ STDMETHODIMP CSearchRoot::GetHierarchyTable(ULONG ulFlags, LPMAPITABLE* lppTable
         SizedSPropTagArray(23, columns);
         columns.cValues = 23;
         std::memcpy(columns.aulPropTag, kHierarchyColumns, sizeof(kHierarchyColumns));
-        const SMapiMemory memory = ProviderMapiMemory();
         ComPtr<ITableData> data;
-        HRESULT hr = CreateTable(&kIidTableData, memory.allocateBuffer, memory.allocateMore, memory.freeBuffer,
-                                 nullptr, TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(&columns),
-                                 data.GetAddressOf());
-        if (FAILED(hr))
+        if (FAILED(CreateProviderTable(TBLTYPE_DYNAMIC, PR_INSTANCE_KEY, reinterpret_cast<LPSPropTagArray>(&columns),
+                                       data)))
             return MAPI_E_NO_SUPPORT;
-        ComPtr<IMAPITable> view;
-        hr = data->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
-        if (FAILED(hr))
-            return MAPI_E_NO_SUPPORT;
-        return CTable::Create(view.Get(), 0, lppTable);
+        return HandOutView(data.Get(), 0, lppTable);
     });
 }
 

@@ -956,8 +956,9 @@ TEST(SearchEvents, AFolderReusesOnlyEventsWhoseSearchEndedAndWasNotGivenUp)
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(next->Run(), 0)) << c.what;
         EXPECT_FALSE(next->Finished()) << c.what;
         // A search that still runs gathers for nobody from now on.
-        if (!c.finished)
+        if (!c.finished) {
             EXPECT_TRUE(current->Abandoned()) << c.what;
+        }
     }
 }
 

@@ -18,39 +18,23 @@ void CSearchFolderRegistry::Insert(const CEntryId& id, const SSearchFolderEntry&
 {
     Key key = KeyOf(id);
     SSearchFolderEntry copy = entry;
-    AcquireSRWLockExclusive(&m_lock);
-    try {
-        m_entries[std::move(key)] = std::move(copy);
-    } catch (...) {
-        ReleaseSRWLockExclusive(&m_lock);
-        throw;
-    }
-    ReleaseSRWLockExclusive(&m_lock);
+    CCriticalSectionLock lock(m_lock);
+    m_entries[std::move(key)] = std::move(copy);
 }
 
 bool CSearchFolderRegistry::Find(const CEntryId& id, SSearchFolderEntry& entry) const
 {
     const Key key = KeyOf(id);
-    AcquireSRWLockShared(&m_lock);
-    bool found = false;
-    try {
-        auto it = m_entries.find(key);
-        if (it != m_entries.end()) {
-            entry = it->second;
-            found = true;
-        }
-    } catch (...) {
-        ReleaseSRWLockShared(&m_lock);
-        throw;
-    }
-    ReleaseSRWLockShared(&m_lock);
-    return found;
+    CCriticalSectionLock lock(m_lock);
+    auto it = m_entries.find(key);
+    if (it == m_entries.end())
+        return false;
+    entry = it->second;
+    return true;
 }
 
 size_t CSearchFolderRegistry::Count() const
 {
-    AcquireSRWLockShared(&m_lock);
-    const size_t count = m_entries.size();
-    ReleaseSRWLockShared(&m_lock);
-    return count;
+    CCriticalSectionLock lock(m_lock);
+    return m_entries.size();
 }

@@ -3,10 +3,11 @@
 // made with, so that a search folder opened again by its identifier shows
 // its name. Kept in memory only, for the life of the module.
 //
-// Readers take the lock shared and an insertion takes it exclusively, so a
-// lookup never meets the map half changed; results are copies.
+// Every lookup and insertion holds the registry's lock, so a lookup never
+// meets the map half changed; results are copies.
 #pragma once
 #include "ProviderPlatform.h"
+#include "CCriticalSection.h"
 #include "CEntryId.h"
 
 #include <map>
@@ -40,7 +41,7 @@ private:
     using Key = std::vector<BYTE>;
     static Key KeyOf(const CEntryId& id);
 
-    mutable SRWLOCK m_lock = SRWLOCK_INIT;
+    mutable CCriticalSection m_lock;
     std::map<Key, SSearchFolderEntry> m_entries;
     volatile LONG m_serial = 0;
 };
