@@ -173,6 +173,32 @@ TEST_P(StoreTest, FoldersOpenedByTheStoreKnowTheirParents)
     }
 }
 
+// A message opened through the store names its folder as the folder names
+// itself (here a folder right under the mailbox's top): the identifiers
+// compare equal, and opening the parent gives that folder.
+TEST_P(StoreTest, AMessageOpenedByTheStoreNamesItsFolder)
+{
+    const SMailboxFixture& ids = Ids();
+    ASSERT_FALSE(ids.inboxMessages.empty());
+    const CEntryId folderId = FolderId(uid, ids.alice.rootId, ids.inbox);
+    ULONG type = 0;
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, OpenEntry(store, MessageId(uid, ids.alice.rootId, ids.inbox, ids.inboxMessages[0]), 0, &type,
+                              object.GetAddressOf()));
+    ComPtr<IMessage> message;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IMessage, reinterpret_cast<void**>(message.GetAddressOf())));
+    HRESULT hr = S_OK;
+    ClientBuffer<SPropValue> values = GetProps(message.Get(), {PR_PARENT_ENTRYID}, hr);
+    ASSERT_EQ(S_OK, hr);
+    EXPECT_EQ(IdBytes(folderId), Bytes(&values.get()[0]));
+    ULONG same = FALSE;
+    CEntryId named = folderId;
+    EXPECT_EQ(S_OK, store->CompareEntryIDs(values.get()[0].Value.bin.cb,
+                                           reinterpret_cast<LPENTRYID>(values.get()[0].Value.bin.lpb),
+                                           sizeof(named), named.AsEntryId(), 0, &same));
+    EXPECT_EQ(static_cast<ULONG>(TRUE), same);
+}
+
 TEST_P(StoreTest, RefusesWritesAndAnswersTheOtherSlots)
 {
     EXPECT_EQ(MAPI_E_NO_SUPPORT, store->SaveChanges(0));

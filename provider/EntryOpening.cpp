@@ -88,10 +88,15 @@ HRESULT OpenMessageEntry(IEseFolder* serverFolder, const CEntryId& id, const CEn
         LONGLONG parentFid = 0;
         LONGLONG mailboxRootFid = 0;
         ReadFolderParentIds(serverFolder, parentFid, mailboxRootFid);
-        if (ParentIdentifier(parentFid, mailboxRootFid, id, parent))
+        if (parentFid != 0) {
+            // The folder as it names itself: the mailbox's top (kind 4)
+            // only when it is the mailbox root, else an ordinary folder.
+            parent = CEntryId(id.fid == mailboxRootFid ? kEntryMailboxTop : kEntryFolder, id.storeUid);
+            parent.idRoot = mailboxRootFid;
             parent.fid = id.fid;
-        else
+        } else {
             parent = topParent;
+        }
     }
     LPUNKNOWN object = nullptr;
     HRESULT hr = OpenMessageObject(std::move(cookie), id, parent, storeId, &object);
