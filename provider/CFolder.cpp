@@ -294,6 +294,7 @@ HRESULT CFolder::FillHierarchyTable()
     if (!server.rows)
         server.count = 0;
 
+    ULONG kept = 0;
     for (ULONG i = 0; i < server.count; ++i) {
         const _SEseRow& row = server.rows[i];
         if (!IsFolderRow(row))
@@ -304,10 +305,12 @@ HRESULT CFolder::FillHierarchyTable()
         child.fid = fid;
         BYTE instanceKey[8];
         SwappedHalves(fid, instanceKey);
-        hr = InsertHierarchyRow(m_hierarchyData.Get(), i, row, child, m_ownId, instanceKey, sizeof(instanceKey),
+        // Placed after the rows kept so far (the rows left out take no place).
+        hr = InsertHierarchyRow(m_hierarchyData.Get(), kept, row, child, m_ownId, instanceKey, sizeof(instanceKey),
                                 DT_FOLDER);
         if (FAILED(hr))
             return hr;
+        ++kept;
     }
     m_hierarchyBuilt = true;
     return S_OK;

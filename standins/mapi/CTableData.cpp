@@ -233,7 +233,8 @@ STDMETHODIMP CTableData::HrInsertRow(ULONG uliRow, LPSRow lpSRow)
         CNotificationBatch batch;
         {
             CLockGuard guard(m_lock);
-            if (m_byKey.count(CTableRow::KeyOf(*index)))
+            // MAPI places a row only at 0..n, n appending it.
+            if (m_byKey.count(CTableRow::KeyOf(*index)) || uliRow > m_rows.size())
                 return MAPI_E_INVALID_PARAMETER;
             hr = InsertAt(uliRow, row, batch);
         }

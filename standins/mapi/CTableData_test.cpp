@@ -123,7 +123,11 @@ TEST_F(TableTest, RowsKeepTheGivenPositionsAndAreKeyedByTheIndexColumn)
     ASSERT_EQ(S_OK, Insert(1, 3));
     ASSERT_EQ(S_OK, Insert(1, 2));
     ASSERT_EQ(S_OK, Insert(0, 0));
-    ASSERT_EQ(S_OK, Insert(99, 4)); // past the end: appended
+    // A place past the end is refused, as MAPI places rows at 0..n only;
+    // n appends.
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Insert(5, 4));
+    EXPECT_EQ((RowIds{0, 1, 2, 3}), All(View()));
+    ASSERT_EQ(S_OK, Insert(4, 4));
     EXPECT_EQ((RowIds{0, 1, 2, 3, 4}), All(View()));
 
     // Same index value again: refused, nothing changes.
