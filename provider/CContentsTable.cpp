@@ -10,6 +10,7 @@
 #include "ServerResults.h"
 #include "Vostrel2007.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -41,17 +42,42 @@ void InstanceKeyOf(LONGLONG id, BYTE key[8])
     std::memcpy(key + 4, &low, 4);
 }
 
+// The columns the table makes itself rather than reads from the server.
+bool IsMadeColumn(ULONG tag)
+{
+    switch (tag) {
+    case PR_ENTRYID:
+    case PR_RECORD_KEY:
+    case kPrLongTermEntryIdFromTable:
+    case PR_PARENT_ENTRYID:
+    case PR_INSTANCE_KEY:
+    case PR_OBJECT_TYPE:
+    case PR_ACCESS:
+    case PR_ACCESS_LEVEL:
+    case PR_NULL:
+    case PR_STORE_RECORD_KEY:
+    case PR_MAPPING_SIGNATURE:
+    case PR_STORE_ENTRYID:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 HRESULT CContentsTable::Create(ITableData* contentsData, DWORD folderCookie, const CEntryId& folderId,
-                               bool associated, CFolder* folder, IMAPITable** out)
+                               bool associated, CFolder* folder, IMAPITable** out, std::shared_ptr<SContentsFill> fill)
 {
     if (!out)
         return E_INVALIDARG;
     *out = nullptr;
     if (!contentsData)
         return E_INVALIDARG;
-    CContentsTable* table = new (std::nothrow) CContentsTable(contentsData, folderCookie, folderId, associated, folder);
+    if (!fill)
+        fill = std::make_shared<SContentsFill>();
+    CContentsTable* table =
+        new (std::nothrow) CContentsTable(contentsData, folderCookie, folderId, associated, folder, std::move(fill));
     if (!table)
         return MAPI_E_NOT_ENOUGH_MEMORY;
     HRESULT hr = table->OpenView();
@@ -64,13 +90,14 @@ HRESULT CContentsTable::Create(ITableData* contentsData, DWORD folderCookie, con
 }
 
 CContentsTable::CContentsTable(ITableData* contentsData, DWORD folderCookie, const CEntryId& folderId,
-                               bool associated, CFolder* folder)
+                               bool associated, CFolder* folder, std::shared_ptr<SContentsFill> fill)
     : CTable(nullptr, 1),
       m_folderCookie(folderCookie),
       m_folderId(folderId),
       m_associated(associated),
       m_contentsData(contentsData),
-      m_folder(folder)
+      m_folder(folder),
+      m_fill(std::move(fill))
 {
 }
 
@@ -97,21 +124,43 @@ STDMETHODIMP CContentsTable::GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPI
 STDMETHODIMP CContentsTable::SetColumns(LPSPropTagArray lpPropTagArray, ULONG ulFlags)
 {
     return Guard("CContentsTable::SetColumns", [&]() -> HRESULT {
-        ULONG rowCount = 0;
-        if (SUCCEEDED(View()->GetRowCount(0, &rowCount)) && rowCount != 0)
-            m_filled = true;
         HRESULT hr = View()->SetColumns(lpPropTagArray, ulFlags);
-        if (m_filled || FAILED(hr) || !lpPropTagArray)
+        if (FAILED(hr) || !lpPropTagArray)
             return hr;
-        hr = Fill(*lpPropTagArray);
+        CCriticalSectionLock lock(m_fill->lock);
+        const ULONG* asking = lpPropTagArray->aulPropTag;
+        std::vector<ULONG> columns;
+        if (!m_fill->filled) {
+            columns.assign(asking, asking + lpPropTagArray->cValues);
+        } else {
+            // A column no fill has read yet is read into the same rows,
+            // with every column read before.
+            columns = m_fill->columns;
+            bool more = false;
+            for (ULONG i = 0; i < lpPropTagArray->cValues; ++i)
+                if (!IsMadeColumn(asking[i]) && std::find(columns.begin(), columns.end(), asking[i]) == columns.end()) {
+                    columns.push_back(asking[i]);
+                    more = true;
+                }
+            if (!more)
+                return hr;
+        }
+        MapiPtr<SPropTagArray> asked =
+            MapiAllocate<SPropTagArray>(CbNewSPropTagArray(static_cast<ULONG>(columns.size())), hr);
+        if (!asked)
+            return hr;
+        asked->cValues = static_cast<ULONG>(columns.size());
+        std::copy(columns.begin(), columns.end(), asked->aulPropTag);
+        hr = Fill(*asked, m_fill->filled);
         if (FAILED(hr))
             return hr;
-        m_filled = true;
+        m_fill->filled = true;
+        m_fill->columns = std::move(columns);
         return hr;
     });
 }
 
-HRESULT CContentsTable::Fill(const SPropTagArray& columns)
+HRESULT CContentsTable::Fill(const SPropTagArray& columns, bool replace)
 {
     ComPtr<IEseFolder> folder = FetchServer<IEseFolder>(m_folderCookie);
     ComPtr<IEseTable> messages;
@@ -222,7 +271,7 @@ HRESULT CContentsTable::Fill(const SPropTagArray& columns)
                 return hr;
         }
         SRow mapiRow = {0, valueCount, values.get()};
-        hr = m_contentsData->HrInsertRow(kept, &mapiRow);
+        hr = replace ? m_contentsData->HrModifyRow(&mapiRow) : m_contentsData->HrInsertRow(kept, &mapiRow);
         if (FAILED(hr))
             return hr;
         ++kept;

@@ -224,6 +224,7 @@ HRESULT CFolder::PrepareContents(IEseFolder* folder)
         return hr;
     m_contentsData = contents;
     m_associatedContentsData = associated;
+    m_contentsFill = std::make_shared<SContentsFill>();
     return S_OK;
 }
 
@@ -247,7 +248,8 @@ STDMETHODIMP CFolder::GetContentsTable(ULONG ulFlags, LPMAPITABLE* lppTable)
             }
             m_contentsPrepared = true;
         }
-        return CContentsTable::Create(m_contentsData.Get(), m_folderCookie.Get(), m_ownId, false, this, lppTable);
+        return CContentsTable::Create(m_contentsData.Get(), m_folderCookie.Get(), m_ownId, false, this, lppTable,
+                                      m_contentsFill);
     });
 }
 

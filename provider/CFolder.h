@@ -28,6 +28,8 @@
 
 class CStoreShared;
 
+struct SContentsFill;
+
 class CFolder : public CMapiProp<CFolder, IMAPIFolder> {
 public:
     // A folder over the server folder registered under folderCookie (whose
@@ -115,6 +117,8 @@ private:
     DWORD m_creationTick;
     bool m_contentsPrepared = false;
     ComPtr<ITableData> m_contentsData;
+    // What of the contents data its tables have filled.
+    std::shared_ptr<SContentsFill> m_contentsFill;
     ComPtr<ITableData> m_associatedContentsData;
     CServerCookie m_folderCookie;
 };

@@ -364,11 +364,35 @@ TEST_P(FolderTest, ContentsTablesShowNormalMessagesOnlyWithTheirKeys)
         EXPECT_EQ(SwappedKey(ids.inboxMessages[r]), Bytes(&rows->aRow[r].lpProps[0]));
     }
 
-    // A new table of the same folder is filled for the columns it asks.
+    // A second table of the same folder shares the rows: restricted to none
+    // before its first SetColumns it fills nothing twice, and a column the
+    // first table never asked for is read for it.
     ComPtr<IMAPITable> other = Contents(inbox.Get());
-    rows = AllRows(other.Get(), {PR_INSTANCE_KEY});
+    const BYTE noKey[8] = {};
+    SPropValue noSuchKey = {};
+    noSuchKey.ulPropTag = PR_INSTANCE_KEY;
+    noSuchKey.Value.bin.cb = sizeof(noKey);
+    noSuchKey.Value.bin.lpb = const_cast<BYTE*>(noKey);
+    SRestriction none = {};
+    none.rt = RES_PROPERTY;
+    none.res.resProperty.relop = RELOP_EQ;
+    none.res.resProperty.ulPropTag = PR_INSTANCE_KEY;
+    none.res.resProperty.lpProp = &noSuchKey;
+    ASSERT_EQ(S_OK, other->Restrict(&none, 0));
+    rows = AllRows(other.Get(), {PR_INSTANCE_KEY, PR_NORMALIZED_SUBJECT_W});
     ASSERT_NE(nullptr, rows);
-    EXPECT_EQ(5u, rows->cRows);
+    EXPECT_EQ(0u, rows->cRows);
+    ASSERT_EQ(S_OK, other->Restrict(nullptr, 0));
+    rows = AllRows(other.Get(), {PR_INSTANCE_KEY, PR_NORMALIZED_SUBJECT_W});
+    ASSERT_NE(nullptr, rows);
+    ASSERT_EQ(5u, rows->cRows);
+    EXPECT_EQ(subjects, Names(rows, PR_NORMALIZED_SUBJECT_W));
+    // The first table sees the same rows, now with that column too.
+    rows = AllRows(table.Get(), {PR_SUBJECT_W, PR_NORMALIZED_SUBJECT_W});
+    ASSERT_NE(nullptr, rows);
+    ASSERT_EQ(5u, rows->cRows);
+    EXPECT_EQ(subjects, Names(rows, PR_SUBJECT_W));
+    EXPECT_EQ(subjects, Names(rows, PR_NORMALIZED_SUBJECT_W));
 }
 
 TEST_P(FolderTest, AFolderWithoutAMessageTableHasAnEmptyContentsTable)
