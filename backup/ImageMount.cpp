@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwctype>
 #include <vector>
 
 // {C13D5E8A-47F2-4B69-9A0C-E8B4216D7F35}
@@ -310,4 +311,37 @@ int FlushImage(HWND owner, uint32_t imageIndex)
     if (!text.empty())
         MessageBoxW(owner, text.c_str(), LoadResString(kIdsConfigurationCaption).c_str(), MB_ICONWARNING);
     return result;
+}
+
+int ImageShownAt(wchar_t letter, const wchar_t* imagePath, uint32_t* imageIndex)
+{
+    if (!imagePath || !imageIndex)
+        return 0;
+    *imageIndex = 0;
+    const wchar_t upper = static_cast<wchar_t>(std::towupper(letter));
+    if (upper < L'A' || upper > L'Z')
+        return 0;
+    HANDLE controller = INVALID_HANDLE_VALUE;
+    if (!QorApiControllerOpen(&controller))
+        return 0;
+    int shown = 0;
+    uint32_t index = 0;
+    std::vector<uint8_t> info(QOR_IMAGE_INFO_LOOKUP_SIZE, 0);
+    const uint32_t size = static_cast<uint32_t>(info.size());
+    std::memcpy(info.data(), &size, sizeof size);
+    if (QorApiGetImageByDriveLetter(controller, static_cast<uint32_t>(upper - L'A'), &index) &&
+        QorApiGetImageInfo(controller, index, info.data())) {
+        const char* path = reinterpret_cast<const char*>(&info[QOR_IMAGE_INFO_PATH_OFFSET]);
+        const std::string ansi(path, strnlen(path, QOR_IMAGE_INFO_PATH_SIZE));
+        const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+        std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+        if (units > 0)
+            MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], units);
+        if (!wide.empty() && CompareStringOrdinal(wide.c_str(), -1, imagePath, -1, TRUE) == CSTR_EQUAL) {
+            *imageIndex = index;
+            shown = 1;
+        }
+    }
+    QorApiControllerClose(controller);
+    return shown;
 }

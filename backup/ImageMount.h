@@ -56,6 +56,12 @@ int MountImage(HWND owner, const wchar_t* imagePath, const wchar_t* letterText, 
 int DismountImage(HWND owner, const wchar_t* letterText, uint32_t* imageIndex);
 int FlushImage(HWND owner, uint32_t imageIndex);
 
+// 1 with the driver's index when the driver shows this very image file (the
+// full path, compared without regard to case) at the drive letter; 0 when
+// the letter shows nothing of the driver's, another image, or the driver
+// cannot be asked. Shows nothing.
+int ImageShownAt(wchar_t letter, const wchar_t* imagePath, uint32_t* imageIndex);
+
 // Exit code 1 when the insert succeeded; otherwise the record's error is
 // set and the code is 0 (also for a null record).
 DWORD WINAPI ImageInsertThreadProc(QorInsertThreadParams* params);

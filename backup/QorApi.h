@@ -51,6 +51,9 @@ constexpr DWORD QOR_ENUM_REPLY_SIZE = 4108;
 constexpr uint32_t QOR_IMAGE_INFO_LOOKUP_SIZE = 2127;
 constexpr size_t QOR_IMAGE_INFO_INDEX_OFFSET = 4;
 constexpr size_t QOR_IMAGE_INFO_MASK_OFFSET = 29;  // unaligned
+// The image file the driver shows (ANSI, NUL-terminated, at most 1024 bytes).
+constexpr size_t QOR_IMAGE_INFO_PATH_OFFSET = 33;
+constexpr size_t QOR_IMAGE_INFO_PATH_SIZE = 1024;
 
 #pragma pack(push, 1)
 // What the driver mounts: the image, the file its changes go to, and the

@@ -290,8 +290,10 @@ void CServiceValues::FromWizard(const CWizardData& data, SPropValue* values)
 {
     m_database = data.DatabasePath;
     m_log = data.LogPath;
-    m_databaseImage = data.DatabaseImage;
-    m_logImage = data.LogImage;
+    // A plain file lies in no image, whatever a page left in the record.
+    const bool inImages = data.SourceKind == 1 || data.SourceKind == 2;
+    m_databaseImage = inImages ? data.DatabaseImage : std::wstring();
+    m_logImage = inImages ? data.LogImage : std::wstring();
     values[kDatabasePath].ulPropTag = PR_PROV_DATABASE_PATH;
     values[kDatabasePath].Value.lpszW = &m_database[0];
     values[kLogPath].ulPropTag = PR_PROV_LOG_PATH;

@@ -896,3 +896,133 @@ TEST_F(AddStoreWizardDriverTest, FinishKeepsOnlyTheDatabaseAndLogVolumes)
 }
 
 }  // namespace
+
+namespace {
+
+// Archive volumes picked, then Back to the data-source page and a plain file
+// chosen instead: the volumes go with their change files, and the store
+// records no image.
+TEST_F(AddStoreWizardDriverTest, ChangingTheKindTakesDownWhatTheEarlierKindMounted)
+{
+    const std::string folder = m_sources.Folder("Saturday");
+    const backupsource::SArchiveSource source = MakeArchiveSource(folder, "Saturday", *s_files);
+    const Sums before = SumsOf(Wide(folder));
+    const std::wstring sample = Wide(s_user->Path() + "\\Sample.edb");
+    const std::wstring logs = Wide(s_user->Path() + "\\logs");
+    const DWORD drivesBefore = GetLogicalDrives();
+    const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+        ROBOT_CHECK(log, robot.WaitForSheet());
+        ROBOT_CHECK(log, robot.Click(kBackupRadio));
+        ROBOT_CHECK(log, robot.SetText(kBackupFolder, Wide(folder)));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.SetText(kDatabaseVolume, Wide(source.databaseVolume)));
+        ROBOT_CHECK(log, robot.SetText(kLogVolume, Wide(source.databaseVolume)));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, NewDrives(drivesBefore).size() == 1u);
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ROBOT_CHECK(log, robot.Press(EButton::Back));
+        ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
+        ROBOT_CHECK(log, robot.Click(218));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ExpectNoMessage(robot, log);
+        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+        ROBOT_CHECK(log, NewDrives(drivesBefore).empty());
+        ROBOT_CHECK(log, robot.SetText(kDatabasePath, sample));
+        ROBOT_CHECK(log, robot.SetText(kLogPath, logs));
+        ROBOT_CHECK(log, robot.Press(EButton::Next));
+        ExpectNoMessage(robot, log);
+        FinishOnTheMailboxPage(robot, log);
+    });
+    EXPECT_SCRIPT_OK();
+    ASSERT_EQ(S_OK, hr);
+    EXPECT_TRUE(NewDrives(drivesBefore).empty());
+    EXPECT_EQ(0u, OpenImages());
+    MAPIUID uid;
+    ASSERT_TRUE(m_profile.LastServiceUid(uid));
+    const CSectionValues values =
+        m_profile.Read(uid, {kTagDatabasePath, kTagSourceKind, kTagDatabaseImage, kTagLogImage});
+    EXPECT_EQ(0, values.Long(kTagSourceKind));
+    EXPECT_EQ(sample, values.Text(kTagDatabasePath));
+    EXPECT_EQ(L"", values.Text(kTagDatabaseImage));
+    EXPECT_EQ(L"", values.Text(kTagLogImage));
+    EXPECT_EQ(before, SumsOf(Wide(folder))) << "a change file is left beside the volume";
+    EXPECT_EQ(S_OK, m_profile.Delete(uid));
+}
+
+// The backup product names each root archive after its folder, so archives
+// of two folders "Monday" have volumes of the same file name. A volume the
+// driver shows is used where it is only when it is this very file; then
+// Finish flushes it and leaves it mounted.
+TEST_F(AddStoreWizardDriverTest, AVolumeShownAlreadyIsUsedOnlyWhenItIsThatVeryFile)
+{
+    std::string folders[2];
+    backupsource::SArchiveSource sources[2];
+    for (int i = 0; i < 2; ++i) {
+        folders[i] = m_sources.Folder(i == 0 ? "A" : "B") + "\\Monday";
+        CreateDirectoryA(folders[i].c_str(), nullptr);
+        sources[i] = MakeArchiveSource(folders[i], "Monday", *s_files);
+    }
+    const backupsource::SArchiveSource& chosen = sources[1];
+    const std::wstring volume = Wide(chosen.databaseVolume);
+    for (bool same : {false, true}) {
+        SCOPED_TRACE(same ? "this very volume shown" : "the other folder's volume shown");
+        const wchar_t letter = FreeLetter();
+        ASSERT_NE(0, letter);
+        const wchar_t letterText[3] = {letter, L':', 0};
+        const std::wstring shownRoot = std::wstring(1, letter) + L":\\";
+        const std::wstring shown = Wide(sources[same ? 1 : 0].databaseVolume);
+        uint32_t index = 0;
+        ASSERT_EQ(1, MountImage(LogOwner(), shown.c_str(), letterText, &GUID_QOR_IMAGE_ARCHIVE, MountEvent(), &index));
+        const DWORD drivesBefore = GetLogicalDrives();
+        std::wstring root;
+        const HRESULT hr = Create([&](CWizardRobot& robot, CScriptLog& log) {
+            ROBOT_CHECK(log, robot.WaitForSheet());
+            ROBOT_CHECK(log, robot.Click(kBackupRadio));
+            ROBOT_CHECK(log, robot.SetText(kBackupFolder, Wide(folders[1])));
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ROBOT_CHECK(log, robot.SetText(kDatabaseVolume, volume));
+            ROBOT_CHECK(log, robot.SetText(kLogVolume, volume));
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ExpectNoMessage(robot, log);
+            ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+            const std::vector<std::wstring> drives = NewDrives(drivesBefore);
+            ROBOT_CHECK(log, drives.size() == (same ? 0u : 1u));
+            root = same ? shownRoot : (drives.empty() ? std::wstring() : drives[0]);
+            ROBOT_CHECK(log, robot.SetText(kDatabasePath, root + chosen.databasePath));
+            ROBOT_CHECK(log, robot.SetText(kLogPath, root + chosen.logFolder));
+            // A change on the drive, which only a flush saves while it stays mounted.
+            ROBOT_CHECK(log, qorbustest::WriteBytes(root + L"note.txt", {'h', 'i'}));
+            ROBOT_CHECK(log, !Exists(volume + L".chunk.dat"));
+            ROBOT_CHECK(log, robot.Press(EButton::Next));
+            ExpectNoMessage(robot, log);
+            FinishOnTheMailboxPage(robot, log);
+        });
+        EXPECT_SCRIPT_OK();
+        ASSERT_EQ(S_OK, hr);
+        MAPIUID uid;
+        ASSERT_TRUE(m_profile.LastServiceUid(uid));
+        const CSectionValues values = m_profile.Read(uid, {kTagDatabasePath, kTagDatabaseImage});
+        EXPECT_EQ(volume, values.Text(kTagDatabaseImage));
+        EXPECT_EQ(root + chosen.databasePath, values.Text(kTagDatabasePath));
+        EXPECT_TRUE(qorbustest::IsDriveShown(root[0])) << "Finish leaves the database's volume mounted";
+        if (same) {
+            // Finish flushed the change into the volume's change file.
+            EXPECT_TRUE(Exists(volume + L".chunk.dat")) << "the volume was not flushed";
+        } else {
+            EXPECT_NE(shownRoot, root);
+        }
+        {
+            qorbustest::CMessageBoxCloser closer;
+            EXPECT_EQ(S_OK, m_profile.Delete(uid));
+            if (!same)
+                EXPECT_EQ(1, DismountImage(nullptr, letterText, &index));
+            ExpectNoMessageShown(closer);
+        }
+        EXPECT_EQ(0u, OpenImages());
+        for (const backupsource::SArchiveSource& source : sources)
+            DeleteFileW((Wide(source.databaseVolume) + L".chunk.dat").c_str());
+    }
+}
+
+}  // namespace

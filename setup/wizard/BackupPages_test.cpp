@@ -145,6 +145,43 @@ private:
     bool m_set = false;
 };
 
+// Makes the driver look as if it showed this very image at a free drive
+// letter, for the pages' lookup of images shown already (the driver itself is
+// not there); the pretence goes with the object.
+class CDriverShows {
+public:
+    static constexpr uint32_t kIndex = 7;
+    explicit CDriverShows(const std::wstring& imagePath)
+    {
+        s_image = imagePath;
+        s_root.clear();
+        for (wchar_t letter = L'Y'; letter > L'D' && s_root.empty(); --letter) {
+            const wchar_t root[] = {letter, L':', L'\\', 0};
+            if (GetDriveTypeW(root) == DRIVE_NO_ROOT_DIR)
+                s_root = root;
+        }
+    }
+    ~CDriverShows() { s_image.clear(); }
+    CDriverShows(const CDriverShows&) = delete;
+    CDriverShows& operator=(const CDriverShows&) = delete;
+
+    const std::wstring& Root() const { return s_root; }
+    static int Probe(const std::wstring& imagePath, std::wstring& root, uint32_t& imageIndex)
+    {
+        if (s_image.empty() || _wcsicmp(imagePath.c_str(), s_image.c_str()) != 0)
+            return 0;
+        root = s_root;
+        imageIndex = kIndex;
+        return 1;
+    }
+
+private:
+    static std::wstring s_image;
+    static std::wstring s_root;
+};
+std::wstring CDriverShows::s_image;
+std::wstring CDriverShows::s_root;
+
 // Runs one statement on a catalog (a test changing its own fixture).
 bool ExecOnCatalog(const std::string& catalog, const char* sql)
 {
@@ -159,7 +196,8 @@ class BackupPagesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { OleInitialize(nullptr); }
 
-    INT_PTR Run(CWizardData& data, const RobotScript& script, UINT(WINAPI* driveType)(LPCWSTR) = nullptr)
+    INT_PTR Run(CWizardData& data, const RobotScript& script, UINT(WINAPI* driveType)(LPCWSTR) = nullptr,
+                int (*shownImage)(const std::wstring&, std::wstring&, uint32_t&) = nullptr)
     {
         INT_PTR result = -2;
         RunWithRobot(
@@ -167,6 +205,8 @@ protected:
                 CAddStoreWizardSheet sheet(data, DevicePresent);
                 if (driveType)
                     sheet.SetDriveTypeProbe(driveType);
+                if (shownImage)
+                    sheet.SetShownImageProbe(shownImage);
                 result = sheet.DoModal(nullptr);
                 return S_OK;
             },
@@ -356,35 +396,62 @@ TEST_F(BackupPagesTest, VolumePageNextChecksAndMounts)
 }
 
 // A volume the driver shows already is used at its drive, for the database
-// and the logs alike, and nothing is mounted.
+// and the logs alike, and nothing is mounted; Finish is to flush it, Cancel
+// leaves it alone. A value of "SYSTEM\MountedDevices" alone, left from an
+// earlier mount, says nothing: the volume is mounted (here that fails at the
+// controller, which is not there).
 TEST_F(BackupPagesTest, VolumePageUsesTheDriveOfAVolumeShownAlready)
 {
     const std::string monday = m_temp.Path() + "Monday";
     backupsource::MakeFolders(monday);
     backupsource::WriteListingVolume(monday + "\\Monday.KZF", 'E', "MAILDATA", 4096, 2048, "Monday");
     const std::wstring volume = Wide(monday + "\\Monday.KZF");
-    CShownImage shown(L"monday.kzf");
-    ASSERT_TRUE(shown.Set());
-    CWizardData data;
-    Run(data, [&](CWizardRobot& robot, CScriptLog& log) {
-        ROBOT_CHECK(log, robot.WaitForSheet());
-        ChooseSource(robot, log, kBackupRadio, kBackupFolder, Wide(monday));
-        ROBOT_CHECK(log, robot.ListSelect(kVolumeList, {0}));
-        ROBOT_CHECK(log, robot.Click(kToDatabase));
-        ROBOT_CHECK(log, robot.Click(kToLogs));
-        ROBOT_CHECK(log, robot.Press(EButton::Next));
-        ExpectNoMessage(robot, log);
-        ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
-        ROBOT_CHECK(log, robot.Press(EButton::Back));
-        ROBOT_CHECK(log, robot.PageId() == kVolumePage);
-        Cancel(robot, log);
-    });
-    EXPECT_SCRIPT_OK();
-    EXPECT_EQ(volume, data.DatabaseImage);
-    EXPECT_EQ(volume, data.LogImage);
-    EXPECT_EQ(shown.Root(), data.DatabaseMountRoot);
-    EXPECT_EQ(shown.Root(), data.LogMountRoot);
-    EXPECT_TRUE(data.VolumeMounts.empty());
+    for (bool byDriver : {true, false}) {
+        SCOPED_TRACE(byDriver ? "shown by the driver" : "only a value left behind");
+        CShownImage value(L"monday.kzf");
+        ASSERT_TRUE(value.Set());
+        CDriverShows shown(byDriver ? volume : std::wstring());
+        CWizardData data;
+        Run(
+            data,
+            [&](CWizardRobot& robot, CScriptLog& log) {
+                ROBOT_CHECK(log, robot.WaitForSheet());
+                ChooseSource(robot, log, kBackupRadio, kBackupFolder, Wide(monday));
+                ROBOT_CHECK(log, robot.ListSelect(kVolumeList, {0}));
+                ROBOT_CHECK(log, robot.Click(kToDatabase));
+                ROBOT_CHECK(log, robot.Click(kToLogs));
+                ROBOT_CHECK(log, robot.Press(EButton::Next));
+                if (!byDriver) {
+                    ExpectMessage(robot, log, ui::FormatResource(333, L"QorApiControllerOpen()", 0xE0000010u),
+                                  MB_ICONERROR);
+                    ROBOT_CHECK(log, robot.PageId() == kVolumePage);
+                    Cancel(robot, log);
+                    return;
+                }
+                ExpectNoMessage(robot, log);
+                ROBOT_CHECK(log, robot.PageId() == kDatabasePage);
+                ROBOT_CHECK(log, robot.Press(EButton::Back));
+                ROBOT_CHECK(log, robot.PageId() == kVolumePage);
+                Cancel(robot, log);
+            },
+            nullptr, CDriverShows::Probe);
+        EXPECT_SCRIPT_OK();
+        if (!byDriver) {
+            EXPECT_TRUE(data.DatabaseImage.empty());
+            EXPECT_TRUE(data.VolumeMounts.empty());
+            continue;
+        }
+        EXPECT_EQ(volume, data.DatabaseImage);
+        EXPECT_EQ(volume, data.LogImage);
+        EXPECT_EQ(shown.Root(), data.DatabaseMountRoot);
+        EXPECT_EQ(shown.Root(), data.LogMountRoot);
+        ASSERT_EQ(1u, data.VolumeMounts.size());
+        const SImageMount& mount = data.VolumeMounts.begin()->second;
+        EXPECT_EQ(volume, data.VolumeMounts.begin()->first);
+        EXPECT_EQ(shown.Root(), mount.root);
+        EXPECT_EQ(CDriverShows::kIndex, mount.imageIndex);
+        EXPECT_TRUE(mount.shownBefore);
+    }
 }
 
 // Reconfiguring shows the stored volumes locked and mounts nothing on Next.
@@ -432,8 +499,7 @@ TEST_F(BackupPagesTest, CatalogPageListsAndChoosesAVersion)
         options.publicFolders = true;
         const backupsource::SCatalogSource source = MakeCatalogSource(folder, SomeDatabaseFiles(), options);
         const std::wstring image = Wide(source.images[0]);
-        CShownImage shown(image.substr(image.rfind(L'\\') + 1));
-        ASSERT_TRUE(shown.Set());
+        CDriverShows shown(image);
         const std::wstring publicCaption = is2010 ? L"Public Folder Database" : L"First Storage Group\\Public Folder Store";
         const std::wstring server = is2010 ? L"MAIL01, Version 14.1 (Build 218.15), Enterprise Edition."
                                            : L"MAIL01, Version 8.3 (Build 83.6), Enterprise Edition.";
@@ -475,14 +541,16 @@ TEST_F(BackupPagesTest, CatalogPageListsAndChoosesAVersion)
             ROBOT_CHECK(log, robot.Press(EButton::Back));
             ROBOT_CHECK(log, robot.PageId() == kDatasourcePage);
             Cancel(robot, log);
-        });
+        }, nullptr, CDriverShows::Probe);
         EXPECT_SCRIPT_OK();
         EXPECT_EQ(2, data.SourceKind);
         EXPECT_EQ(image, data.DatabaseImage);
         EXPECT_EQ(image, data.LogImage);
         EXPECT_EQ(shown.Root(), data.DatabaseMountRoot);
         EXPECT_EQ(shown.Root(), data.LogMountRoot);
-        EXPECT_TRUE(data.VersionMounts.empty());
+        // Recorded as shown before the wizard, so that Finish flushes it.
+        ASSERT_EQ(1u, data.VersionMounts.size());
+        EXPECT_TRUE(data.VersionMounts.begin()->second.shownBefore);
         EXPECT_EQ(source.databaseIds[0], data.CatalogBackupId);
         if (is2010) {
             EXPECT_EQ(L"Mailbox Database.edb", data.VersionDatabaseFile);

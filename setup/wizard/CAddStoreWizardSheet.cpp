@@ -58,6 +58,12 @@ void CAddStoreWizardSheet::SetDriveTypeProbe(UINT(WINAPI* probe)(LPCWSTR))
     m_versionPage.SetDriveTypeProbe(probe);
 }
 
+void CAddStoreWizardSheet::SetShownImageProbe(int (*probe)(const std::wstring&, std::wstring&, uint32_t&))
+{
+    m_volumePage.SetShownImageProbe(probe);
+    m_versionPage.SetShownImageProbe(probe);
+}
+
 bool CAddStoreWizardSheet::OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     switch (message) {
@@ -113,6 +119,8 @@ void CAddStoreWizardSheet::CancelCleanup()
     }
     for (const auto* mounts : {&data.VolumeMounts, &data.VersionMounts}) {
         for (const auto& [image, mount] : *mounts) {
+            if (mount.shownBefore)
+                continue;
             if (!QorApiImageRemove(controller, mount.imageIndex, 1)) {
                 const DWORD error = GetLastError();
                 ui::ShowMessage(Window(),

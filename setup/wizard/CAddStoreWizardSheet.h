@@ -29,6 +29,8 @@ public:
     // What the volume and catalog pages ask whether a drive letter is free
     // (GetDriveTypeW unless a test stands in for it).
     void SetDriveTypeProbe(UINT(WINAPI* probe)(LPCWSTR));
+    // Where the driver shows an image already (FindShownImageDrive's signature).
+    void SetShownImageProbe(int (*probe)(const std::wstring&, std::wstring&, uint32_t&));
 
 protected:
     bool OnSheetMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -1,6 +1,8 @@
 #include "ProviderPlatform.h"
 #include "CDatasourceWizardPage.h"
 
+#include "CWaitDialog.h"
+#include "ImageMount.h"
 #include "Messages.h"
 #include "Pickers.h"
 #include "ResourceStrings.h"
@@ -158,15 +160,59 @@ int CDatasourceWizardPage::OnWizardNext()
     // check that fails (the archive moved since) must not keep the user from
     // the later pages: it finds the archive when it can and says nothing.
     m_quiet = data.Reconfigure != 0;
+    const int previousKind = data.SourceKind;
     if (IsChecked(IDC_SOURCE_EDB)) {
         data.SourceKind = 0;
+        LeaveSource(previousKind);
         return IDD_DATABASE_PAGE;
     }
-    if (IsChecked(IDC_SOURCE_BACKUP))
-        return CheckBackupArchive() || m_quiet ? ArchivePage(IDD_VOLUME_PAGE) : kStay;
-    if (IsChecked(IDC_SOURCE_PROTECTION))
-        return CheckProtectionArchive() || m_quiet ? ArchivePage(IDD_VERSION_PAGE) : kStay;
+    if (IsChecked(IDC_SOURCE_BACKUP)) {
+        if (!CheckBackupArchive() && !m_quiet)
+            return kStay;
+        LeaveSource(previousKind);
+        return ArchivePage(IDD_VOLUME_PAGE);
+    }
+    if (IsChecked(IDC_SOURCE_PROTECTION)) {
+        if (!CheckProtectionArchive() && !m_quiet)
+            return kStay;
+        LeaveSource(previousKind);
+        return ArchivePage(IDD_VERSION_PAGE);
+    }
     return IDD_DATABASE_PAGE;
+}
+
+void CDatasourceWizardPage::LeaveSource(int previousKind)
+{
+    CWizardData& data = Data();
+    if (data.Reconfigure || data.SourceKind == previousKind || (previousKind != 1 && previousKind != 2))
+        return;
+    // The paths lay on the drives of the images taken down here.
+    TakeDown(data.VolumeMounts);
+    TakeDown(data.VersionMounts);
+    data.DatabaseImage.clear();
+    data.DatabaseMountRoot.clear();
+    data.LogImage.clear();
+    data.LogMountRoot.clear();
+    data.DatabasePath.clear();
+    data.LogPath.clear();
+    data.VersionDatabaseFile.clear();
+    data.RestoreMap.clear();
+    data.CatalogBackupId = 0;
+}
+
+void CDatasourceWizardPage::TakeDown(std::map<std::wstring, SImageMount>& mounts) const
+{
+    ui::CWaitDialog wait(Window());
+    ui::CWaitCursor cursor;
+    for (const auto& [image, mount] : mounts) {
+        // An image shown before the wizard came to it is not the wizard's.
+        if (mount.shownBefore)
+            continue;
+        uint32_t index = 0;
+        DismountImage(Window(), mount.root.c_str(), &index);
+        DeleteFileW((image + L".chunk.dat").c_str());
+    }
+    mounts.clear();
 }
 
 int CDatasourceWizardPage::ArchivePage(int page) const

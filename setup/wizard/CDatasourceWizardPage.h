@@ -28,6 +28,10 @@ private:
     void EnableFolders(bool backup, bool catalog) const;
     // The page an archive source goes on to.
     int ArchivePage(int page) const;
+    // The user chose another kind of source than before: what the earlier
+    // kind's page mounted is taken down and its answers forgotten.
+    void LeaveSource(int previousKind);
+    void TakeDown(std::map<std::wstring, SImageMount>& mounts) const;
     void BrowseInto(int editId) const;
     // The checks of Next by the checked radio; false after a message.
     bool CheckBackupArchive();

@@ -115,7 +115,8 @@ const ui::SMessageEntry<CKestWizardPage> CKestWizardPage::kMessages[] = {
     {0, 0, 0, nullptr},
 };
 
-CKestWizardPage::CKestWizardPage() : CPropertyPageImpl(IDD_VOLUME_PAGE), m_driveType(GetDriveTypeW)
+CKestWizardPage::CKestWizardPage()
+    : CPropertyPageImpl(IDD_VOLUME_PAGE), m_driveType(GetDriveTypeW), m_shownImage(FindShownImageDrive)
 {
     SetHeader(LoadResString(kIdsHeaderTitle), LoadResString(kIdsHeaderSubtitle));
 }
@@ -299,10 +300,12 @@ bool CKestWizardPage::MountVolume(const std::wstring& volume, std::wstring& imag
         return true;
     }
     // A volume the driver shows already is used where it is: mounting it
-    // at that letter again could only fail, the letter being in use.
+    // at that letter again could only fail, the letter being in use. It is
+    // recorded, so that Finish flushes it, as shown before the wizard.
     std::wstring drive;
-    const size_t slash = volume.rfind(L'\\');
-    if (FindImageDriveLetter(slash == std::wstring::npos ? volume : volume.substr(slash + 1), drive)) {
+    uint32_t shownIndex = 0;
+    if (m_shownImage(volume, drive, shownIndex)) {
+        data.VolumeMounts[volume] = SImageMount{drive, shownIndex, true};
         image = volume;
         root = drive;
         return true;

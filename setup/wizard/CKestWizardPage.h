@@ -18,6 +18,7 @@
 class CKestWizardPage : public ui::CPropertyPageImpl<CKestWizardPage>, public CWizardDataRef {
 public:
     using DriveTypeProbe = UINT(WINAPI*)(LPCWSTR);
+    using ShownImageProbe = int (*)(const std::wstring&, std::wstring&, uint32_t&);
 
     CKestWizardPage();
     ~CKestWizardPage() override;
@@ -26,6 +27,7 @@ public:
 
     // What tells a free drive letter (GetDriveTypeW; tests stand in for it).
     void SetDriveTypeProbe(DriveTypeProbe probe) { m_driveType = probe; }
+    void SetShownImageProbe(ShownImageProbe probe) { m_shownImage = probe; }
 
 protected:
     int OnSetActive() override;
@@ -51,4 +53,5 @@ private:
     // Per item: the volume file's path as UTF-8.
     std::vector<std::unique_ptr<std::string>> m_records;
     DriveTypeProbe m_driveType;
+    ShownImageProbe m_shownImage;
 };

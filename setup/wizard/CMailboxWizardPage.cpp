@@ -431,7 +431,7 @@ void CMailboxWizardPage::ReleaseImages()
             if (_wcsicmp(image.c_str(), data.DatabaseImage.c_str()) == 0 ||
                 _wcsicmp(image.c_str(), data.LogImage.c_str()) == 0) {
                 FlushImage(Window(), mount.imageIndex);
-            } else {
+            } else if (!mount.shownBefore) {
                 uint32_t index = 0;
                 DismountImage(Window(), mount.root.c_str(), &index);
                 DeleteFileW((image + L".chunk.dat").c_str());

@@ -30,12 +30,6 @@ constexpr int kIncrementalBackupIcon = 1;
 
 constexpr int kCatalogLayout2007 = 2007;
 
-std::wstring FileNameOf(const std::wstring& path)
-{
-    const size_t slash = path.rfind(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 const ui::SMessageEntry<CVhdWizardPage> CVhdWizardPage::kMessages[] = {
@@ -45,7 +39,8 @@ const ui::SMessageEntry<CVhdWizardPage> CVhdWizardPage::kMessages[] = {
     {0, 0, 0, nullptr},
 };
 
-CVhdWizardPage::CVhdWizardPage() : CPropertyPageImpl(IDD_VERSION_PAGE), m_driveType(GetDriveTypeW)
+CVhdWizardPage::CVhdWizardPage()
+    : CPropertyPageImpl(IDD_VERSION_PAGE), m_driveType(GetDriveTypeW), m_shownImage(FindShownImageDrive)
 {
     SetHeader(LoadResString(kIdsHeaderTitle), LoadResString(kIdsHeaderSubtitle));
 }
@@ -236,11 +231,15 @@ bool CVhdWizardPage::MountVersion(const SCatalogVersion& version)
     const std::wstring& image = paths.imagePath;
     std::wstring root;
     const auto mounted = data.VersionMounts.find(image);
+    uint32_t shownIndex = 0;
     if (mounted != data.VersionMounts.end()) {
         root = mounted->second.root;
-    } else if (!FindImageDriveLetter(FileNameOf(image), root)) {
-        // An image the driver shows already is used where it is; any other
-        // is mounted at the first free letter.
+    } else if (m_shownImage(image, root, shownIndex)) {
+        // An image the driver shows already is used where it is, and
+        // recorded as shown before the wizard.
+        data.VersionMounts[image] = SImageMount{root, shownIndex, true};
+    } else {
+        // Any other is mounted at the first free letter.
         if (!FindFreeDriveLetterWith(m_driveType, root)) {
             ui::ShowMessage(Window(), LoadResString(kIdsNoDriveLetter), MB_ICONERROR);
             return false;

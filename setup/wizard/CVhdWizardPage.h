@@ -17,6 +17,7 @@
 class CVhdWizardPage : public ui::CPropertyPageImpl<CVhdWizardPage>, public CWizardDataRef {
 public:
     using DriveTypeProbe = UINT(WINAPI*)(LPCWSTR);
+    using ShownImageProbe = int (*)(const std::wstring&, std::wstring&, uint32_t&);
 
     CVhdWizardPage();
     ~CVhdWizardPage() override;
@@ -25,6 +26,7 @@ public:
 
     // What tells a free drive letter (GetDriveTypeW; tests stand in for it).
     void SetDriveTypeProbe(DriveTypeProbe probe) { m_driveType = probe; }
+    void SetShownImageProbe(ShownImageProbe probe) { m_shownImage = probe; }
 
 protected:
     int OnSetActive() override;
@@ -55,4 +57,5 @@ private:
     std::vector<std::unique_ptr<SCatalogDatabase>> m_databaseRecords;
     std::vector<std::unique_ptr<SCatalogVersion>> m_versionRecords;
     DriveTypeProbe m_driveType;
+    ShownImageProbe m_shownImage;
 };

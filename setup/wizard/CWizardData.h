@@ -12,11 +12,14 @@
 #include <utility>
 #include <vector>
 
-// An image the wizard mounted: the drive root it shows at ("H:\") and the
-// driver's index of the image.
+// An image the wizard uses: the drive root it shows at ("H:\") and the
+// driver's index of the image. shownBefore: the driver showed it before the
+// wizard came to it (another store may be using the drive), so the wizard
+// flushes it when it keeps it but never takes it down.
 struct SImageMount {
     std::wstring root;
     uint32_t imageIndex = 0;
+    bool shownBefore = false;
 };
 
 class CWizardData {
@@ -44,8 +47,8 @@ public:
     std::wstring DatabaseMountRoot;
     std::wstring LogImage;
     std::wstring LogMountRoot;
-    // Images mounted by the volume page (and by the mailbox page's remount)
-    // and by the catalog version page: image path -> mount.
+    // Images mounted (or found shown) by the volume page (and by the mailbox
+    // page's remount) and by the catalog version page: image path -> mount.
     std::map<std::wstring, SImageMount> VolumeMounts;
     std::map<std::wstring, SImageMount> VersionMounts;
     std::wstring VersionDatabaseFile;

@@ -1,6 +1,8 @@
 #include "ProviderPlatform.h"
 #include "WizardProbes.h"
 
+#include "ImageMount.h"
+
 #include <cwchar>
 #include <vector>
 
@@ -47,24 +49,74 @@ int FindFreeDriveLetterWith(UINT(WINAPI* driveType)(LPCWSTR), std::wstring& root
     return 0;
 }
 
+namespace {
+
+// HKLM "SYSTEM\MountedDevices", open for reading, closed with the object.
+class CMountedDevicesKey {
+public:
+    CMountedDevicesKey()
+    {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\MountedDevices", 0, KEY_READ, &m_key) != ERROR_SUCCESS)
+            m_key = nullptr;
+    }
+    ~CMountedDevicesKey()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    CMountedDevicesKey(const CMountedDevicesKey&) = delete;
+    CMountedDevicesKey& operator=(const CMountedDevicesKey&) = delete;
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+std::wstring FileNameOf(const std::wstring& path)
+{
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
 int FindImageDriveLetter(const std::wstring& imageFileName, std::wstring& root)
 {
     root.clear();
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\MountedDevices", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    const CMountedDevicesKey key;
+    return key.Get() ? FindImageDriveLetterIn(key.Get(), imageFileName, root) : 0;
+}
+
+int FindShownImageDrive(const std::wstring& imagePath, std::wstring& root, uint32_t& imageIndex)
+{
+    root.clear();
+    imageIndex = 0;
+    const CMountedDevicesKey key;
+    if (!key.Get())
         return 0;
-    const int found = FindImageDriveLetterIn(key, imageFileName, root);
-    RegCloseKey(key);
-    return found;
+    for (const std::wstring& candidate : ImageDriveLettersIn(key.Get(), FileNameOf(imagePath))) {
+        if (ImageShownAt(candidate[0], imagePath.c_str(), &imageIndex)) {
+            root = candidate;
+            return 1;
+        }
+    }
+    return 0;
 }
 
 int FindImageDriveLetterIn(HKEY mountedDevices, const std::wstring& imageFileName, std::wstring& root)
+{
+    const std::vector<std::wstring> roots = ImageDriveLettersIn(mountedDevices, imageFileName);
+    root = roots.empty() ? std::wstring() : roots.front();
+    return roots.empty() ? 0 : 1;
+}
+
+std::vector<std::wstring> ImageDriveLettersIn(HKEY mountedDevices, const std::wstring& imageFileName)
 {
     static const wchar_t kDosDevices[] = L"\\DosDevices\\";
     static const wchar_t kImagePrefix[] = L"_??_QorBus#ImageDevice#";
     const size_t dosLength = wcslen(kDosDevices);
     const size_t prefixLength = wcslen(kImagePrefix);
-    root.clear();
+    std::vector<std::wstring> roots;
 
     for (DWORD index = 0;; ++index) {
         wchar_t name[261] = {};
@@ -73,7 +125,7 @@ int FindImageDriveLetterIn(HKEY mountedDevices, const std::wstring& imageFileNam
         DWORD size = 0;
         LONG status = RegEnumValueW(mountedDevices, index, name, &nameLength, nullptr, &type, nullptr, &size);
         if (status != ERROR_SUCCESS)
-            return 0;
+            return roots;
         if (nameLength < dosLength || _wcsnicmp(name, kDosDevices, dosLength) != 0 || type != REG_BINARY)
             continue;
         if (size <= prefixLength * sizeof(wchar_t))
@@ -101,7 +153,6 @@ int FindImageDriveLetterIn(HKEY mountedDevices, const std::wstring& imageFileNam
             continue;
         if (nameLength < dosLength + 2)
             continue;
-        root = std::wstring(1, name[dosLength]) + L":\\";
-        return 1;
+        roots.push_back(std::wstring(1, name[dosLength]) + L":\\");
     }
 }
