@@ -9,6 +9,7 @@
 #include "ModuleLock.h"
 
 #include <iterator>
+#include <new>
 
 namespace setup {
 
@@ -198,22 +199,36 @@ HRESULT CAddInModule::RegisterTypeLibrary(bool unregister)
     return RegisterTypeLib(typeLib.Get(), const_cast<OLECHAR*>(module.c_str()), nullptr);
 }
 
-HRESULT CAddInModule::RegisterServer()
+HRESULT CAddInModule::RegisterServer() noexcept
 {
-    CThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
-    HRESULT hr = RegisterClasses(false);
-    if (SUCCEEDED(hr))
-        hr = RegisterTypeLibrary(false);
-    return hr;
+    // The installer reaches this through a C export: nothing may be thrown
+    // past it.
+    try {
+        CThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
+        HRESULT hr = RegisterClasses(false);
+        if (SUCCEEDED(hr))
+            hr = RegisterTypeLibrary(false);
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 }
 
-HRESULT CAddInModule::UnregisterServer()
+HRESULT CAddInModule::UnregisterServer() noexcept
 {
-    CThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
-    HRESULT hr = RegisterClasses(true);
-    if (SUCCEEDED(hr))
-        hr = RegisterTypeLibrary(true);
-    return hr;
+    try {
+        CThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
+        HRESULT hr = RegisterClasses(true);
+        if (SUCCEEDED(hr))
+            hr = RegisterTypeLibrary(true);
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
 }
 
 HRESULT CAddInModule::GetGlobalInterfaceTable(IGlobalInterfaceTable** git)

@@ -40,9 +40,10 @@ public:
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 
     // Both registrations run under the system default locale and give the
-    // caller's thread locale back on every path.
-    HRESULT RegisterServer();
-    HRESULT UnregisterServer();
+    // caller's thread locale back on every path. They throw nothing: an
+    // exhausted heap is E_OUTOFMEMORY, anything else E_UNEXPECTED.
+    HRESULT RegisterServer() noexcept;
+    HRESULT UnregisterServer() noexcept;
 
     // The module's interface table with a new reference, made on first use.
     HRESULT GetGlobalInterfaceTable(IGlobalInterfaceTable** git);

@@ -2,6 +2,7 @@
 #include "CAddInModule.h"
 
 #include "CUnknownImpl.h"
+#include "testing/FailingAllocations.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,37 @@ TEST(CAddInModuleTest, TerminationCallbacksRunMostRecentFirstWhenTheModuleEnds)
     ASSERT_EQ(2, next);
     EXPECT_EQ(2, order[0]);
     EXPECT_EQ(1, order[1]);
+}
+
+TEST(CAddInModuleTest, RegistrationAnswersAnExhaustedHeapWithAFailureAndKeepsTheLocale)
+{
+    const struct {
+        const char* what;
+        HRESULT (CAddInModule::*call)();
+    } cases[] = {
+        {"register", &CAddInModule::RegisterServer},
+        {"unregister", &CAddInModule::UnregisterServer},
+    };
+    const LCID locale = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CAddInModule module;
+        const LCID saved = GetThreadLocale();
+        ASSERT_TRUE(SetThreadLocale(locale));
+        HRESULT hr = S_OK;
+        bool escaped = false;
+        try {
+            testing_support::CFailingAllocations failing;
+            hr = (module.*c.call)();
+        } catch (...) {
+            escaped = true;
+        }
+        const LCID after = GetThreadLocale();
+        SetThreadLocale(saved);
+        EXPECT_FALSE(escaped);
+        EXPECT_EQ(E_OUTOFMEMORY, hr);
+        EXPECT_EQ(locale, after);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "ResourceStrings.h"
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace setup {
@@ -65,6 +66,69 @@ std::wstring SystemDirectory()
         return std::wstring();
     return std::wstring(system, cch);
 }
+
+// The bytes of the file as they were before a table was written, so that a
+// table refused part-way can be taken back whole: INI writes have no undo of
+// their own, and a [Services] entry without its sections makes MAPI offer a
+// service it cannot configure.
+class CFileBackup {
+public:
+    explicit CFileBackup(std::wstring path) : m_path(std::move(path)) {}
+    CFileBackup(const CFileBackup&) = delete;
+    CFileBackup& operator=(const CFileBackup&) = delete;
+
+    // False when the file exists but cannot be read; it could then not be
+    // put back, so nothing may be written.
+    bool Take(ProfileWriteFn write)
+    {
+        // The system may hold changes of its own in its cached copy.
+        write(nullptr, nullptr, nullptr, m_path.c_str());
+        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            m_existed = false;
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        }
+        m_existed = true;
+        char buffer[4096];
+        DWORD read = 0;
+        bool ok = true;
+        for (;;) {
+            if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (read == 0)
+                break;
+            m_bytes.append(buffer, read);
+        }
+        CloseHandle(file);
+        return ok;
+    }
+
+    void Restore(ProfileWriteFn write) const
+    {
+        // Drop the system's cached copy first, or it would write the
+        // refused table's lines over the restored bytes.
+        write(nullptr, nullptr, nullptr, m_path.c_str());
+        if (!m_existed) {
+            DeleteFileW(m_path.c_str());
+            return;
+        }
+        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        DWORD written = 0;
+        WriteFile(file, m_bytes.data(), static_cast<DWORD>(m_bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+
+private:
+    std::wstring m_path;
+    bool m_existed = false;
+    std::string m_bytes;
+};
 
 } // namespace
 
@@ -196,7 +260,7 @@ void GetMAPISVCPath(LPWSTR buffer, UINT size)
     wmemcpy(buffer, path.c_str(), path.size() + 1);
 }
 
-HRESULT HrSetProfileParameters(const ProfileRow* rows)
+HRESULT HrSetProfileParameters(const ProfileRow* rows, ProfileWriteFn write)
 {
     if (!rows)
         return E_INVALIDARG;
@@ -209,24 +273,35 @@ HRESULT HrSetProfileParameters(const ProfileRow* rows)
             return E_FAIL;
         file = system + L"\\" + kMapiSvcFile;
     }
+    CFileBackup backup(file);
+    if (!backup.Take(write)) {
+        DWORD error = GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
     HRESULT hr = S_OK;
     for (const ProfileRow* row = rows; row->section && SUCCEEDED(hr); ++row) {
         wchar_t numbered[16];
         const wchar_t* key = row->key;
         if (!key && row->numericKey != 0) {
-            if (swprintf(numbered, 16, L"%lx", row->numericKey) < 0)
-                return E_FAIL;
+            if (swprintf(numbered, 16, L"%lx", row->numericKey) < 0) {
+                hr = E_FAIL;
+                break;
+            }
             key = numbered;
         }
         // A refused write (read-only or unreachable file) must not look like
         // a registered service to the installer.
-        if (!WritePrivateProfileStringW(row->section, key, row->value, file.c_str())) {
+        if (!write(row->section, key, row->value, file.c_str())) {
             DWORD error = GetLastError();
             hr = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
         }
     }
+    if (FAILED(hr)) {
+        backup.Restore(write);
+        return hr;
+    }
     // Flushes the system's cached copy of the file.
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+    write(nullptr, nullptr, nullptr, file.c_str());
     return hr;
 }
 
@@ -264,11 +339,15 @@ extern "C" HRESULT WINAPI RegProvider()
 
 extern "C" HRESULT WINAPI UnRegProvider()
 {
-    const setup::ProfileRow rows[] = {
-        {L"Services", setup::kServiceSection, 0, nullptr},
-        {setup::kServiceSection, nullptr, 0, nullptr},
-        {setup::kProviderSection, nullptr, 0, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    return setup::HrSetProfileParameters(rows);
+    try {
+        const setup::ProfileRow rows[] = {
+            {L"Services", setup::kServiceSection, 0, nullptr},
+            {setup::kServiceSection, nullptr, 0, nullptr},
+            {setup::kProviderSection, nullptr, 0, nullptr},
+            {nullptr, nullptr, 0, nullptr},
+        };
+        return setup::HrSetProfileParameters(rows);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }

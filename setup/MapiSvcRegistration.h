@@ -22,10 +22,15 @@ struct ProfileRow {
     const wchar_t* value;
 };
 
-// Writes the rows up to the end row into MAPISVC.INF; E_INVALIDARG for a
-// null table. The first write the system refuses stops the table and its
-// error is returned.
-HRESULT HrSetProfileParameters(const ProfileRow* rows);
+// Writes one line of an INI file as WritePrivateProfileStringW does.
+using ProfileWriteFn = BOOL(WINAPI*)(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
+
+// Writes the rows up to the end row into MAPISVC.INF through write;
+// E_INVALIDARG for a null table. The first write refused stops the table and
+// its error is returned; what the table had written by then is taken back,
+// so the file is as it was before (or absent again), never a service listed
+// without its sections.
+HRESULT HrSetProfileParameters(const ProfileRow* rows, ProfileWriteFn write = &WritePrivateProfileStringW);
 
 // The full path of MAPISVC.INF into buffer (size characters), or an empty
 // buffer when no location is known.

@@ -3,6 +3,8 @@
 #include "Platform.h"
 #include "MapiSvcRegistration.h"
 
+#include "testing/FailingAllocations.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -40,23 +42,27 @@ std::wstring BesideMapiInf()
     return library.substr(0, library.find_last_of(L'\\')) + L"\\MAPISVC.INF";
 }
 
+// A file's bytes as they are on disk (after the system's cached copy is
+// flushed), or nothing when there is no such file.
+std::optional<std::string> FileBytes(const std::wstring& path)
+{
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
 // Keeps a file's bytes (or its absence) and puts them back.
 class CFileSnapshot {
 public:
-    explicit CFileSnapshot(std::wstring path) : m_path(std::move(path))
-    {
-        WritePrivateProfileStringW(nullptr, nullptr, nullptr, m_path.c_str());
-        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return;
-        std::string bytes;
-        char buffer[4096];
-        DWORD read = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
-            bytes.append(buffer, read);
-        CloseHandle(file);
-        m_bytes = bytes;
-    }
+    explicit CFileSnapshot(std::wstring path) : m_path(std::move(path)), m_bytes(FileBytes(m_path)) {}
     ~CFileSnapshot()
     {
         SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -297,6 +303,103 @@ TEST_F(MapiSvcRegistrationTest, RowsNameKeysByNumberAndRefusedWritesAreReported)
     CloseHandle(held);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     EXPECT_EQ(L"<none>", Value(inf, L"VOSTRELTEST", L"later"));
+}
+
+// Writes as the system does, except that every write into one section is
+// refused as a read-only or locked file refuses it.
+const wchar_t* g_refusedSection = nullptr;
+
+BOOL WINAPI RefusingWriter(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file)
+{
+    if (section && g_refusedSection && lstrcmpiW(section, g_refusedSection) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return WritePrivateProfileStringW(section, key, value, file);
+}
+
+TEST_F(MapiSvcRegistrationTest, AWriteRefusedPartWayLeavesTheFileAsItWasBefore)
+{
+    if (ClientKeyExists())
+        GTEST_SKIP() << "the prefix has a mail client of its own";
+    const std::wstring inf = SystemInf();
+    // The service's three parts, as registration writes them.
+    const ProfileRow rows[] = {
+        {L"Services", L"VOSTRELTEST", 0, L"Test service"},
+        {L"VOSTRELTEST", L"Providers", 0, L"P_VOSTRELTEST"},
+        {L"VOSTRELTEST", L"PR_SERVICE_DLL_NAME", 0, L"KOLVEN.DLL"},
+        {L"P_VOSTRELTEST", L"PR_RESOURCE_TYPE", 0, L"MAPI_STORE_PROVIDER"},
+        {L"P_VOSTRELTEST", L"PR_DISPLAY_NAME", 0, L"Test service"},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    const struct {
+        const char* what;
+        bool otherService;
+        const wchar_t* refused;
+    } cases[] = {
+        {"the first section refused", true, L"Services"},
+        {"the service section refused after the list", true, L"VOSTRELTEST"},
+        {"the provider section refused last", true, L"P_VOSTRELTEST"},
+        {"no file before, the provider section refused", false, L"P_VOSTRELTEST"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CFileSnapshot snapshot(inf);
+        DeleteFileW(inf.c_str());
+        if (c.otherService) {
+            WritePrivateProfileStringW(L"Services", L"OTHERSVC", L"Other service", inf.c_str());
+            WritePrivateProfileStringW(L"OTHERSVC", L"Providers", L"P_OTHERSVC", inf.c_str());
+            // A value the refused table would have overwritten.
+            WritePrivateProfileStringW(L"P_VOSTRELTEST", L"PR_DISPLAY_NAME", L"Older name", inf.c_str());
+        }
+        const std::optional<std::string> before = FileBytes(inf);
+        ASSERT_EQ(c.otherService, before.has_value());
+
+        g_refusedSection = c.refused;
+        HRESULT hr = setup::HrSetProfileParameters(rows, &RefusingWriter);
+        g_refusedSection = nullptr;
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), hr);
+        EXPECT_EQ(before, FileBytes(inf));
+        EXPECT_EQ(L"<none>", Value(inf, L"Services", L"VOSTRELTEST"));
+    }
+    // With nothing refused the same table is written whole.
+    CFileSnapshot snapshot(inf);
+    ASSERT_EQ(S_OK, setup::HrSetProfileParameters(rows, &RefusingWriter));
+    EXPECT_EQ(L"Test service", Value(inf, L"Services", L"VOSTRELTEST"));
+    EXPECT_EQ(L"Test service", Value(inf, L"P_VOSTRELTEST", L"PR_DISPLAY_NAME"));
+}
+
+TEST_F(MapiSvcRegistrationTest, InstallerEntriesAnswerAnExhaustedHeapWithAFailure)
+{
+    if (!CreateClientKey(kComponent))
+        GTEST_SKIP() << "the prefix has a mail client of its own";
+    const std::wstring inf = BesideMapiInf();
+    CFileSnapshot snapshot(inf);
+    ASSERT_EQ(S_OK, m_register());
+    const std::optional<std::string> before = FileBytes(inf);
+    // This program's own copies of the entries: its allocations are the ones
+    // made to fail.
+    const struct {
+        const char* what;
+        PlainFn entry;
+    } cases[] = {
+        {"RegProvider", &RegProvider},
+        {"UnRegProvider", &UnRegProvider},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HRESULT hr = S_OK;
+        bool escaped = false;
+        try {
+            testing_support::CFailingAllocations failing;
+            hr = c.entry();
+        } catch (...) {
+            escaped = true;
+        }
+        EXPECT_FALSE(escaped);
+        EXPECT_EQ(E_OUTOFMEMORY, hr);
+        EXPECT_EQ(before, FileBytes(inf));
+    }
 }
 
 // A stand-in for the MAPI stub's FGetComponentPath that records each
