@@ -16,6 +16,20 @@ constexpr LPARAM kTextLimit = 0x7FFFFFFE;
 // How long the destructor waits for the RichEdit thread to take its stop.
 constexpr DWORD kStopWaitMs = 10000;
 
+// Wine's RichEdit empties a control run by run, each step walking the
+// paragraphs from the start, so emptying it costs about the product of the
+// two: after a body of 256 KiB in short lines it costs more than converting
+// that body did. When paragraphs times runs of the previous body pass this
+// bound (some milliseconds of emptying), the next conversion gets a fresh
+// control instead. Destroying the old one is linear but not free (some
+// milliseconds for a few hundred KiB), so a body cheap to empty keeps its
+// control.
+constexpr ULONGLONG kFreshControlAfterCost = 1000000;
+
+// Posted to the RichEdit thread (no window): put a fresh control in place
+// of the current one.
+constexpr UINT kRenewWindowMessage = WM_APP + 1;
+
 [[noreturn]] void Throw(const wchar_t* format, ...)
 {
     CException error;
@@ -43,6 +57,9 @@ struct InputCookie {
     IStream* uncompressed = nullptr;
     bool started = false;
     ULONGLONG total = 0; // bytes handed to the control
+    ULONG paragraphs = 0; // \par control words among them
+    ULONG groups = 0;     // and groups, each of which starts and ends a run at most
+    char tail[4] = {};   // the last bytes handed over, for a word split between reads
 
     ~InputCookie()
     {
@@ -68,6 +85,28 @@ struct InputCookie {
         input = nullptr;
     }
 };
+
+// Counts the \par control words (not \pard) and the groups in the next
+// piece of RTF; the last four bytes before it are in tail.
+void CountParagraphs(InputCookie& in, const BYTE* bytes, ULONG cb)
+{
+    for (ULONG i = 0; i < cb; ++i)
+        in.groups += bytes[i] == '{';
+    auto at = [&](ULONG i) -> char {
+        return i < 4 ? in.tail[i] : static_cast<char>(bytes[i - 4]);
+    };
+    const ULONG end = cb + 4;
+    // Position i starts a candidate "\par" whose next byte is at i + 4.
+    for (ULONG i = 0; i + 4 < end; ++i) {
+        if (at(i) != '\\' || at(i + 1) != 'p' || at(i + 2) != 'a' || at(i + 3) != 'r')
+            continue;
+        const char next = at(i + 4);
+        if (!((next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z')))
+            ++in.paragraphs;
+    }
+    for (ULONG k = 0; k < 4; ++k)
+        in.tail[k] = at(end - 4 + k);
+}
 
 struct OutputCookie {
     std::wstring error;
@@ -100,6 +139,17 @@ void PrepareForConversions(HWND window)
         SendMessageW(window, EM_SETPASSWORDCHAR, L'*', 0);
 }
 
+// A never-shown control ready for conversions; null when it cannot be made.
+HWND CreateControl(HINSTANCE instance)
+{
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"RichEdit20W", L"rtf to plain text",
+                                  WS_OVERLAPPEDWINDOW | ES_MULTILINE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (window)
+        PrepareForConversions(window);
+    return window;
+}
+
 } // namespace
 
 RTFToText::RTFToText()
@@ -107,11 +157,18 @@ RTFToText::RTFToText()
     m_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!m_event)
         Throw(L"cannot create event for richedit message loop procedure, error=%u", GetLastError());
+    m_renewed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!m_renewed) {
+        const DWORD error = GetLastError();
+        CloseHandle(m_event);
+        Throw(L"cannot create event for richedit message loop procedure, error=%u", error);
+    }
 }
 
 RTFToText::~RTFToText()
 {
     StopThread();
+    CloseHandle(m_renewed);
     CloseHandle(m_event);
 }
 
@@ -127,6 +184,7 @@ void RTFToText::StopThread()
     WaitForSingleObject(m_thread, kStopWaitMs);
     CloseHandle(m_thread);
     m_thread = nullptr;
+    m_threadId = 0;
     m_window = nullptr;
 }
 
@@ -151,19 +209,28 @@ void RTFToText::RunRichEditThread()
         HINSTANCE instance = GetModuleHandleW(nullptr);
         if (!instance)
             Throw(L"cannot get current module handle, error=%u", GetLastError());
-        HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"RichEdit20W", L"rtf to plain text",
-                                      WS_OVERLAPPEDWINDOW | ES_MULTILINE, CW_USEDEFAULT, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+        HWND window = CreateControl(instance);
         if (!window)
             Throw(L"cannot get create rich edit control window, error=%u", GetLastError());
-        PrepareForConversions(window);
         m_window = window;
         SetEvent(m_event);
 
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+            if (!msg.hwnd && msg.message == kRenewWindowMessage) {
+                // Destroying a control frees its paragraphs one by one, in
+                // time linear in them. When no fresh control can be made the
+                // old one stays: slower to empty, but it converts the same.
+                if (HWND fresh = CreateControl(instance)) {
+                    DestroyWindow(window);
+                    window = fresh;
+                    m_window = fresh;
+                }
+                SetEvent(m_renewed);
+            } else {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
             if (WaitForSingleObject(m_event, 0) != WAIT_OBJECT_0) {
                 DestroyWindow(window);
                 break;
@@ -193,7 +260,8 @@ void RTFToText::StartThread()
     }
     m_error.clear();
     ResetEvent(m_event);
-    m_thread = CreateThread(nullptr, 0, &RTFToText::RichEditThreadProc, this, 0, nullptr);
+    m_emptyingCost = 0;
+    m_thread = CreateThread(nullptr, 0, &RTFToText::RichEditThreadProc, this, 0, &m_threadId);
     if (!m_thread)
         Throw(L"cannot create thread for richedit message loop procedure, error=%u", GetLastError());
     if (WaitForSingleObject(m_event, INFINITE) != WAIT_OBJECT_0)
@@ -202,10 +270,25 @@ void RTFToText::StartThread()
         Throw(L"thread initialization for richedit message loop procedure is failed with error=%s", m_error.c_str());
 }
 
+void RTFToText::RenewWindow()
+{
+    if (!PostThreadMessageW(m_threadId, kRenewWindowMessage, 0, 0))
+        return;
+    // The thread swaps the window between two messages; until it says so,
+    // the old window may be gone at any moment. A thread that ended meanwhile
+    // leaves its window behind as destroyed.
+    HANDLE handles[] = {m_renewed, m_thread};
+    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0)
+        m_window = nullptr;
+}
+
 void RTFToText::Convert(IStream* input, IStream* output)
 {
+    if (m_window && m_emptyingCost > kFreshControlAfterCost)
+        RenewWindow();
     if (!m_window)
         StartThread();
+    m_emptyingCost = 0;
 
     InputCookie in;
     HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_IStream, input, &in.marshalled);
@@ -215,11 +298,11 @@ void RTFToText::Convert(IStream* input, IStream* output)
     streamIn.dwCookie = reinterpret_cast<DWORD_PTR>(&in);
     streamIn.dwError = 0;
     streamIn.pfnCallback = &RTFToText::RtfStreamInCallback;
-    // The control first empties itself of the previous body. Wine's does that
-    // run by run, each step walking the paragraphs from the start, so a body
-    // of thousands of short paragraphs costs its successor more than its own
-    // reading; only a new window would avoid it, and the window is kept.
+    // The control first empties itself of the previous body; after a large
+    // one it is a fresh control instead (see kFreshControlAfterCost).
     SendMessageW(m_window, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&streamIn));
+    // Runs: one per paragraph at least, two more for a group at most.
+    m_emptyingCost = ULONGLONG(in.paragraphs) * (ULONGLONG(in.paragraphs) + 2 * ULONGLONG(in.groups));
     // An empty body has no text. RichEdit refuses input without an RTF
     // header, and its content would still be the previous conversion's.
     if (in.total == 0 && in.error.empty())
@@ -273,6 +356,7 @@ DWORD CALLBACK RTFToText::RtfStreamInCallback(DWORD_PTR cookie, LPBYTE buffer, L
         if (read < static_cast<ULONG>(cb))
             in->EndOfInput();
         in->total += read;
+        CountParagraphs(*in, buffer, read);
         if (pcb)
             *pcb = static_cast<LONG>(read);
         return 0;

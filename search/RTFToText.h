@@ -2,7 +2,9 @@
 // through a hidden RichEdit 2.0 control. The control lives on a thread of its
 // own with a message loop, started by the first conversion and kept for the
 // converter's life; conversions are sent to it with SendMessageW, so one runs
-// at a time per converter. Every failure throws CException.
+// at a time per converter. After a large body the thread puts a fresh control
+// in place of the used one, as emptying a control of many paragraphs costs
+// more than making one. Every failure throws CException.
 //
 // The input stream crosses to the RichEdit thread (a multithreaded
 // apartment) by marshalling; the output stream is written directly from
@@ -26,7 +28,8 @@ public:
     // into output (UTF-16LE, no byte-order mark, no terminator).
     void Convert(IStream* input, IStream* output);
 
-    // The RichEdit window, null while no thread runs.
+    // The RichEdit window, null while no thread runs; another one after a
+    // large body.
     HWND Window() const { return m_window; }
 
 private:
@@ -34,6 +37,7 @@ private:
     void RunRichEditThread();
     void StartThread();
     void StopThread();
+    void RenewWindow();
 
     static DWORD CALLBACK RtfStreamInCallback(DWORD_PTR cookie, LPBYTE buffer, LONG cb, LONG* pcb);
     static DWORD CALLBACK TextStreamOutCallback(DWORD_PTR cookie, LPBYTE buffer, LONG cb, LONG* pcb);
@@ -41,5 +45,8 @@ private:
     HWND volatile m_window = nullptr;
     HANDLE m_event = nullptr;  // manual reset: signalled while the thread should run
     HANDLE m_thread = nullptr;
-    std::wstring m_error;      // the failure of the thread's start, if any
+    DWORD m_threadId = 0;
+    HANDLE m_renewed = nullptr; // auto reset: the thread has put a fresh window in place
+    ULONGLONG m_emptyingCost = 0; // paragraphs times runs of what the control holds
+    std::wstring m_error;       // the failure of the thread's start, if any
 };

@@ -106,6 +106,54 @@ TEST_F(RTFToTextTest, TheFirstConversionStartsTheControlAndLaterOnesReuseIt)
     EXPECT_FALSE(IsWindow(window)) << "the window goes with the converter";
 }
 
+// Emptying a control of many paragraphs is slow, so such a body is followed
+// by a fresh control; it must be set up as the first one was and hold
+// nothing of the body before it.
+TEST_F(RTFToTextTest, ABodyOfManyParagraphsIsFollowedByAFreshControlWithNothingOfIt)
+{
+    std::string manyLines = R"({\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}\f0\fs20 )";
+    for (int i = 0; i < 3000; ++i)
+        manyLines += "line " + std::to_string(i) + " of a plain mail {\\b with} words\\par\n";
+    manyLines += "}";
+    std::string longLine = R"({\rtf1\ansi )";
+    for (int i = 0; i < 8000; ++i)
+        longLine += "word" + std::to_string(i) + " ";
+    longLine += R"(\par end})";
+
+    HWND used = nullptr;
+    HWND fresh = nullptr;
+    {
+        RTFToText converter;
+        const std::wstring many = Convert(converter, manyLines);
+        EXPECT_NE(std::wstring::npos, many.find(L"line 2999 of a plain mail with words"));
+        used = converter.Window();
+
+        EXPECT_EQ(L"second", Squeezed(Convert(converter, R"({\rtf1\ansi second\par})")));
+        fresh = converter.Window();
+        ASSERT_NE(nullptr, fresh);
+        EXPECT_NE(used, fresh);
+        EXPECT_FALSE(IsWindow(used)) << "the used control is destroyed";
+        EXPECT_NE(GetCurrentThreadId(), GetWindowThreadProcessId(fresh, nullptr));
+
+        // The fresh control takes more than RichEdit's default limit, lays a
+        // long paragraph out as one line, and a body after it replaces it.
+        const std::wstring text = Convert(converter, longLine);
+        const size_t lineEnd = text.find_first_of(L"\r\n");
+        EXPECT_EQ(std::wstring::npos, text.find(L"second"));
+        ASSERT_NE(std::wstring::npos, lineEnd);
+        EXPECT_GT(lineEnd, 60000u) << "a soft line break or a cut text";
+        EXPECT_NE(std::wstring::npos, text.find(L"word7999"));
+        EXPECT_EQ(L"third", Squeezed(Convert(converter, R"({\rtf1\ansi third\par})")));
+        EXPECT_EQ(fresh, converter.Window()) << "a body of one paragraph keeps its control";
+
+        EXPECT_NE(std::wstring::npos, Convert(converter, manyLines).find(L"line 0 of a plain mail with words"));
+        EXPECT_EQ(L"", Convert(converter, ""));
+        EXPECT_EQ(L"fourth", Squeezed(Convert(converter, R"({\rtf1\ansi fourth\par})")));
+        fresh = converter.Window();
+    }
+    EXPECT_FALSE(IsWindow(fresh)) << "the window in use goes with the converter";
+}
+
 TEST_F(RTFToTextTest, AnEmptyCompressedStreamGivesNoText)
 {
     RTFToText converter;
