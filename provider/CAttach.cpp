@@ -261,9 +261,10 @@ STDMETHODIMP CAttach::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagA
         ComPtr<IMAPISupport> support = StoreSupportOf(m_storeId);
         if (!support)
             return E_FAIL;
-        HRESULT hr = support->DoCopyTo(&IID_IAttachment, static_cast<IAttach*>(this), ciidExclude, rgiidExclude,
-                                       lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
-                                       nullptr);
+        HRESULT hr = CallOutGuarded([&] {
+            return support->DoCopyTo(&IID_IAttachment, static_cast<IAttach*>(this), ciidExclude, rgiidExclude,
+                                     lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags, nullptr);
+        });
         if (FAILED(hr) || !lppProblems)
             return hr;
         // The caller asked for the problems: there were none it is told of.
@@ -284,8 +285,10 @@ STDMETHODIMP CAttach::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam,
     if (lppProblems)
         *lppProblems = nullptr;
     return CopyThroughSupport("CAttach::CopyProps", m_storeId, [&](IMAPISupport* support) {
-        return support->DoCopyProps(&IID_IAttachment, static_cast<IAttach*>(this), lpIncludeProps, ulUIParam,
-                                    lpProgress, lpInterface, lpDestObj, ulFlags, nullptr);
+        return CallOutGuarded([&] {
+            return support->DoCopyProps(&IID_IAttachment, static_cast<IAttach*>(this), lpIncludeProps, ulUIParam,
+                                        lpProgress, lpInterface, lpDestObj, ulFlags, nullptr);
+        });
     });
 }
 

@@ -158,9 +158,11 @@ STDMETHODIMP CFolder::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagA
                              LPSPropProblemArray* lppProblems)
 {
     return CopyThroughSupport("CFolder::CopyTo", m_storeId, [&](IMAPISupport* support) {
-        return support->DoCopyTo(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), ciidExclude, rgiidExclude,
-                                 lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
-                                 lppProblems);
+        return CallOutGuarded([&] {
+            return support->DoCopyTo(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), ciidExclude, rgiidExclude,
+                                     lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
+                                     lppProblems);
+        });
     });
 }
 
@@ -384,8 +386,10 @@ STDMETHODIMP CFolder::CopyMessages(LPENTRYLIST lpMsgList, LPCIID lpInterface, LP
     return CopyThroughSupport("CFolder::CopyMessages", m_storeId, [&](IMAPISupport* support) -> HRESULT {
         if (ulFlags & MESSAGE_MOVE)
             return E_ACCESSDENIED;
-        return support->CopyMessages(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), lpMsgList, lpInterface,
-                                     lpDestFolder, ulUIParam, lpProgress, ulFlags);
+        return CallOutGuarded([&] {
+            return support->CopyMessages(&IID_IMAPIFolder, static_cast<IMAPIFolder*>(this), lpMsgList, lpInterface,
+                                         lpDestFolder, ulUIParam, lpProgress, ulFlags);
+        });
     });
 }
 

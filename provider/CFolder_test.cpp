@@ -860,6 +860,78 @@ TEST_P(FolderCopyTest, AFaultInsideTheCopyEndsItAndClosesOutlooksDialog)
     EXPECT_EQ(S_OK, hr);
 }
 
+// Outlook's progress dialog faulting under a provider method that MAPI's
+// copy called back into: here the folder copy's progress copies a message
+// of the store, whose own copy reports to the faulting progress. The
+// message's copy ends there and returns through its own frames, so it
+// leaves no copying flag set and no reference held; the folder copy still
+// ends Outlook's dialog and logs the fault.
+class CCallingBackProgress : public CDividingProgress {
+public:
+    CCallingBackProgress(IMessage* message, IMessage* copy) : m_message(message), m_copy(copy) {}
+    STDMETHODIMP Progress(ULONG, ULONG ulCount, ULONG) override
+    {
+        ++calls;
+        if (ulCount != 0 && !calledBack) {
+            calledBack = true;
+            nested = m_message->CopyTo(0, nullptr, nullptr, 0, &m_dividing, &IID_IMessage, m_copy, 0, nullptr);
+        }
+        return S_OK;
+    }
+    bool calledBack = false;
+    HRESULT nested = S_OK;
+
+private:
+    IMessage* m_message;
+    IMessage* m_copy;
+    CDividingProgress m_dividing;
+};
+
+TEST_P(FolderCopyTest, AFaultUnderAMethodTheCopyCalledBackLeavesThatMethodWhole)
+{
+    const SMailboxFixture& ids = Ids();
+    ComPtr<IMAPIFolder> top = Folder(MailboxTopId(uid, ids.alice.rootId));
+    ASSERT_NE(nullptr, top);
+    ComPtr<IMAPIFolder> destination = NewTarget(GetParam() == EGeneration::Exchange2003 ? L"called back 2003"
+                                                                                        : L"called back 2007");
+    ASSERT_NE(nullptr, destination);
+    CEntryId messageId = MessageId(uid, ids.alice.rootId, ids.inbox, ids.inboxMessages[0]);
+    ULONG type = 0;
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, OpenEntry(store, messageId, 0, &type, object.GetAddressOf()));
+    ComPtr<IMessage> message;
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IMessage, reinterpret_cast<void**>(message.GetAddressOf())));
+    object.Reset();
+    ComPtr<IMessage> copy;
+    ASSERT_EQ(S_OK, destination->CreateMessage(nullptr, 0, copy.GetAddressOf()));
+    HRESULT hr = S_OK;
+    const ULONG mask = static_cast<ULONG>(GetProps(message.Get(), {PR_STORE_SUPPORT_MASK}, hr)->Value.l);
+    ASSERT_EQ(S_OK, hr);
+    message->AddRef();
+    const ULONG refs = message->Release();
+
+    COutlookDialog dialog;
+    ASSERT_TRUE(dialog.Open());
+    CCallingBackProgress progress(message.Get(), copy.Get());
+    const size_t before = LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0xc0000094.").size();
+    CEntryId treeId = FolderId(uid, ids.alice.rootId, ids.tree);
+    EXPECT_EQ(S_OK, top->CopyFolder(72, treeId.AsEntryId(), nullptr, destination.Get(), nullptr, 0, &progress,
+                                    COPY_SUBFOLDERS));
+    ASSERT_TRUE(progress.calledBack);
+    EXPECT_EQ(MAPI_E_USER_CANCEL, progress.nested) << "the message's copy returned, ended at the fault";
+    EXPECT_EQ(2, dialog.Ended());
+    EXPECT_EQ(before + 1, LogLinesWith(L"Method CFolder::CopyFolder failed.  HRESULT 0xc0000094.").size());
+
+    EXPECT_EQ(mask, static_cast<ULONG>(GetProps(message.Get(), {PR_STORE_SUPPORT_MASK}, hr)->Value.l))
+        << "the message no longer reports a copy under way";
+    message->AddRef();
+    EXPECT_EQ(refs, message->Release());
+    // The message copies again, now outside any guard.
+    ComPtr<IMessage> again;
+    ASSERT_EQ(S_OK, destination->CreateMessage(nullptr, 0, again.GetAddressOf()));
+    EXPECT_EQ(S_OK, message->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, again.Get(), 0, nullptr));
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, FolderCopyTest,
                          ::testing::Values(EGeneration::Exchange2003, EGeneration::Exchange2007), GenerationName);
 

@@ -17,6 +17,7 @@
 #include "ProviderPlatform.h"
 #include "CException.h"
 #include "CLastError.h"
+#include "CopyFaultGuard.h"
 #include "CUnknownImpl.h"
 #include "ProviderLog.h"
 
@@ -54,6 +55,9 @@ protected:
     template <typename Body>
     HRESULT GuardKeep(const char* method, Body&& body, HRESULT serverFailure = MAPI_E_EXTENDED_ERROR) noexcept
     {
+        // The body's frames own locks and references: a fault beneath them
+        // must not be resumed past them (CopyFaultGuard.h).
+        CGuardedCallBarrier barrier;
         try {
             return body();
         } catch (const _com_error& error) {

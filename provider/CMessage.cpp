@@ -484,9 +484,11 @@ STDMETHODIMP CMessage::CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTag
                 ~CCopyingFlag() { InterlockedExchange(&m_flag, 0); }
                 volatile LONG& m_flag;
             } copying(m_copying);
-            hr = support->DoCopyTo(&IID_IMessage, static_cast<IMessage*>(this), ciidExclude, rgiidExclude,
-                                   lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
-                                   lppProblems);
+            hr = CallOutGuarded([&] {
+                return support->DoCopyTo(&IID_IMessage, static_cast<IMessage*>(this), ciidExclude, rgiidExclude,
+                                         lpExcludeProps, ulUIParam, lpProgress, lpInterface, lpDestObj, ulFlags,
+                                         lppProblems);
+            });
         }
         if (FAILED(hr))
             return hr;
@@ -521,8 +523,10 @@ STDMETHODIMP CMessage::CopyProps(LPSPropTagArray lpIncludeProps, ULONG ulUIParam
                                  LPCIID lpInterface, LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems)
 {
     return CopyThroughSupport("CMessage::CopyProps", m_storeId, [&](IMAPISupport* support) {
-        return support->DoCopyProps(&IID_IMessage, static_cast<IMessage*>(this), lpIncludeProps, ulUIParam,
-                                    lpProgress, lpInterface, lpDestObj, ulFlags, lppProblems);
+        return CallOutGuarded([&] {
+            return support->DoCopyProps(&IID_IMessage, static_cast<IMessage*>(this), lpIncludeProps, ulUIParam,
+                                        lpProgress, lpInterface, lpDestObj, ulFlags, lppProblems);
+        });
     });
 }
 

@@ -347,6 +347,8 @@ STDMETHODIMP_(ULONG) CMsgStore::Release()
         if (InterlockedCompareExchange(&m_refs, count - 1, count) == count)
             return static_cast<ULONG>(count - 1);
 
+    // The teardown holds the provider lock and owns the registry entry.
+    CGuardedCallBarrier barrier;
     CProviderGlobals& globals = ProviderGlobals();
     StoreEntry entry;
     bool tearDown = false;

@@ -7,8 +7,13 @@ namespace {
 
 constexpr DWORD kIntegerDivideByZero = 0xC0000094;
 
-// The guard point of the innermost guarded call of this thread, if any.
+// The guard point of the innermost guarded call of this thread, if no
+// provider frame has been entered since it was set.
 thread_local jmp_buf* t_guardPoint = nullptr;
+// How many guarded calls this thread is inside.
+thread_local int t_guardDepth = 0;
+// A nested guarded call was abandoned at a fault; the outermost reports it.
+thread_local bool t_nestedFault = false;
 
 LONG CALLBACK DivideByZeroHandler(PEXCEPTION_POINTERS info)
 {
@@ -54,8 +59,35 @@ __attribute__((noinline)) bool RunAtGuardPoint(void (*call)(void*), void* contex
 bool RunGuardedAgainstDivideByZero(void (*call)(void* context), void* context)
 {
     InstallHandlerOnce();
-    if (RunAtGuardPoint(call, context))
-        return true;
-    CloseOutlookDialog();
-    return false;
+    const bool outermost = t_guardDepth == 0;
+    if (outermost)
+        t_nestedFault = false;
+    ++t_guardDepth;
+    const bool completed = RunAtGuardPoint(call, context);
+    --t_guardDepth;
+    if (!outermost) {
+        if (!completed)
+            t_nestedFault = true;
+        return completed;
+    }
+    const bool faulted = !completed || t_nestedFault;
+    t_nestedFault = false;
+    if (faulted)
+        CloseOutlookDialog();
+    return !faulted;
+}
+
+bool InsideGuardedCall() noexcept
+{
+    return t_guardDepth > 0;
+}
+
+CGuardedCallBarrier::CGuardedCallBarrier() noexcept : m_outer(t_guardPoint)
+{
+    t_guardPoint = nullptr;
+}
+
+CGuardedCallBarrier::~CGuardedCallBarrier()
+{
+    t_guardPoint = static_cast<jmp_buf*>(m_outer);
 }

@@ -42,6 +42,42 @@ TEST(CopyFaultGuard, ADivisionByZeroEndsTheCallAtTheGuard)
     EXPECT_FALSE(RunGuardedAgainstDivideByZero(faulting));
 }
 
+// A provider frame entered during a guarded call owns things the jump
+// would not destroy. A fault beneath its own guarded call out ends that call
+// alone; the frame returns through its destructors, and the outer guard
+// still learns of the fault when its call returns.
+TEST(CopyFaultGuard, AFaultBeneathAProviderFrameEndsOnlyTheCallOutOfIt)
+{
+    struct COwner {
+        explicit COwner(int& live) : m_live(live) { ++m_live; }
+        ~COwner() { --m_live; }
+        int& m_live;
+    };
+    int live = 0;
+    HRESULT calledOut = S_OK;
+    volatile bool returned = false;
+    auto copy = [&] {
+        CGuardedCallBarrier barrier;
+        COwner owner(live);
+        calledOut = CallOutGuarded([] { return static_cast<HRESULT>(Divide(10, 0)); });
+        returned = true;
+    };
+    EXPECT_FALSE(RunGuardedAgainstDivideByZero(copy));
+    EXPECT_EQ(MAPI_E_USER_CANCEL, calledOut);
+    EXPECT_TRUE(returned) << "the provider frame went on after its call out";
+    EXPECT_EQ(0, live) << "the provider frame's owner was destroyed";
+
+    // Outside a guarded call the call out is a plain call, and the next
+    // guard starts without the fault of the last.
+    EXPECT_EQ(S_FALSE, CallOutGuarded([] { return S_FALSE; }));
+    auto fine = [&] {
+        CGuardedCallBarrier barrier;
+        calledOut = CallOutGuarded([] { return static_cast<HRESULT>(Divide(10, 5)); });
+    };
+    EXPECT_TRUE(RunGuardedAgainstDivideByZero(fine));
+    EXPECT_EQ(2, calledOut);
+}
+
 // Guards on several threads at once each catch their own fault.
 TEST(CopyFaultGuard, EachThreadHasItsOwnGuard)
 {
