@@ -726,6 +726,33 @@ void CSearch::FillRow(SRowContext& row)
         FillBody(row);
 }
 
+// Which value the body text comes from, and whether the row holds it.
+struct CSearch::SBodySource {
+    ULONG tag = 0; // 0: none of the three (the MIME text may hold a body)
+    bool inRow = false;
+};
+
+CSearch::SBodySource CSearch::ChooseBodySource(const SPropValue* v, int plain, int html, int rtf) const
+{
+    SBodySource source;
+    if (v[plain].ulPropTag == PR_BODY_W) {
+        source = {PR_BODY_W, true};
+    } else if (v[html].ulPropTag == kPrHtml) {
+        source = {kPrHtml, true};
+    } else if (v[rtf].ulPropTag == PR_RTF_COMPRESSED) {
+        source = {PR_RTF_COMPRESSED, true};
+    } else {
+        // RTF wins over HTML over plain text.
+        if (TooLarge(v[plain]))
+            source.tag = PR_BODY_W;
+        if (TooLarge(v[html]))
+            source.tag = kPrHtml;
+        if (TooLarge(v[rtf]))
+            source.tag = PR_RTF_COMPRESSED;
+    }
+    return source;
+}
+
 void CSearch::FillBody(SRowContext& row)
 {
     SPropValue* v = row.values.get();
@@ -735,146 +762,87 @@ void CSearch::FillBody(SRowContext& row)
     if (plain < 0 || html < 0 || rtf < 0)
         return;
     SPropValue& body = v[plain];
+    const SBodySource source = ChooseBodySource(v, plain, html, rtf);
+    if (source.tag == PR_BODY_W && source.inRow)
+        FillPlainBodyFromRow(v, body);
+    else if (source.tag == kPrHtml || source.tag == PR_RTF_COMPRESSED)
+        FillConvertedBody(row, source, html, rtf, body);
+    else if (source.tag == PR_BODY_W)
+        FillLargePlainBody(row, body);
+    else
+        FillBodyFromMime(row, body);
+}
 
-    ULONG source = 0;
-    bool inRow = false;
-    if (v[plain].ulPropTag == PR_BODY_W) {
-        source = PR_BODY_W;
-        inRow = true;
-    } else if (v[html].ulPropTag == kPrHtml) {
-        source = kPrHtml;
-        inRow = true;
-    } else if (v[rtf].ulPropTag == PR_RTF_COMPRESSED) {
-        source = PR_RTF_COMPRESSED;
-        inRow = true;
-    } else {
-        // RTF wins over HTML over plain text.
-        if (TooLarge(v[plain]))
-            source = PR_BODY_W;
-        if (TooLarge(v[html]))
-            source = kPrHtml;
-        if (TooLarge(v[rtf]))
-            source = PR_RTF_COMPRESSED;
-    }
+// Nothing to read; only a body written in the ANSI code page is turned into
+// the text it is.
+void CSearch::FillPlainBodyFromRow(SPropValue* v, SPropValue& body)
+{
+    const wchar_t* text = body.Value.lpszW ? body.Value.lpszW : L"";
+    std::wstring ansi;
+    if (AnsiBodyAsText(reinterpret_cast<const BYTE*>(text), wcslen(text) * sizeof(wchar_t), ansi))
+        SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
+}
 
-    // Converts input (HTML or compressed RTF) into the body slot. A failure
-    // to make the output stream or of the conversion is logged under the
-    // given texts and the row goes on without text; a failure to hand the
-    // text over ends the folder.
-    auto convert = [&](ULONG form, IStream* input, const wchar_t* streamFailure, const wchar_t* failure) {
-        ComPtr<IStream> output;
-        try {
-            HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, output.GetAddressOf());
-            if (FAILED(made))
-                ThrowSearchError(form == PR_RTF_COMPRESSED ? (inRow ? kLineRowRtfStream : kLineLargeRtfStream)
-                                                           : (inRow ? kLineRowHtmlStream : kLineLargeHtmlStream),
-                                 made);
-        } catch (const CException& error) {
-            LogFormat(m_lastError.LogPath(), streamFailure, TextOf(error));
+void CSearch::FillLargePlainBody(SRowContext& row, SPropValue& body)
+{
+    SPropValue* v = row.values.get();
+    try {
+        std::vector<BYTE> bytes;
+        if (!row.ReadLargeValue(PR_BODY_W, bytes))
             return;
-        }
+        std::wstring ansi;
+        if (AnsiBodyAsText(bytes.data(), bytes.size(), ansi))
+            SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
+        else
+            SetBodyText(body, bytes.data(), bytes.size(), v, kLinePlainCopy);
+        m_memory += bytes.size();
+    } catch (const CException& error) {
+        LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
+    } catch (const std::bad_alloc&) {
+        LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", L"out of memory");
+    }
+}
+
+void CSearch::FillConvertedBody(SRowContext& row, const SBodySource& source, int html, int rtf, SPropValue& body)
+{
+    SPropValue* v = row.values.get();
+    const bool rtfForm = source.tag == PR_RTF_COMPRESSED;
+    ComPtr<IStream> input;
+    if (source.inRow) {
+        // The body the row holds is the one the server would stream.
+        const wchar_t* failure = rtfForm ? L"RTFToText.Convert failed.\t%s" : L"HtmlToText.Convert failed.\t%s";
+        const int streamLine = rtfForm ? kLineRowRtfStream : kLineRowHtmlStream;
+        const SBinary& bytes = v[rtfForm ? rtf : html].Value.bin;
         try {
-            if (form == PR_RTF_COMPRESSED) {
-                if (!m_rtf)
-                    m_rtf.reset(new RTFToText());
-                m_rtf->Convert(input, output.Get());
-            } else {
-                if (!m_html)
-                    m_html.reset(new HtmlToText());
-                m_html->Convert(input, output.Get());
-            }
+            input = StreamOver(bytes.lpb, bytes.cb, streamLine);
         } catch (const CException& error) {
             LogFormat(m_lastError.LogPath(), failure, TextOf(error));
             return;
         }
-        STATSTG stat{};
-        HRESULT hr = output->Stat(&stat, STATFLAG_NONAME);
-        if (FAILED(hr))
-            ThrowSearchError(kLineTextStat, hr);
-        HGLOBAL memory = nullptr;
-        hr = GetHGlobalFromStream(output.Get(), &memory);
-        if (FAILED(hr))
-            ThrowSearchError(kLineTextHandle, hr);
-        const void* text = GlobalLock(memory);
-        if (text) {
-            try {
-                SetBodyText(body, text, static_cast<size_t>(stat.cbSize.QuadPart), v, kLineTextCopy);
-            } catch (...) {
-                GlobalUnlock(memory);
-                throw;
-            }
-            GlobalUnlock(memory);
-        } else {
-            body.ulPropTag = CHANGE_PROP_TYPE(PR_BODY_W, PT_ERROR);
-            body.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
-        }
-        m_memory += stat.cbSize.QuadPart;
-    };
-
-    if (source == PR_BODY_W && inRow) {
-        // Nothing to read; only a body written in the ANSI code page is
-        // turned into the text it is.
-        const wchar_t* text = body.Value.lpszW ? body.Value.lpszW : L"";
-        std::wstring ansi;
-        if (AnsiBodyAsText(reinterpret_cast<const BYTE*>(text), wcslen(text) * sizeof(wchar_t), ansi))
-            SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
+        ConvertInto(v, body, source.tag, input.Get(), streamLine, failure, failure);
         return;
     }
-
-    if (source == kPrHtml || source == PR_RTF_COMPRESSED) {
-        const bool rtfForm = source == PR_RTF_COMPRESSED;
-        ComPtr<IStream> input;
-        if (inRow) {
-            // The body the row holds is the one the server would stream.
-            const wchar_t* failure = rtfForm ? L"RTFToText.Convert failed.\t%s" : L"HtmlToText.Convert failed.\t%s";
-            const SBinary& bytes = v[rtfForm ? rtf : html].Value.bin;
-            try {
-                input = StreamOver(bytes.lpb, bytes.cb, rtfForm ? kLineRowRtfStream : kLineRowHtmlStream);
-            } catch (const CException& error) {
-                LogFormat(m_lastError.LogPath(), failure, TextOf(error));
-                return;
-            }
-            convert(source, input.Get(), failure, failure);
-            return;
-        }
-        // Read whole at once: the converters read in small pieces, each of
-        // which would cross to the server.
-        std::vector<BYTE> bytes;
-        if (!row.ReadLargeValue(source, bytes))
-            return;
-        try {
-            input = StreamOver(bytes.data(), static_cast<ULONG>(bytes.size()),
-                               rtfForm ? kLineLargeRtfStream : kLineLargeHtmlStream);
-        } catch (const CException& error) {
-            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
-            return;
-        }
-        convert(source, input.Get(), L"Convert failed\t%s",
+    // Read whole at once: the converters read in small pieces, each of which
+    // would cross to the server.
+    std::vector<BYTE> bytes;
+    if (!row.ReadLargeValue(source.tag, bytes))
+        return;
+    const int streamLine = rtfForm ? kLineLargeRtfStream : kLineLargeHtmlStream;
+    try {
+        input = StreamOver(bytes.data(), static_cast<ULONG>(bytes.size()), streamLine);
+    } catch (const CException& error) {
+        LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
+        return;
+    }
+    ConvertInto(v, body, source.tag, input.Get(), streamLine, L"Convert failed\t%s",
                 rtfForm ? L"RTFToText.Convert failed\t%s" : L"HtmlToText.Convert failed\t%s");
-        return;
-    }
+}
 
-    if (source == PR_BODY_W) {
-        try {
-            std::vector<BYTE> bytes;
-            if (!row.ReadLargeValue(PR_BODY_W, bytes))
-                return;
-            std::wstring ansi;
-            if (AnsiBodyAsText(bytes.data(), bytes.size(), ansi))
-                SetBodyText(body, ansi.c_str(), ansi.size() * sizeof(wchar_t), v, kLinePlainCopy);
-            else
-                SetBodyText(body, bytes.data(), bytes.size(), v, kLinePlainCopy);
-            m_memory += bytes.size();
-        } catch (const CException& error) {
-            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
-        } catch (const std::bad_alloc&) {
-            LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", L"out of memory");
-        }
-        return;
-    }
-
-    // No body of its own: a message kept only as MIME text has its body
-    // there, as the message layer would show it.
+// No body of its own: a message kept only as MIME text has its body there,
+// as the message layer would show it.
+void CSearch::FillBodyFromMime(SRowContext& row, SPropValue& body)
+{
+    SPropValue* v = row.values.get();
     if (m_mimeColumn < 0 || !row.server || static_cast<ULONG>(m_mimeColumn) >= row.server->m_valueCount)
         return;
     const _SEsePropertyValue& mime = row.server->m_p_values[m_mimeColumn];
@@ -921,10 +889,65 @@ void CSearch::FillBody(SRowContext& row)
         if (FAILED(made->OpenProperty(form, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(input.GetAddressOf()))) ||
             !input)
             continue;
-        convert(form, input.Get(), L"Convert failed\t%s",
-                form == PR_RTF_COMPRESSED ? L"RTFToText.Convert failed\t%s" : L"HtmlToText.Convert failed\t%s");
+        const int streamLine = form == PR_RTF_COMPRESSED ? kLineLargeRtfStream : kLineLargeHtmlStream;
+        ConvertInto(v, body, form, input.Get(), streamLine, L"Convert failed\t%s",
+                    form == PR_RTF_COMPRESSED ? L"RTFToText.Convert failed\t%s" : L"HtmlToText.Convert failed\t%s");
         return;
     }
+}
+
+// Converts input (HTML or compressed RTF) into the body slot. A failure to
+// make the output stream (raised at streamLine) or of the conversion is
+// logged under the given texts and the row goes on without text; a failure
+// to hand the text over ends the folder.
+void CSearch::ConvertInto(SPropValue* v, SPropValue& body, ULONG form, IStream* input, int streamLine,
+                          const wchar_t* streamFailure, const wchar_t* failure)
+{
+    ComPtr<IStream> output;
+    try {
+        HRESULT made = CreateStreamOnHGlobal(nullptr, TRUE, output.GetAddressOf());
+        if (FAILED(made))
+            ThrowSearchError(streamLine, made);
+    } catch (const CException& error) {
+        LogFormat(m_lastError.LogPath(), streamFailure, TextOf(error));
+        return;
+    }
+    try {
+        if (form == PR_RTF_COMPRESSED) {
+            if (!m_rtf)
+                m_rtf.reset(new RTFToText());
+            m_rtf->Convert(input, output.Get());
+        } else {
+            if (!m_html)
+                m_html.reset(new HtmlToText());
+            m_html->Convert(input, output.Get());
+        }
+    } catch (const CException& error) {
+        LogFormat(m_lastError.LogPath(), failure, TextOf(error));
+        return;
+    }
+    STATSTG stat{};
+    HRESULT hr = output->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr))
+        ThrowSearchError(kLineTextStat, hr);
+    HGLOBAL memory = nullptr;
+    hr = GetHGlobalFromStream(output.Get(), &memory);
+    if (FAILED(hr))
+        ThrowSearchError(kLineTextHandle, hr);
+    const void* text = GlobalLock(memory);
+    if (text) {
+        try {
+            SetBodyText(body, text, static_cast<size_t>(stat.cbSize.QuadPart), v, kLineTextCopy);
+        } catch (...) {
+            GlobalUnlock(memory);
+            throw;
+        }
+        GlobalUnlock(memory);
+    } else {
+        body.ulPropTag = CHANGE_PROP_TYPE(PR_BODY_W, PT_ERROR);
+        body.Value.err = MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+    m_memory += stat.cbSize.QuadPart;
 }
 
 void CSearch::FillKeys(SRowContext& row, const std::wstring& path)

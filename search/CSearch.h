@@ -69,7 +69,18 @@ private:
     // table refuses raises the engine's failure.
     void FilterInto(ITableData* working, ITableData* result);
     void FillRow(SRowContext& row);
+    // The body text column, from whichever source the message has: the
+    // plain text itself, HTML or compressed RTF converted, or the MIME text
+    // of a message kept only as MIME.
     void FillBody(SRowContext& row);
+    struct SBodySource;
+    SBodySource ChooseBodySource(const SPropValue* v, int plain, int html, int rtf) const;
+    void FillPlainBodyFromRow(SPropValue* v, SPropValue& body);
+    void FillLargePlainBody(SRowContext& row, SPropValue& body);
+    void FillConvertedBody(SRowContext& row, const SBodySource& source, int html, int rtf, SPropValue& body);
+    void FillBodyFromMime(SRowContext& row, SPropValue& body);
+    void ConvertInto(SPropValue* v, SPropValue& body, ULONG form, IStream* input, int streamLine,
+                     const wchar_t* streamFailure, const wchar_t* failure);
     void FillKeys(SRowContext& row, const std::wstring& path);
     void FillSubRestrictions(SRowContext& row);
     void NotifyComplete();
