@@ -806,7 +806,8 @@ public:
     {
         if (HWND open = FindWindowW(L"#32770", L"Microsoft Office Outlook"))
             PostMessageW(open, WM_CLOSE, 0, 0);
-        m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
     }
     bool Open() const { return FindWindowW(L"#32770", L"Microsoft Office Outlook") != nullptr; }
     INT_PTR Ended()
@@ -815,7 +816,12 @@ public:
         // machine.
         for (int i = 0; i < 1000 && Open(); ++i)
             Sleep(10);
-        return Open() ? -2 : m_result;
+        if (Open())
+            return -2;
+        // The window is gone before the dialog's call returns its result.
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_result;
     }
 
 private:
