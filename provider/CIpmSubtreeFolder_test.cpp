@@ -4,6 +4,7 @@
 // and an open subtree is rebuilt when the store's "MailboxChanged" event is
 // signalled.
 #include "ProviderPlatform.h"
+#include "CMsgStore.h"
 #include "CEntryId.h"
 #include "testing/StoreClientTest.h"
 
@@ -167,14 +168,10 @@ TEST_F(SubtreeTest, AnOpenSubtreeIsRebuiltWhenTheSelectionChanges)
     StringFromGUID2(otherGuid, otherName, 40);
     EXPECT_EQ(nullptr, OpenEventW(EVENT_MODIFY_STATE, FALSE, (std::wstring(otherName) + L"MailboxChanged").c_str()));
 
-    GUID guid;
-    std::memcpy(&guid, session->Uid().ab, sizeof(guid));
-    wchar_t name[40];
-    StringFromGUID2(guid, name, 40);
-    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, (std::wstring(name) + L"MailboxChanged").c_str());
-    ASSERT_NE(nullptr, event) << "the open store's event exists";
-    EXPECT_TRUE(SetEvent(event));
-    CloseHandle(event);
+    CMsgStore::SignalMailboxChanged(other);
+
+    // The open store's event is signalled as the property page signals it.
+    CMsgStore::SignalMailboxChanged(session->Uid());
 
     std::vector<std::wstring> names;
     for (int i = 0; i < 100; ++i) {
