@@ -370,8 +370,9 @@ TEST_F(AddStoreWizardTest, DatabasePageChecksThePathsItWasGiven)
               ReadFileBytes(SettingsFilePath(uid)));
 }
 
-// Cancel on either page of a first creation: the service is not created and
-// nothing of the wizard's was written.
+// Cancel on either page of a first creation: MAPI keeps the service it made
+// before it called the entry (its caller deletes it), but nothing of the
+// wizard's was written into it.
 TEST_F(AddStoreWizardTest, CancelOnEachPageCreatesNothing)
 {
     for (const int page : {kDatabasePage, kMailboxPage}) {
@@ -388,7 +389,11 @@ TEST_F(AddStoreWizardTest, CancelOnEachPageCreatesNothing)
         EXPECT_SCRIPT_OK();
         EXPECT_EQ(MAPI_E_USER_CANCEL, hr);
         MAPIUID uid;
-        EXPECT_FALSE(m_profile.LastServiceUid(uid));
+        ASSERT_TRUE(m_profile.LastServiceUid(uid));
+        const std::wstring database = m_profile.Read(uid, kPrivateTags).Text(kTagDatabasePath);
+        EXPECT_TRUE(database.empty() || database == L"<absent>");
+        EXPECT_TRUE(ReadFileBytes(SettingsFilePath(uid)).empty());
+        EXPECT_EQ(S_OK, m_profile.Delete(uid));
     }
 }
 
@@ -646,7 +651,13 @@ TEST_F(AddStoreWizardTest, OnlyAStaleEntryIdentifierIsRewritten)
 // The contexts without a wizard, called as MAPI calls them.
 TEST_F(AddStoreWizardTest, ContextsWithoutAWizard)
 {
+    // Without the wizard there is nothing to create a store from; the
+    // service MAPI made before the call is the caller's to delete.
     EXPECT_EQ(E_INVALIDARG, m_profile.CreateService(0));
+    MAPIUID refused;
+    ASSERT_TRUE(m_profile.LastServiceUid(refused));
+    EXPECT_FALSE(m_profile.Read(refused, kPrivateTags).Has(kTagDatabasePath));
+    EXPECT_EQ(S_OK, m_profile.Delete(refused));
     MAPIUID none;
     EXPECT_FALSE(m_profile.LastServiceUid(none));
 

@@ -261,14 +261,16 @@ STDMETHODIMP CMsgServiceAdmin::CreateMsgService(LPTSTR lpszService, LPTSTR lpszD
             hr = CProfileStore::SaveSection(m_profile, providers[i].first, providers[i].second);
         if (SUCCEEDED(hr))
             hr = CProfileStore::SetServices(m_profile, services);
-        if (SUCCEEDED(hr))
-            hr = CallServiceEntry(m_profile, serviceUid, ulUIParam, ulFlags & ~MAPI_UNICODE, MSG_SERVICE_CREATE, 0,
-                                  nullptr);
         if (FAILED(hr)) {
             RemoveService(m_profile, serviceUid);
             return hr;
         }
-        return S_OK;
+        // MAPI adds the service to the profile first and only then calls its
+        // entry. When the entry fails or the user cancels its dialog, MAPI
+        // returns the entry's error and takes nothing back: the service stays
+        // in the profile until the caller deletes it.
+        return CallServiceEntry(m_profile, serviceUid, ulUIParam, ulFlags & ~MAPI_UNICODE, MSG_SERVICE_CREATE, 0,
+                                nullptr);
     });
 }
 

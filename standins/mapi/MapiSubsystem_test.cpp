@@ -356,22 +356,41 @@ TEST_F(MapiSubsystemTest, ConfigureAndDeleteReachServiceEntry)
     EXPECT_EQ(MAPI_E_NOT_FOUND, m_services->ConfigureMsgService(&uid, 0, 0, 0, nullptr));
 }
 
-TEST_F(MapiSubsystemTest, FailedCreateLeavesNothingInTheProfile)
+TEST_F(MapiSubsystemTest, CreateRefusedBeforeTheEntryLeavesNothingButAFailedEntryKeepsTheService)
 {
     struct Case {
         const wchar_t* service;
         HRESULT entryResult;
         HRESULT expected;
+        ULONG servicesAfter;
     };
     const Case cases[] = {
-        {L"NOSUCHSERVICE", S_OK, MAPI_E_NOT_FOUND},
-        {L"TOYNODLL", S_OK, MAPI_E_NOT_FOUND},
-        {L"TOYSTORE", MAPI_E_USER_CANCEL, MAPI_E_USER_CANCEL},
+        {L"NOSUCHSERVICE", S_OK, MAPI_E_NOT_FOUND, 0},
+        {L"TOYNODLL", S_OK, MAPI_E_NOT_FOUND, 0},
+        // MAPI has written the service before it calls the entry, and leaves
+        // it to the caller to delete.
+        {L"TOYSTORE", MAPI_E_USER_CANCEL, MAPI_E_USER_CANCEL, 1},
+        {L"TOYSTORE", MAPI_E_CALL_FAILED, MAPI_E_CALL_FAILED, 1},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "service " << mapistub::AnsiText(c.service));
+        SCOPED_TRACE(testing::Message() << "service " << mapistub::AnsiText(c.service) << ", entry " << std::hex
+                                        << c.entryResult);
         m_state->serviceEntryResult = c.entryResult;
         EXPECT_EQ(c.expected, CreateService(c.service, nullptr));
+        m_state->serviceEntryResult = S_OK;
+        ASSERT_EQ(c.servicesAfter, ServiceCount());
+        if (c.servicesAfter == 0) {
+            EXPECT_EQ(1u, SectionCount(m_profile));
+            continue;
+        }
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(S_OK, m_services->GetMsgServiceTable(0, table.GetAddressOf()));
+        RowSetPtr rows = AllRows(table.Get());
+        std::vector<BYTE> bytes = Bytes(Find(rows->aRow[0], PR_SERVICE_UID));
+        ASSERT_EQ(sizeof(MAPIUID), bytes.size());
+        MAPIUID uid;
+        std::memcpy(uid.ab, bytes.data(), sizeof(uid.ab));
+        EXPECT_EQ(S_OK, m_services->DeleteMsgService(&uid));
         EXPECT_EQ(0u, ServiceCount());
         EXPECT_EQ(1u, SectionCount(m_profile));
     }
