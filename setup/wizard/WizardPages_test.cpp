@@ -18,6 +18,7 @@
 #include "WizardProbes.h"
 #include "WizardSession.h"
 
+#include <htmlhelp.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,12 @@
 #include <vector>
 
 namespace {
+
+// Message 334 as the clean-up shows it when the driver's controller is not
+// there (the test program carries the library's own table, tokens and all).
+const std::wstring kControllerMissing =
+    L"Unable to dismount the <VendorShortName> Backup archive. Function QorApiControllerOpen() failed, error code "
+    L"E0000010.";
 
 using namespace wizardtest;
 
@@ -478,7 +485,7 @@ TEST_F(WizardPagesTest, OpenDialogKeepsAnArchiveSourceOnItsDrive)
         type(L"hostname");
         SMessageBox box;
         ROBOT_CHECK(log, robot.WaitForMessageBox(box, 10000));
-        ROBOT_CHECK(log, box.text == ui::FormatResource(356, database[0]));
+        ROBOT_CHECK(log, box.text == std::wstring(L"Please select file from disk ") + database[0] + L":");
         ROBOT_CHECK(log, box.caption == LoadResString(301));
         ROBOT_CHECK(log, box.icon == MB_ICONWARNING);
         ROBOT_CHECK(log, robot.Dismiss(box));
@@ -494,8 +501,21 @@ TEST_F(WizardPagesTest, OpenDialogKeepsAnArchiveSourceOnItsDrive)
     EXPECT_SCRIPT_OK();
 }
 
-// Help opens the wizard's topic of the installed help file; the file is not
-// part of this build, so HTML Help shows nothing and the wizard goes on.
+// What the wizard asked of HTML Help, in place of showing it.
+struct SHelpCall {
+    UINT command;
+    std::wstring file;
+};
+std::vector<SHelpCall> g_helpCalls;
+
+HWND WINAPI RecordHtmlHelp(HWND, LPCWSTR file, UINT command, DWORD_PTR)
+{
+    g_helpCalls.push_back({command, file ? file : L""});
+    return nullptr;
+}
+
+// Help opens the wizard's topic of the installed help file, and the wizard
+// goes on as it was.
 TEST_F(WizardPagesTest, HelpNamesTheWizardsTopic)
 {
     const wchar_t kUninstall[] =
@@ -518,6 +538,8 @@ TEST_F(WizardPagesTest, HelpNamesTheWizardsTopic)
     EXPECT_TRUE(WizardHelpTopicPath(topic));
     EXPECT_EQ(L"C:\\Program Files\\Vostrel\\Trevassa.chm::Connecting_MS_Exchange_Mail_Database.htm", topic);
 
+    g_helpCalls.clear();
+    const HtmlHelpFn system = SetHtmlHelp(&RecordHtmlHelp);
     CWizardData data;
     Run(data, DeviceAbsent, [&](CWizardRobot& robot, CScriptLog& log) {
         ROBOT_CHECK(log, robot.WaitForSheet());
@@ -527,7 +549,12 @@ TEST_F(WizardPagesTest, HelpNamesTheWizardsTopic)
         ROBOT_CHECK(log, robot.Press(EButton::Cancel));
     });
     EXPECT_SCRIPT_OK();
+    SetHtmlHelp(system);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstall);
+    ASSERT_EQ(1u, g_helpCalls.size());
+    EXPECT_EQ(static_cast<UINT>(HH_DISPLAY_TOPIC), g_helpCalls[0].command);
+    EXPECT_EQ(L"C:\\Program Files\\Vostrel\\Trevassa.chm::Connecting_MS_Exchange_Mail_Database.htm",
+              g_helpCalls[0].file);
 }
 
 // Cancel with the driver reported present takes down what was mounted; a
@@ -542,7 +569,7 @@ TEST_F(WizardPagesTest, CancelReportsAControllerThatDoesNotOpen)
         ROBOT_CHECK(log, robot.WaitForMessageBox(box, 10000));
         ROBOT_CHECK(log, box.caption == LoadResString(301));
         // The driver's client leaves its own code when the controller is missing.
-        ROBOT_CHECK(log, box.text == ui::FormatResource(334, L"QorApiControllerOpen()", 0xE0000010u));
+        ROBOT_CHECK(log, box.text == kControllerMissing);
         ROBOT_CHECK(log, box.icon == MB_ICONERROR);
         ROBOT_CHECK(log, robot.Dismiss(box));
         ROBOT_CHECK(log, robot.WaitForSheetGone(10000));
@@ -559,7 +586,7 @@ TEST_F(WizardPagesTest, ClosingTheWindowCleansUpAsCancelDoes)
     const INT_PTR result = Run(data, DevicePresent, [&](CWizardRobot& robot, CScriptLog& log) {
         ROBOT_CHECK(log, robot.WaitForSheet());
         PostMessageW(robot.Sheet(), WM_SYSCOMMAND, SC_CLOSE, 0);
-        ExpectMessage(robot, log, ui::FormatResource(334, L"QorApiControllerOpen()", 0xE0000010u), MB_ICONERROR);
+        ExpectMessage(robot, log, kControllerMissing, MB_ICONERROR);
         ROBOT_CHECK(log, robot.WaitForSheetGone(10000));
     });
     EXPECT_SCRIPT_OK();
@@ -667,23 +694,28 @@ _com_error ServerError(HRESULT hr, const wchar_t* description)
 
 TEST(WizardErrorTexts, ServerErrorsChooseTheMessage)
 {
-    const std::wstring framed = LoadResString(320);
+    const wchar_t kCorrupted[] = L"Cannot open Exchange Database file.\nThe file is corrupted.";
     struct Case {
         const wchar_t* description;
         std::wstring text;
     };
     const Case cases[] = {
-        {L"7 3 fffffdaf log base names differ", LoadResString(302)},
-        {L"2 3 fffffb4a anything", ui::FormatResource(320, 0xFFFFFB4Au)},
-        {L"0 2 80070005 a call failed", ui::FormatResource(320, 0x80070005u)},
-        {L"0 3 fffffb4a corrupted", LoadResString(319)},  // -1206
-        {L"0 3 fffff05f corrupted", LoadResString(319)},  // -4001
-        {L"0 3 fffffc02 corrupted", LoadResString(319)},  // -1022
-        {L"0 3 fffffeb9 corrupted", LoadResString(319)},  // -327
-        {L"0 3 fffff8ed not found", LoadResString(323)},  // -1811
-        {L"0 3 fffffb41 in use", LoadResString(324)},     // -1215
-        {L"0 3 fffffbf8 denied", LoadResString(318)},     // -1032
-        {L"0 3 fffffbfc other", ui::FormatResource(320, 0xFFFFFBFCu)},
+        {L"7 3 fffffdaf log base names differ",
+         L"The specified folder contains log files with different base names and ESE engine cannot play them back "
+         L"correctly. Please place log files with the same base name into a separate folder before trying to open "
+         L"the database."},
+        {L"2 3 fffffb4a anything", L"Cannot open Exchange Database file.\nError code: 0xFFFFFB4A."},
+        {L"0 2 80070005 a call failed", L"Cannot open Exchange Database file.\nError code: 0x80070005."},
+        {L"0 3 fffffb4a corrupted", kCorrupted},  // -1206
+        {L"0 3 fffff05f corrupted", kCorrupted},  // -4001
+        {L"0 3 fffffc02 corrupted", kCorrupted},  // -1022
+        {L"0 3 fffffeb9 corrupted", kCorrupted},  // -327
+        {L"0 3 fffff8ed not found", L"Cannot open the specified Exchange database file.\nFile not found."},  // -1811
+        {L"0 3 fffffb41 in use",
+         L"Unable to open the specified Exchange database file. The file is already in use by this or some other "
+         L"application."},                                                           // -1215
+        {L"0 3 fffffbf8 denied", L"Cannot open Exchange Database file.\nAccess denied."}, // -1032
+        {L"0 3 fffffbfc other", L"Cannot open Exchange Database file.\nError code: 0xFFFFFBFC."},
     };
     for (const Case& c : cases) {
         const std::wstring description = c.description;
@@ -693,8 +725,9 @@ TEST(WizardErrorTexts, ServerErrorsChooseTheMessage)
     // No description, or one the server did not frame: the system's text.
     const _com_error bare(E_ACCESSDENIED);
     const std::wstring system = bare.ErrorMessage();
-    EXPECT_EQ(LoadResString(322) + L" " + system, GetUIErrorMessage(bare));
-    EXPECT_EQ(LoadResString(322) + L" " + system, GetUIErrorMessage(ServerError(E_ACCESSDENIED, L"not framed")));
+    const std::wstring unframed = L"Cannot open the specified Exchange database file. " + system;
+    EXPECT_EQ(unframed, GetUIErrorMessage(bare));
+    EXPECT_EQ(unframed, GetUIErrorMessage(ServerError(E_ACCESSDENIED, L"not framed")));
 }
 
 UINT WINAPI EveryDriveUsed(LPCWSTR)
