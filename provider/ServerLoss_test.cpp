@@ -1,6 +1,6 @@
 // The database server process dies while a store is open (killed, crashed):
-// every later call on the store, its folders and tables that needs the
-// server fails within moments with a MAPI error recorded in the object's
+// every later call on the store, its folders, tables, messages and
+// attachments that needs the server fails within moments with a MAPI error recorded in the object's
 // last error, nothing hangs or crashes, and once the store is released a
 // new logon starts a fresh server and works.
 #include "ProviderPlatform.h"
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ bool KillServers()
         CloseHandle(process);
     }
     return !servers.empty();
+}
+
+template <typename T>
+ComPtr<T> As(IUnknown* object, REFIID iid)
+{
+    ComPtr<T> typed;
+    if (object)
+        object->QueryInterface(iid, reinterpret_cast<void**>(typed.GetAddressOf()));
+    return typed;
 }
 
 ComPtr<IMAPIFolder> AsFolder(IUnknown* object)
@@ -180,6 +190,107 @@ TEST(ServerLoss, CallsFailPromptlyAndANewLogonStartsAFreshServer)
     ASSERT_NE(nullptr, rows);
     EXPECT_EQ(5u, rows->cRows);
     EXPECT_FALSE(ServerProcesses().empty());
+}
+
+// A message and its attachments opened before the loss: their slots hold
+// server objects that are gone, so every call that reads through them fails
+// with a recorded error instead of hanging on the dead process.
+TEST(ServerLoss, MessageAndAttachmentCallsFailPromptly)
+{
+    CMapiClient client;
+    ASSERT_EQ(S_OK, client.Status());
+    SStoreSettings settings;
+    settings.databasePath = CFixtureFiles::Instance().Mailbox(EGeneration::Exchange2007);
+    settings.logFolder = CFixtureFiles::Instance().LogFolder();
+    const SMailboxFixture& ids = CFixtureFiles::Instance().MailboxIds();
+    CStoreSession session(settings, L"ServerLossMessages");
+    ASSERT_EQ(S_OK, session.Status());
+    IMsgStore* store = session.Store();
+    const MAPIUID uid = session.Uid();
+    ULONG type = 0;
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, OpenEntry(store, MessageId(uid, ids.alice.rootId, ids.samples, ids.sampleMessages.attachments), 0,
+                              &type, object.GetAddressOf()));
+    ComPtr<IMessage> message = As<IMessage>(object.Get(), IID_IMessage);
+    ASSERT_NE(nullptr, message);
+    ComPtr<IAttach> file;
+    ASSERT_EQ(S_OK, message->OpenAttach(0, nullptr, 0, file.GetAddressOf()));
+    ComPtr<IAttach> embedding;
+    ASSERT_EQ(S_OK, message->OpenAttach(2, nullptr, 0, embedding.GetAddressOf()));
+
+    ASSERT_TRUE(KillServers());
+
+    IMAPIProp* messageProp = message.Get();
+    IMAPIProp* fileProp = file.Get();
+    IMAPIProp* embeddingProp = embedding.Get();
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> call;
+        IMAPIProp* object;
+        const wchar_t* method;
+    };
+    auto props = [](IMAPIProp* on, ULONG tag) {
+        return [on, tag] {
+            HRESULT hr = S_OK;
+            GetProps(on, {tag}, hr);
+            return hr;
+        };
+    };
+    auto propList = [](IMAPIProp* on) {
+        return [on] {
+            LPSPropTagArray tags = nullptr;
+            HRESULT hr = on->GetPropList(0, &tags);
+            MAPIFreeBuffer(tags);
+            return hr;
+        };
+    };
+    auto open = [](IMAPIProp* on, ULONG tag, const IID* iid) {
+        return [on, tag, iid] {
+            ComPtr<IUnknown> opened;
+            return on->OpenProperty(tag, iid, 0, 0, opened.GetAddressOf());
+        };
+    };
+    const Case cases[] = {
+        {"a message property", props(messageProp, PR_SUBJECT_W), messageProp, L"function=CMessage::GetProps"},
+        {"the message's property list", propList(messageProp), messageProp, L"function=CMessage::GetPropList"},
+        {"the message's body", open(messageProp, PR_BODY_W, &IID_IStream), messageProp,
+         L"function=CMessage::OpenProperty"},
+        {"the attachment table",
+         [&] {
+             ComPtr<IMAPITable> table;
+             return message->GetAttachmentTable(0, table.GetAddressOf());
+         },
+         messageProp, L"function=CMessage::GetAttachmentTable"},
+        {"the recipient table",
+         [&] {
+             ComPtr<IMAPITable> table;
+             return message->GetRecipientTable(0, table.GetAddressOf());
+         },
+         messageProp, L"function=CMessage::GetRecipientTable"},
+        {"an attachment not opened yet",
+         [&] {
+             ComPtr<IAttach> attach;
+             return message->OpenAttach(1, nullptr, 0, attach.GetAddressOf());
+         },
+         messageProp, L"function=CMessage::OpenAttach"},
+        {"an attachment property", props(fileProp, PR_ATTACH_LONG_FILENAME_W), fileProp,
+         L"function=CAttach::GetProps"},
+        {"the attachment's property list", propList(fileProp), fileProp, L"function=CAttach::GetPropList"},
+        {"the attachment's data", open(fileProp, PR_ATTACH_DATA_BIN, &IID_IStream), fileProp,
+         L"function=CAttach::OpenProperty"},
+        {"an embedded message", open(embeddingProp, PR_ATTACH_DATA_OBJ, &IID_IMessage), embeddingProp,
+         L"function=CAttach::OpenProperty"},
+    };
+    for (const Case& c : cases)
+        ExpectRecordedFailure(c.what, c.call, c.object, c.method);
+
+    const DWORD start = GetTickCount();
+    embedding.Reset();
+    file.Reset();
+    message.Reset();
+    object.Reset();
+    session.Close();
+    EXPECT_LT(GetTickCount() - start, kPromptMilliseconds) << "letting the message go";
 }
 
 } // namespace
