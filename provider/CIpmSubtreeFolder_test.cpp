@@ -183,4 +183,46 @@ TEST_F(SubtreeTest, AnOpenSubtreeIsRebuiltWhenTheSelectionChanges)
     EXPECT_EQ(std::vector<std::wstring>{kBrunoName}, names);
 }
 
+// Two stores open, each with its subtree's hierarchy table: a signal to one
+// store rebuilds only that store's subtree. The other store's subtree is
+// opened first, so its folder comes first in the list the watcher walks and
+// would be rebuilt before the signalled one if the walk took every subtree.
+TEST_F(SubtreeTest, ASignalRebuildsOnlyItsOwnStoresSubtree)
+{
+    CFixtureFiles::Instance().Mailbox(EGeneration::Exchange2007);
+    const SMailboxFixture& ids = Ids();
+    std::unique_ptr<CStoreSession> quiet = MailboxStore(L"");
+    std::unique_ptr<CStoreSession> signalled = MailboxStore(L"");
+    ASSERT_EQ(S_OK, quiet->Status());
+    ASSERT_EQ(S_OK, signalled->Status());
+    ComPtr<IMAPIFolder> quietIpm = Subtree(*quiet);
+    ComPtr<IMAPIFolder> signalledIpm = Subtree(*signalled);
+    ASSERT_NE(nullptr, quietIpm);
+    ASSERT_NE(nullptr, signalledIpm);
+    ComPtr<IMAPITable> quietTable;
+    ComPtr<IMAPITable> signalledTable;
+    ASSERT_EQ(S_OK, quietIpm->GetHierarchyTable(0, quietTable.GetAddressOf()));
+    ASSERT_EQ(S_OK, signalledIpm->GetHierarchyTable(0, signalledTable.GetAddressOf()));
+    const std::vector<std::wstring> all = ChildNames(quietTable.Get());
+    ASSERT_EQ(3u, all.size());
+    ASSERT_EQ(all, ChildNames(signalledTable.Get()));
+
+    // Both selections change; only one store is told.
+    const std::wstring onlyBruno = MailboxSelectionText({{ids.bruno.rootId, kBrunoName}},
+                                                        {{ids.alice.rootId, kAliceName}, {ids.old.rootId, kOldName}});
+    ASSERT_EQ(S_OK, quiet->Profile().SetMailboxSelection(quiet->Uid(), onlyBruno));
+    ASSERT_EQ(S_OK, signalled->Profile().SetMailboxSelection(signalled->Uid(), onlyBruno));
+    CMsgStore::SignalMailboxChanged(signalled->Uid());
+
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 100; ++i) {
+        names = ChildNames(signalledTable.Get());
+        if (names.size() == 1)
+            break;
+        Sleep(50);
+    }
+    ASSERT_EQ(std::vector<std::wstring>{kBrunoName}, names);
+    EXPECT_EQ(all, ChildNames(quietTable.Get())) << "the store that was not told keeps its rows";
+}
+
 } // namespace
