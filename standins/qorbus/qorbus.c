@@ -3,8 +3,11 @@
  *
  * It answers the driver's I/O-control protocol on the controller device \\.\QorBus and on the
  * volume devices of the letters it mounts. Every request is METHOD_BUFFERED; the reply's first
- * dword is its status (0 or a Win32 error code) and the IRP itself fails only when a buffer is
- * too small for the request's fixed layout.
+ * dword is its status (0 or a Win32 error code) and the IRP itself fails (STATUS_INVALID_PARAMETER)
+ * only when its input or output size is not the one the request's layout fixes. A request whose
+ * first dword is not the request magic is answered with ERROR_INVALID_PARAMETER: the version
+ * query then carries no version and the volume query no reply magic. An archive is opened only
+ * with its 1556-byte extra block naming the companion file; a VHD only without one.
  *
  * Images: a volume of the newer backup-archive format holding one partition (type GUID of an
  * archive), or a fixed VHD whose MBR names one partition (type GUID of a VHD); the partition holds
@@ -36,7 +39,7 @@
  * Image information block (IOCTL_QOR_GET_IMAGE_INFO, s bytes, cut to s):
  *   0 u32 s, 4 u32 index, 8 u32 state (1 open, 2 inserted), 12 u32 mode, 16 u16 letter,
  *   18-28 zero, 29 u32 drive mask (unaligned), 33 ANSI image path (1024 bytes), 1057 ANSI path of
- *   the companion file that an extra block named at its byte 20 (empty without one).
+ *   the companion file that the extra block named at its byte 20 (empty for a VHD).
  */
 #include <ntifs.h>
 
@@ -81,6 +84,8 @@
 #define MAX_IMAGES 32             /* indices 1..MAX_IMAGES; 0 is never an image */
 #define PATH_FIELD 1024
 #define OPEN_FIXED_SIZE 2089
+#define EXTRA_SIZE 1556            /* the extra block of an archive volume */
+#define EXTRA_COMPANION_OFFSET 20  /* its companion-file path */
 #define ENUM_REPLY_SIZE 4108
 
 static const GUID kArchiveType = {0xC13D5E8A, 0x47F2, 0x4B69, {0x9A, 0x0C, 0xE8, 0xB4, 0x21, 0x6D, 0x7F, 0x35}};
@@ -102,7 +107,7 @@ typedef struct {
     VOLUME_FACTS facts;
     char image[PATH_FIELD];
     char change[PATH_FIELD];
-    char companion[PATH_FIELD]; /* from an extra block, else empty */
+    char companion[PATH_FIELD]; /* from the extra block of an archive, else empty */
     char folder[PATH_FIELD];    /* where the image's files are presented */
 } IMAGE;
 
@@ -597,6 +602,18 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
         kind = QF_IMAGE_VHD;
     else
         return W32_INVALID_PARAMETER;
+    /* An archive volume comes with its extra block naming the companion file; a VHD with none. */
+    if (kind == QF_IMAGE_ARCHIVE) {
+        const char* companion = (const char*)buffer + OPEN_FIXED_SIZE - 1 + EXTRA_COMPANION_OFFSET;
+        SIZE_T length;
+        if (extraSize != EXTRA_SIZE)
+            return W32_INVALID_PARAMETER;
+        length = strnlen(companion, EXTRA_SIZE - EXTRA_COMPANION_OFFSET);
+        if (length == 0 || length >= PATH_FIELD)
+            return W32_INVALID_PARAMETER;
+    } else if (extraSize != 0) {
+        return W32_INVALID_PARAMETER;
+    }
     for (index = 1; index <= MAX_IMAGES && g_images[index].state; index++)
         ;
     if (index > MAX_IMAGES)
@@ -611,14 +628,8 @@ static ULONG DoOpen(UCHAR* buffer, ULONG inSize, PKEVENT* event)
         RtlZeroMemory(image, sizeof *image);
         return code;
     }
-    if (extraSize > 20) {
-        const char* from = (const char*)buffer + OPEN_FIXED_SIZE - 1 + 20;
-        SIZE_T length = strnlen(from, extraSize - 20);
-        if (length >= PATH_FIELD)
-            length = PATH_FIELD - 1;
-        RtlCopyMemory(image->companion, from, length);
-        image->companion[length] = 0;
-    }
+    if (kind == QF_IMAGE_ARCHIVE)
+        CopyField(image->companion, buffer + OPEN_FIXED_SIZE - 1 + EXTRA_COMPANION_OFFSET);
     image->kind = kind;
     FolderOf(index, image->folder);
     image->state = STATE_OPEN;
@@ -884,23 +895,29 @@ static ULONG ReferenceClientEvent(ULONG64 handleValue, PKEVENT* event)
     return 0;
 }
 
-/* Smallest input and output of each queued request's fixed layout. */
+/* Each request has its fixed input and output sizes (the image open and the information request
+ * one size for both): a client that sends any other has its layout wrong, and the driver does not
+ * guess at it. */
 static BOOLEAN SizesFit(ULONG code, ULONG inSize, ULONG outSize)
 {
     switch (code) {
+    case IOCTL_QOR_GET_VERSION:
+        return inSize == 4 && outSize == 12;
+    case IOCTL_QOR_QUERY_VOLUME:
+        return inSize == 12 && outSize == 8;
     case IOCTL_QOR_IMAGE_OPEN:
-        return inSize >= OPEN_FIXED_SIZE && outSize >= 8;
+        return inSize >= OPEN_FIXED_SIZE && outSize == inSize;
     case IOCTL_QOR_IMAGE_INSERT:
-        return inSize >= 16 && outSize >= 4;
+        return inSize == 16 && outSize == 16;
     case IOCTL_QOR_IMAGE_REMOVE:
     case IOCTL_QOR_IMAGE_REMOVE_NOFLAG:
     case IOCTL_QOR_IMAGE_CLOSE:
     case IOCTL_QOR_IMAGE_FLUSH:
-        return inSize >= 12 && outSize >= 4;
+        return inSize == 12 && outSize == 12;
     case IOCTL_QOR_ENUM_IMAGES:
-        return inSize >= 8 && outSize >= 8;
+        return inSize == 8 && outSize == ENUM_REPLY_SIZE;
     case IOCTL_QOR_GET_IMAGE_INFO:
-        return inSize >= 12 && outSize >= inSize;
+        return inSize >= 12 && outSize == inSize;
     default:
         return FALSE;
     }
@@ -913,8 +930,16 @@ static NTSTATUS DispatchVolumeControl(PDEVICE_OBJECT device, PIRP irp)
     UCHAR* buffer = irp->AssociatedIrp.SystemBuffer;
     if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_QOR_QUERY_VOLUME)
         return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    if (stack->Parameters.DeviceIoControl.OutputBufferLength < 8 || !buffer)
-        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    if (!SizesFit(IOCTL_QOR_QUERY_VOLUME, stack->Parameters.DeviceIoControl.InputBufferLength,
+                  stack->Parameters.DeviceIoControl.OutputBufferLength) || !buffer)
+        return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+    /* Without the magic the caller speaks another protocol: no reply magic, so the volume is not
+     * claimed for this driver. */
+    if (GetU32(buffer) != QOR_REQUEST_MAGIC) {
+        PutU32(buffer, W32_INVALID_PARAMETER);
+        PutU32(buffer + 4, 0);
+        return CompleteIrp(irp, STATUS_SUCCESS, 8);
+    }
     PutU32(buffer, QOR_REPLY_MAGIC);
     PutU32(buffer + 4, extension->index);
     return CompleteIrp(irp, STATUS_SUCCESS, 8);
@@ -933,18 +958,19 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
     if (device != g_controller)
         return DispatchVolumeControl(device, irp);
 
-    if (code == IOCTL_QOR_GET_VERSION) {
-        if (outSize < 12 || !buffer)
-            return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
-        PutU32(buffer, 0);
-        PutU32(buffer + 4, (ULONG)g_controllerHandles);
-        PutU32(buffer + 8, g_reportedVersion);
-        return CompleteIrp(irp, STATUS_SUCCESS, 12);
-    }
     if (code == IOCTL_QOR_QUERY_VOLUME)
         return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     if (!SizesFit(code, inSize, outSize) || !buffer)
-        return CompleteIrp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return CompleteIrp(irp, STATUS_INVALID_PARAMETER, 0);
+    if (code == IOCTL_QOR_GET_VERSION) {
+        /* A request without the magic learns no version, so a client cannot take it for this
+         * driver. */
+        const BOOLEAN known = GetU32(buffer) == QOR_REQUEST_MAGIC;
+        PutU32(buffer, known ? 0 : W32_INVALID_PARAMETER);
+        PutU32(buffer + 4, known ? (ULONG)g_controllerHandles : 0);
+        PutU32(buffer + 8, known ? g_reportedVersion : 0);
+        return CompleteIrp(irp, STATUS_SUCCESS, 12);
+    }
     if (GetU32(buffer) != QOR_REQUEST_MAGIC) {
         PutU32(buffer, W32_INVALID_PARAMETER);
         return CompleteIrp(irp, STATUS_SUCCESS, outSize);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -54,9 +55,15 @@ protected:
         const std::string change = ChangeFilePath(path);
         memcpy(descriptor.imagePath, path.c_str(), path.size() + 1);
         memcpy(descriptor.changeFilePath, change.c_str(), change.size() + 1);
+        // An archive volume goes with the extra block naming its companion file, as the product sends it.
+        QOR_IMAGE_EXTRA extra = {};
+        const std::string companion = CompanionFilePath(path);
+        memcpy(extra.companionPath, companion.c_str(), companion.size() + 1);
+        const bool archive = IsEqualGUID(*type, GUID_QOR_IMAGE_ARCHIVE);
         uint32_t index = 0;
         SetLastError(0);
-        if (!QorApiImageOpen(m_controller, &index, type, &descriptor, 0x18, nullptr, 0))
+        if (!QorApiImageOpen(m_controller, &index, type, &descriptor, 0x18, archive ? &extra : nullptr,
+                             archive ? sizeof extra : 0))
             index = 0;
         if (code)
             *code = index ? 0 : GetLastError();
@@ -260,6 +267,139 @@ TEST_F(QorBusDriver, HostileImagesAreRefusedWhenOpened)
     uint32_t value = 0, version = 0;
     EXPECT_TRUE(QorApiGetVersion(m_controller, &value, &version)) << "the driver host is gone";
     EXPECT_EQ(version, QOR_DRIVER_VERSION);
+}
+
+// A request of a size or magic other than the protocol's is refused; the
+// product's own requests, for either kind of image, all go through.
+TEST_F(QorBusDriver, OnlyTheProtocolsRequestsAreAnswered)
+{
+    const std::wstring image = m_folder + L"\\strict.KZF";
+    ASSERT_TRUE(WriteAll(image, qorbusimages::MakeArchive(qorbusimages::FixturePartition(16), {})));
+    const std::wstring vhd = m_folder + L"\\strict.vhd";
+    ASSERT_TRUE(WriteAll(vhd, qorbusimages::MakeVhd(qorbusimages::FixturePartition(16), 0x06)));
+    const wchar_t letterText[3] = {m_letter, L':', 0};
+
+    for (const auto& [path, type] : {std::pair{image, &GUID_QOR_IMAGE_ARCHIVE}, std::pair{vhd, &GUID_QOR_IMAGE_VHD}}) {
+        SCOPED_TRACE(Narrow(path));
+        uint32_t index = 0;
+        ASSERT_EQ(MountImage(LogOwner(), path.c_str(), letterText, type, MountEvent(), &index), 1)
+            << Narrow(qorbustest::ReadProviderLog());
+        uint32_t found = 0;
+        EXPECT_TRUE(QorApiGetImageByDriveLetter(m_controller, m_letter - L'A', &found)) << std::hex << GetLastError();
+        EXPECT_EQ(found, index);
+        uint32_t indices[4] = {}, count = 4;
+        EXPECT_TRUE(QorApiEnumImages(m_controller, indices, &count, nullptr)) << std::hex << GetLastError();
+        EXPECT_EQ(count, 1u);
+        std::vector<uint8_t> info(QOR_IMAGE_INFO_LOOKUP_SIZE);
+        const uint32_t size = static_cast<uint32_t>(info.size());
+        memcpy(info.data(), &size, 4);
+        EXPECT_TRUE(QorApiGetImageInfo(m_controller, index, info.data())) << std::hex << GetLastError();
+        EXPECT_TRUE(QorApiImageFlush(m_controller, index)) << std::hex << GetLastError();
+        uint32_t dismounted = 0;
+        EXPECT_EQ(DismountImage(nullptr, letterText, &dismounted), 1);
+        EXPECT_EQ(dismounted, index);
+    }
+
+    // Raw requests: buffer of the larger size, magic (or not) first, index 1 at byte 8.
+    struct Raw {
+        const char* what;
+        DWORD code;
+        DWORD in, out;
+    } sizes[] = {
+        {"version, input larger", IOCTL_QOR_GET_VERSION, 8, 12},
+        {"version, output larger", IOCTL_QOR_GET_VERSION, 4, 16},
+        {"insert, output of 4", IOCTL_QOR_IMAGE_INSERT, 16, 4},
+        {"insert, input larger", IOCTL_QOR_IMAGE_INSERT, 20, 16},
+        {"remove, output of 4", IOCTL_QOR_IMAGE_REMOVE, 12, 4},
+        {"remove without flag, output of 8", IOCTL_QOR_IMAGE_REMOVE_NOFLAG, 12, 8},
+        {"close, input larger", IOCTL_QOR_IMAGE_CLOSE, 16, 12},
+        {"flush, output larger", IOCTL_QOR_IMAGE_FLUSH, 12, 16},
+        {"enumeration, output of 8", IOCTL_QOR_ENUM_IMAGES, 8, 8},
+        {"enumeration, input larger", IOCTL_QOR_ENUM_IMAGES, 12, QOR_ENUM_REPLY_SIZE},
+        {"information, output larger", IOCTL_QOR_GET_IMAGE_INFO, 12, 16},
+        {"open, output other than input", IOCTL_QOR_IMAGE_OPEN, QOR_OPEN_FIXED_SIZE, QOR_OPEN_FIXED_SIZE + 8},
+    };
+    for (const Raw& r : sizes) {
+        SCOPED_TRACE(r.what);
+        std::vector<uint8_t> buffer(std::max(r.in, r.out) + 8, 0);
+        const uint32_t magic = QOR_REQUEST_MAGIC, one = 1;
+        memcpy(buffer.data(), &magic, 4);
+        memcpy(buffer.data() + 8, &one, 4);
+        DWORD returned = 0;
+        SetLastError(0);
+        EXPECT_FALSE(DeviceIoControl(m_controller, r.code, buffer.data(), r.in, buffer.data(), r.out, &returned, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+
+    // Without the magic the version query tells no version, so the client takes it for no driver of its own.
+    uint32_t version[3] = {0x12345678, 0, 0};
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(m_controller, IOCTL_QOR_GET_VERSION, version, 4, version, 12, &returned, nullptr));
+    EXPECT_EQ(version[0], static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(version[2], 0u);
+
+    // The volume query likewise, on a volume that is the driver's.
+    const uint32_t index = Mount(vhd, &GUID_QOR_IMAGE_VHD);
+    ASSERT_NE(index, 0u);
+    const char volumePath[] = {'\\', '\\', '.', '\\', static_cast<char>(m_letter), ':', 0};
+    HANDLE volume = CreateFileA(volumePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    struct VolumeCase {
+        const char* what;
+        uint32_t head;
+        DWORD in, out;
+        bool answered;
+        uint32_t reply;
+    } queries[] = {
+        {"the client's query", QOR_REQUEST_MAGIC, 12, 8, true, QOR_REPLY_MAGIC},
+        {"without the magic", 0x12345678, 12, 8, true, ERROR_INVALID_PARAMETER},
+        {"input larger", QOR_REQUEST_MAGIC, 16, 8, false, 0},
+        {"output of 12", QOR_REQUEST_MAGIC, 12, 12, false, 0},
+    };
+    for (const VolumeCase& q : queries) {
+        SCOPED_TRACE(q.what);
+        uint32_t request[4] = {q.head, 0, 0, 0};
+        SetLastError(0);
+        const BOOL sent = DeviceIoControl(volume, IOCTL_QOR_QUERY_VOLUME, request, q.in, request, q.out, &returned, nullptr);
+        EXPECT_EQ(sent != FALSE, q.answered);
+        if (q.answered) {
+            EXPECT_EQ(request[0], q.reply);
+            EXPECT_EQ(request[1], q.reply == QOR_REPLY_MAGIC ? index : 0u);
+        } else {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        }
+    }
+    CloseHandle(volume);
+    Dismount(index);
+
+    // The extra block: an archive only with its companion named, a VHD only without a block.
+    QOR_IMAGE_DESCRIPTOR descriptor = {};
+    descriptor.one = 1;
+    struct OpenCase {
+        const char* what;
+        const std::wstring* path;
+        const GUID* type;
+        bool sendsExtra;
+        const char* companion;
+    } opens[] = {
+        {"archive without its block", &image, &GUID_QOR_IMAGE_ARCHIVE, false, ""},
+        {"archive whose block names no companion", &image, &GUID_QOR_IMAGE_ARCHIVE, true, ""},
+        {"VHD with a block", &vhd, &GUID_QOR_IMAGE_VHD, true, "strict.KFM"},
+    };
+    for (const OpenCase& o : opens) {
+        SCOPED_TRACE(o.what);
+        const std::string path = Narrow(*o.path), change = ChangeFilePath(path);
+        memcpy(descriptor.imagePath, path.c_str(), path.size() + 1);
+        memcpy(descriptor.changeFilePath, change.c_str(), change.size() + 1);
+        QOR_IMAGE_EXTRA extra = {};
+        strcpy(extra.companionPath, o.companion);
+        uint32_t opened = 0;
+        EXPECT_EQ(QorApiImageOpen(m_controller, &opened, o.type, &descriptor, 0x18, o.sendsExtra ? &extra : nullptr,
+                                  o.sendsExtra ? sizeof extra : 0),
+                  0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
 }
 
 // The driver stops with an image inserted: what was written is kept, the
