@@ -160,7 +160,12 @@ TEST_F(LogonTest, OpensTheStoreAndPublishesItsStatus)
     std::string path(databasePath.begin(), databasePath.end());
     EXPECT_EQ((std::vector<std::string>{"Morvane Mail Archive (" + path + ")", "Morvane Mail Archive", "Available"}),
               support.statusTexts);
-    EXPECT_EQ(static_cast<ULONG>(STATUS_AVAILABLE), support.statusCode);
+    // Display name, provider display, resource methods, status code and
+    // status string, the texts in ANSI.
+    EXPECT_EQ((std::vector<ULONG>{0x3001001E, 0x3006001E, 0x3E020003, 0x3E040003, 0x3E08001E}), support.statusTags);
+    EXPECT_EQ(0u, support.resourceMethods);
+    EXPECT_EQ(1u, support.statusCode);
+    EXPECT_EQ(0u, support.statusRowFlags);
     EXPECT_EQ(1, support.modifyProfileCalls);
     EXPECT_EQ(1u, ProviderGlobals().storeRegistry.Count());
 

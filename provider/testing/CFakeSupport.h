@@ -132,6 +132,11 @@ public:
     int logoffTransportsCalls = 0;
     std::vector<std::string> statusTexts;
     ULONG statusCode = 0;
+    // Every tag of the last status row in order, its PR_RESOURCE_METHODS
+    // value (~0 when the row had none) and its flags.
+    std::vector<ULONG> statusTags;
+    ULONG resourceMethods = ~0u;
+    ULONG statusRowFlags = ~0u;
     MAPIUID providerUid = {};
     LONG refs = 1;
 
@@ -197,12 +202,17 @@ public:
                 s.sink->OnNotify(cNotification, lpNotifications);
         return S_OK;
     }
-    STDMETHODIMP ModifyStatusRow(ULONG cValues, LPSPropValue lpColumnVals, ULONG) override
+    STDMETHODIMP ModifyStatusRow(ULONG cValues, LPSPropValue lpColumnVals, ULONG ulFlags) override
     {
         ++statusRowCalls;
         if (fail == EFail::StatusRow)
             return failure;
+        statusRowFlags = ulFlags;
+        statusTags.clear();
         for (ULONG i = 0; i < cValues; ++i) {
+            statusTags.push_back(lpColumnVals[i].ulPropTag);
+            if (lpColumnVals[i].ulPropTag == PR_RESOURCE_METHODS)
+                resourceMethods = lpColumnVals[i].Value.l;
             if (PROP_TYPE(lpColumnVals[i].ulPropTag) == PT_STRING8)
                 statusTexts.push_back(lpColumnVals[i].Value.lpszA);
             if (lpColumnVals[i].ulPropTag == PR_STATUS_CODE)
