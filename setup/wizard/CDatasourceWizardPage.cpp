@@ -36,13 +36,6 @@ bool OnLocalDrive(const std::wstring& folder)
     return type == DRIVE_FIXED || type == DRIVE_REMOVABLE;
 }
 
-std::wstring WithTrailingBackslash(std::wstring path)
-{
-    if (path.empty() || path.back() != L'\\')
-        path += L'\\';
-    return path;
-}
-
 } // namespace
 
 const ui::SMessageEntry<CDatasourceWizardPage> CDatasourceWizardPage::kMessages[] = {
@@ -231,7 +224,7 @@ bool CDatasourceWizardPage::CheckBackupArchive()
         Warn(LoadResString(kIdsNoArchiveFolder));
         return false;
     }
-    folder = WithTrailingBackslash(folder);
+    folder = ui::WithOneTrailingBackslash(folder);
     if (!OnLocalDrive(folder)) {
         Warn(LoadResString(kIdsNotLocalDrive));
         return false;
@@ -265,7 +258,7 @@ bool CDatasourceWizardPage::CheckProtectionArchive()
         Fail(ui::FormatResource(kIdsNoCatalog, catalog.c_str()));
         return false;
     }
-    folder = WithTrailingBackslash(folder);
+    folder = ui::WithOneTrailingBackslash(folder);
     if (!OnLocalDrive(folder)) {
         Warn(LoadResString(kIdsNotLocalDrive));
         return false;

@@ -8,6 +8,7 @@
 #include "ImageMount.h"
 #include "MailboxSelection.h"
 #include "Messages.h"
+#include "Pickers.h"
 #include "ProviderFiles.h"
 #include "ResourceStrings.h"
 #include "ServerErrorDescription.h"
@@ -49,13 +50,6 @@ std::wstring FolderOf(const std::wstring& path)
 {
     const size_t last = path.rfind(L'\\');
     return last == std::wstring::npos ? std::wstring() : path.substr(0, last + 1);
-}
-
-std::wstring WithTrailingBackslash(std::wstring path)
-{
-    if (!path.empty() && path.back() != L'\\')
-        path += L'\\';
-    return path;
 }
 
 // COM on the wizard's thread for the time of one fill (MAPI's caller has
@@ -287,7 +281,8 @@ bool CMailboxWizardPage::FillMailboxList()
         if (FAILED(hr))
             throw _com_error(hr);
 
-        std::wstring workPath = WithTrailingBackslash(work);
+        // A database path without a folder leaves the engine in the current folder.
+        std::wstring workPath = work.empty() ? work : ui::WithOneTrailingBackslash(work);
         hr = instance->Init(kPageSize, &workPath[0], &workPath[0]);
         if (FAILED(hr))
             RaiseComError(hr, instance.Get(), IID_IEseInstance);
