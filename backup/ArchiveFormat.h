@@ -123,6 +123,14 @@ struct HdArchiveHeader {
     uint8_t reserved240[1000];     // 240
 };
 
+// Fields of a partition record (the first one starts at kHdFixedHeaderLength).
+enum : size_t {
+    kPartitionDriveLetter = 32,  // u8, 1 for A:
+    kPartitionLabel = 42,        // ANSI, NUL-terminated unless it fills its room
+    kPartitionUsedSectors = 56,  // u32
+    kPartitionTotalSectors = 60, // u32
+};
+
 struct HdEntryHeader {
     uint16_t magic;           // 0
     uint8_t flags;            // 2

@@ -211,3 +211,25 @@ void FreeArchiveHeader(HdArchiveHeader* header)
 {
     free(header);
 }
+
+HeaderPartition GetFirstHeaderPartition(const HdArchiveHeader* header)
+{
+    HeaderPartition partition;
+    const size_t length = header->length;
+    if (length <= kHdFixedHeaderLength)
+        return partition;
+    const size_t room = length - kHdFixedHeaderLength;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header) + kHdFixedHeaderLength;
+    if (room > kPartitionDriveLetter)
+        partition.driveLetterNumber = bytes[kPartitionDriveLetter];
+    if (room > kPartitionLabel) {
+        const char* label = reinterpret_cast<const char*>(bytes + kPartitionLabel);
+        const size_t labelRoom = (room < kPartitionUsedSectors ? room : kPartitionUsedSectors) - kPartitionLabel;
+        partition.label.assign(label, strnlen(label, labelRoom));
+    }
+    if (room >= kPartitionUsedSectors + 4)
+        std::memcpy(&partition.usedSectors, bytes + kPartitionUsedSectors, 4);
+    if (room >= kPartitionTotalSectors + 4)
+        std::memcpy(&partition.totalSectors, bytes + kPartitionTotalSectors, 4);
+    return partition;
+}

@@ -5,6 +5,7 @@
 #include "ArchiveFormat.h"
 
 #include <cstdint>
+#include <string>
 
 // The path of a location (after the name's NUL); null when the record is too
 // short or its strings are not terminated inside it.
@@ -35,3 +36,14 @@ ArchiveRecord* FindHeaderRecord(HdArchiveHeader* header, uint8_t type);
 
 // A header copy handed out by the readers (GetHeaderCopy, OpenArchive).
 void FreeArchiveHeader(HdArchiveHeader* header);
+
+// The first partition record of a volume's header (it lies right after the
+// fixed header), read only as far as the header's length holds it: a field
+// the header has no bytes for is empty or zero.
+struct HeaderPartition {
+    uint8_t driveLetterNumber = 0;  // 1 is A:
+    std::string label;              // ANSI, without its NUL
+    uint32_t usedSectors = 0;
+    uint32_t totalSectors = 0;
+};
+HeaderPartition GetFirstHeaderPartition(const HdArchiveHeader* header);

@@ -11,6 +11,8 @@
 // Everything is written with the project's own writers (the archive writer,
 // SQLite for the catalog); paths are UTF-8. Failures throw std::runtime_error
 // naming what could not be done.
+#include "TextCodes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -197,8 +199,8 @@ void WriteListingVolume(const std::string& path, char driveLetter, const std::st
 
 // ------------------------------------------------------------------ helpers
 
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& text);
+using textcode::Utf8;
+using textcode::Wide;
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Makes the folder and the folders above it as needed.

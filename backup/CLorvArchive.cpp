@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include "CLorvArchive.h"
+#include "TextCodes.h"
 
 #include <sqlite3.h>
 
@@ -42,16 +43,7 @@ std::wstring Number(long long value)
     return buffer;
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
+using textcode::Utf8;
 
 bool Exists(const std::wstring& path)
 {

@@ -8,6 +8,7 @@
 #include "Messages.h"
 #include "Pickers.h"
 #include "ResourceStrings.h"
+#include "TextCodes.h"
 #include "WizardHelp.h"
 #include "WizardProbes.h"
 #include "WizardResources.h"
@@ -27,52 +28,16 @@ constexpr UINT kIdsLabelColumn = 375;
 constexpr UINT kIdsSizeColumn = 376;
 constexpr UINT kIdsUsedColumn = 377;
 
-// Where the first partition record lies in an archive header, and its fields.
-constexpr size_t kPartitionArea = 1240;
-constexpr size_t kPartitionDriveLetter = 32;
-constexpr size_t kPartitionLabel = 42;
-constexpr size_t kPartitionUsedSectors = 56;
-constexpr size_t kPartitionTotalSectors = 60;
-
 // Collections naming collections: how deep the listing follows them.
 constexpr size_t kMaxCollectionDepth = 16;
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr,
-                            nullptr);
-    return out;
-}
-
-std::wstring FromCodePage(UINT codePage, const char* text, size_t length)
-{
-    if (length == 0)
-        return std::wstring();
-    const int size = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &out[0], size);
-    return out;
-}
+using textcode::FromCodePage;
 
 // A NUL-terminated ANSI text of at most `room` bytes.
 std::wstring AnsiText(const uint8_t* bytes, size_t room)
 {
     const char* text = reinterpret_cast<const char*>(bytes);
     return FromCodePage(CP_ACP, text, strnlen(text, room));
-}
-
-uint32_t U32(const uint8_t* bytes)
-{
-    uint32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
 }
 
 std::wstring Gigabytes(uint32_t sectors)
@@ -166,7 +131,7 @@ int CKestWizardPage::OnSetActive()
         SetItemText(IDC_VOLUME_LOG_FILE, L"");
     }
     std::vector<std::string> walking;
-    ListVolumes(ToUtf8(data.ArchivePath), walking);
+    ListVolumes(textcode::Utf8(data.ArchivePath), walking);
     m_list.SetColumnWidth(0, LVSCW_AUTOSIZE);
     for (int column = 1; column <= 3; ++column)
         m_list.SetColumnWidth(column, LVSCW_AUTOSIZE_USEHEADER);
@@ -215,18 +180,11 @@ void CKestWizardPage::ListVolumes(const std::string& path, std::vector<std::stri
         return;
     }
 
-    // The first partition record, read only where the header has bytes.
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(header);
-    const size_t length = header->length;
-    const size_t room = length > kPartitionArea ? length - kPartitionArea : 0;
-    const uint8_t* partition = bytes + kPartitionArea;
-    const uint8_t letterNumber = room > kPartitionDriveLetter ? partition[kPartitionDriveLetter] : 0;
-    const std::wstring label = room > kPartitionLabel
-                                   ? AnsiText(partition + kPartitionLabel,
-                                              std::min(room, kPartitionUsedSectors) - kPartitionLabel)
-                                   : std::wstring();
-    const uint32_t used = room >= kPartitionUsedSectors + 4 ? U32(partition + kPartitionUsedSectors) : 0;
-    const uint32_t total = room >= kPartitionTotalSectors + 4 ? U32(partition + kPartitionTotalSectors) : 0;
+    const HeaderPartition partition = GetFirstHeaderPartition(header);
+    const uint8_t letterNumber = partition.driveLetterNumber;
+    const std::wstring label = FromCodePage(CP_ACP, partition.label.data(), partition.label.size());
+    const uint32_t used = partition.usedSectors;
+    const uint32_t total = partition.totalSectors;
 
     wchar_t drive[8];
     swprintf(drive, 8, L"%c:", static_cast<wchar_t>(letterNumber + 64));
