@@ -263,8 +263,9 @@ struct CSearch::SRowContext {
 
     // A value too large for the server's row, read whole in one call. False
     // when the message or its value cannot be had (no value for this row).
-    bool ReadLargeValue(ULONG tag, std::vector<BYTE>& bytes)
+    bool ReadLargeValue(CSearchPhaseClock& phases, ULONG tag, std::vector<BYTE>& bytes)
     {
+        CSearchPhaseTimer timer(phases, kPhaseLargeReads);
         IEseMessage* server = Message();
         if (!server)
             return false;
@@ -404,6 +405,7 @@ HRESULT CSearch::Go()
 {
     HRESULT result = S_OK;
     const SearchRequest& request = *m_request;
+    const LONGLONG started = CSearchPhaseClock::Now();
     if (request.restriction && request.containers && request.containers->lpbin) {
         const ENTRYLIST& list = *request.containers;
         for (ULONG i = 0; i < list.cValues; ++i) {
@@ -452,6 +454,8 @@ HRESULT CSearch::Go()
             }
         }
     }
+    m_phases.Add(kPhaseWhole, started);
+    m_phases.Publish();
     NotifyComplete();
     return result;
 }
@@ -603,6 +607,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             !m_visited.insert(read.values[2].m_value.m_i64).second)
             return S_FALSE;
 
+        LONGLONG phase = CSearchPhaseClock::Now();
         ComPtr<IEseTable> messages;
         if (FAILED(folder->GetMessagesTable(messages.GetAddressOf())) || !messages)
             return S_OK;
@@ -627,6 +632,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             RaiseComError(hr, messages.Get(), IID_IEseTable);
         if (!rows.rows)
             rows.count = 0;
+        m_phases.Add(kPhaseServerRows, phase);
 
         ULONG inWorking = 0;
         const ULONG workingCount = static_cast<ULONG>(m_workingColumns.size());
@@ -637,6 +643,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             if (!MessageRow(server))
                 continue;
 
+            phase = CSearchPhaseClock::Now();
             SRowContext row;
             row.folder = folder;
             row.server = &server;
@@ -661,17 +668,23 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             row.messageId.idRoot = idRoot;
             row.messageId.fid = row.fid;
             row.messageId.mid = row.mid;
+            m_phases.Add(kPhaseRowBuilding, phase);
+            m_phases.CountMessage();
 
             FillRow(row);
+            phase = CSearchPhaseClock::Now();
             FillKeys(row, path);
             FillSubRestrictions(row);
+            m_phases.Add(kPhaseRowBuilding, phase);
 
+            phase = CSearchPhaseClock::Now();
             SRow mapiRow = {0, workingCount, v};
             hr = working->HrInsertRow(inWorking, &mapiRow);
             if (FAILED(hr))
                 ThrowSearchError(kLineWorkingInsert, hr);
             ++inWorking;
             row.values.reset();
+            m_phases.Add(kPhaseWorkingInsert, phase);
 
             if (!Running())
                 break;
@@ -710,6 +723,7 @@ void CSearch::FillRow(SRowContext& row)
 {
     SPropValue* v = row.values.get();
     if (m_wantsRecipients) {
+        CSearchPhaseTimer timer(m_phases, kPhaseRowBuilding);
         SDisplayPositions positions;
         for (size_t k = 0; k < m_workingColumns.size(); ++k)
             NoteDisplayTag(m_workingColumns[k], static_cast<int>(k), positions);
@@ -788,7 +802,7 @@ void CSearch::FillLargePlainBody(SRowContext& row, SPropValue& body)
     SPropValue* v = row.values.get();
     try {
         std::vector<BYTE> bytes;
-        if (!row.ReadLargeValue(PR_BODY_W, bytes))
+        if (!row.ReadLargeValue(m_phases, PR_BODY_W, bytes))
             return;
         std::wstring ansi;
         if (AnsiBodyAsText(bytes.data(), bytes.size(), ansi))
@@ -825,7 +839,7 @@ void CSearch::FillConvertedBody(SRowContext& row, const SBodySource& source, int
     // Read whole at once: the converters read in small pieces, each of which
     // would cross to the server.
     std::vector<BYTE> bytes;
-    if (!row.ReadLargeValue(source.tag, bytes))
+    if (!row.ReadLargeValue(m_phases, source.tag, bytes))
         return;
     const int streamLine = rtfForm ? kLineLargeRtfStream : kLineLargeHtmlStream;
     try {
@@ -852,7 +866,7 @@ void CSearch::FillBodyFromMime(SRowContext& row, SPropValue& body)
             mimeStream = StreamOver(mime.m_value.m_bin.m_p_bt, mime.m_value.m_bin.m_count, kLineMimeMessage);
         } else if (TooLarge(mime)) {
             std::vector<BYTE> bytes;
-            if (!row.ReadLargeValue(kMimeTextTag, bytes))
+            if (!row.ReadLargeValue(m_phases, kMimeTextTag, bytes))
                 return;
             mimeStream = StreamOver(bytes.data(), static_cast<ULONG>(bytes.size()), kLineMimeMessage);
         } else {
@@ -862,9 +876,11 @@ void CSearch::FillBodyFromMime(SRowContext& row, SPropValue& body)
         LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
         return;
     }
+    LONGLONG phase = CSearchPhaseClock::Now();
     ComPtr<IMessage> made;
     HRESULT hr = MessageFromMime(mimeStream.Get(), MessageAllocators(), made.GetAddressOf());
     if (FAILED(hr) || !made) {
+        m_phases.Add(kPhaseMime, phase);
         try {
             ThrowSearchError(kLineMimeMessage, FAILED(hr) ? hr : E_UNEXPECTED);
         } catch (const CException& error) {
@@ -882,8 +898,10 @@ void CSearch::FillBodyFromMime(SRowContext& row, SPropValue& body)
         } catch (const CException& error) {
             LogFormat(m_lastError.LogPath(), L"Convert failed\t%s", TextOf(error));
         }
+        m_phases.Add(kPhaseMime, phase);
         return;
     }
+    m_phases.Add(kPhaseMime, phase);
     for (ULONG form : {kPrHtml, static_cast<ULONG>(PR_RTF_COMPRESSED)}) {
         input.Reset();
         if (FAILED(made->OpenProperty(form, &IID_IStream, 0, 0, reinterpret_cast<LPUNKNOWN*>(input.GetAddressOf()))) ||
@@ -913,6 +931,7 @@ void CSearch::ConvertInto(SPropValue* v, SPropValue& body, ULONG form, IStream* 
         return;
     }
     try {
+        CSearchPhaseTimer timer(m_phases, form == PR_RTF_COMPRESSED ? kPhaseRtf : kPhaseHtml);
         if (form == PR_RTF_COMPRESSED) {
             if (!m_rtf)
                 m_rtf.reset(new RTFToText());
@@ -1010,6 +1029,8 @@ void CSearch::FillSubRestrictions(SRowContext& row)
 HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData* result)
 {
     const SearchRequest& request = *search->m_request;
+    CSearchPhaseClock& phases = search->m_phases;
+    LONGLONG phase = CSearchPhaseClock::Now();
     ComPtr<IMAPITable> view;
     HRESULT hr = working->HrGetView(nullptr, nullptr, 0, view.GetAddressOf());
     if (FAILED(hr))
@@ -1025,10 +1046,12 @@ HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData*
     for (;;) {
         LPSRowSet raw = nullptr;
         hr = view->QueryRows(kBatchRows, 0, &raw);
+        phases.Add(kPhaseRestriction, phase);
         if (FAILED(hr))
             break;
         RowSetPtr rows(raw);
         const ULONG count = rows ? rows->cRows : 0;
+        phase = CSearchPhaseClock::Now();
         // What a search given up for a newer one gathers goes nowhere.
         if (!request.events->Abandoned()) {
             for (ULONG i = 0; i < count; ++i) {
@@ -1050,6 +1073,8 @@ HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData*
                 }
             }
         }
+        phases.Add(kPhaseResultInsert, phase);
+        phase = CSearchPhaseClock::Now();
         if (count != kBatchRows)
             break;
     }

@@ -17,6 +17,7 @@
 #include "HtmlToText.h"
 #include "RTFToText.h"
 #include "RestrictionCopy.h"
+#include "SearchPhases.h"
 #include "SearchRequest.h"
 #include "Vostrel2007.h"
 
@@ -115,6 +116,8 @@ private:
     // the search ends.
     bool m_refused = false;
     ULONGLONG m_memory = 0;
+    // Where the search's time went, for a benchmark that asks.
+    CSearchPhaseClock m_phases;
 };
 
 HRESULT ApplySearchRestriction(CSearch* search, ITableData* working, ITableData* result);

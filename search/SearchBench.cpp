@@ -22,6 +22,7 @@
 #include "MimeMessage.h"
 #include "ProviderMemory.h"
 #include "RTFToText.h"
+#include "SearchPhases.h"
 #include "testing/ProviderFixture.h"
 #include "testing/SearchFixture.h"
 #include "testing/SearchTestSupport.h"
@@ -29,6 +30,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -216,6 +218,40 @@ private:
     HtmlToText m_html;
 };
 
+void PrintResult(const char* figure, double value, const char* reference, double referenceValue)
+{
+    std::printf("RESULT\t%s\t%.3f\t%s\t%s\t%.3f\t%.2f\n", figure, value, "s", reference, referenceValue,
+                referenceValue > 0 ? value / referenceValue : 0.0);
+}
+
+// The block the engine publishes its phases into (SearchPhases.h).
+class CPhaseBlock {
+public:
+    CPhaseBlock()
+    {
+        wchar_t name[64];
+        SearchPhaseBlockName(name, sizeof(name) / sizeof(name[0]));
+        m_block = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SSearchPhaseTimes),
+                                     name);
+        if (!m_block)
+            throw std::runtime_error("cannot make the block for the search's phases");
+        m_times = static_cast<SSearchPhaseTimes*>(MapViewOfFile(m_block, FILE_MAP_WRITE, 0, 0, sizeof(SSearchPhaseTimes)));
+        if (!m_times)
+            throw std::runtime_error("cannot map the block for the search's phases");
+    }
+    ~CPhaseBlock()
+    {
+        UnmapViewOfFile(m_times);
+        CloseHandle(m_block);
+    }
+    void Clear() { std::memset(m_times, 0, sizeof(*m_times)); }
+    SSearchPhaseTimes Read() const { return *m_times; }
+
+private:
+    HANDLE m_block = nullptr;
+    SSearchPhaseTimes* m_times = nullptr;
+};
+
 int Run()
 {
     CMapiClient client;
@@ -298,6 +334,7 @@ int Run()
         GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
         return memory.PagefileUsage / 1e6;
     };
+    CPhaseBlock phaseBlock;
     CExtraction extraction;
     size_t textBytes = 0;
     double perForm[3] = {};
@@ -316,11 +353,31 @@ int Run()
     };
 
     double searchBest = 0, extractBest = 0;
+    // The phases of the run with the fastest search, and that run's figures.
+    SSearchPhaseTimes phases = {};
+    double phaseSearch = 0, phaseExtract = 0, phaseForm[3] = {};
     for (int run = 0; run < kRuns; ++run) {
         const double m0 = inUse();
+        phaseBlock.Clear();
         const double s = search();
+        const SSearchPhaseTimes times = phaseBlock.Read();
         const double m1 = inUse();
         const double e = extract();
+        if (times.searches != 1)
+            throw std::runtime_error("the engine published " + std::to_string(times.searches) + " searches, not one");
+        if (run == 0 || s < searchBest) {
+            phases = times;
+            phaseSearch = s;
+            phaseExtract = e;
+            std::copy(std::begin(perForm), std::end(perForm), std::begin(phaseForm));
+        }
+        std::printf("run %d phases (s): engine %.2f, server rows %.2f, row building %.2f, large values %.2f, RTF %.2f, "
+                    "HTML %.2f, MIME %.2f, working insert %.2f, restriction %.2f, result insert %.2f; %lu rows\n",
+                    run + 1, times.seconds[kPhaseWhole], times.seconds[kPhaseServerRows],
+                    times.seconds[kPhaseRowBuilding], times.seconds[kPhaseLargeReads], times.seconds[kPhaseRtf],
+                    times.seconds[kPhaseHtml], times.seconds[kPhaseMime], times.seconds[kPhaseWorkingInsert],
+                    times.seconds[kPhaseRestriction], times.seconds[kPhaseResultInsert],
+                    static_cast<unsigned long>(times.messages));
         // What a run leaves behind shows from one run to the next (README:
         // Wine's RichEdit keeps a little of every RTF body).
         std::printf("memory in use: %.0f MB before the search, %.0f MB after, %.0f MB after the extraction\n", m0,
@@ -339,6 +396,36 @@ int Run()
                 "search of 10,000 messages with RTF, HTML and MIME bodies to completion (search/extraction, at most 1.5)",
                 searchBest, "s", "text extraction alone of the same bodies in process", extractBest,
                 searchBest / extractBest);
+
+    // Where the search's time went: each phase of the fastest search against
+    // that search as a whole, and the conversions against the same
+    // extraction in process of the same run.
+    const double* t = phases.seconds;
+    const char* whole = "the whole search, same run";
+    PrintResult("search phase: outside the engine (criteria, thread start, notification; share of the search)",
+                phaseSearch - t[kPhaseWhole], whole, phaseSearch);
+    PrintResult("search phase: server rows of the messages table across processes (share)", t[kPhaseServerRows],
+                whole, phaseSearch);
+    PrintResult("search phase: row building, identity columns (share)", t[kPhaseRowBuilding], whole, phaseSearch);
+    PrintResult("search phase: values too large for the rows, read from the server (share)", t[kPhaseLargeReads],
+                whole, phaseSearch);
+    double walked = 0;
+    for (int i = kPhaseServerRows; i < kPhaseCount; ++i)
+        walked += t[i];
+    PrintResult("search phase: rest of the engine (folder walk, polls; share)", t[kPhaseWhole] - walked, whole,
+                phaseSearch);
+    PrintResult("search phase: rows into the working table (share)", t[kPhaseWorkingInsert], whole, phaseSearch);
+    PrintResult("search phase: MAPI restriction over the working table (share)", t[kPhaseRestriction], whole,
+                phaseSearch);
+    PrintResult("search phase: matches into the result table (share)", t[kPhaseResultInsert], whole, phaseSearch);
+    PrintResult("search phase: RTF bodies to text (search/extraction, same bodies)", t[kPhaseRtf],
+                "RTF extraction in process, same run", phaseForm[0]);
+    PrintResult("search phase: HTML bodies to text (search/extraction, same bodies)", t[kPhaseHtml],
+                "HTML extraction in process, same run", phaseForm[1]);
+    PrintResult("search phase: MIME bodies to text (search/extraction, same bodies)", t[kPhaseMime],
+                "MIME extraction in process, same run", phaseForm[2]);
+    PrintResult("search phase: all conversions (search/extraction)", t[kPhaseRtf] + t[kPhaseHtml] + t[kPhaseMime],
+                "the whole extraction in process, same run", phaseExtract);
     std::fflush(stdout);
     return 0;
 }
