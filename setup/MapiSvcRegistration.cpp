@@ -169,28 +169,24 @@ std::wstring QueryComponentPath(FGetComponentPathFn getPath, LPCWSTR componentId
     return result;
 }
 
-HKEY GetMailKey(LPCWSTR client)
+CRegistryKey GetMailKey(LPCWSTR client)
 {
     std::wstring name;
     if (client) {
         name = client;
     } else {
-        HKEY mail = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", 0, KEY_READ, &mail) != ERROR_SUCCESS)
-            return nullptr;
+        const CRegistryKey mail(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", KEY_READ);
+        if (!mail)
+            return CRegistryKey();
         DWORD type = 0;
         RegistryText value;
-        LONG rc = GetRegistryValue(mail, nullptr, &type, &value);
-        RegCloseKey(mail);
+        const LONG rc = GetRegistryValue(mail.Get(), nullptr, &type, &value);
         if (rc != ERROR_SUCCESS || type != REG_SZ || !value.get()[0])
-            return nullptr;
+            return CRegistryKey();
         name = value.get();
     }
-    HKEY key = nullptr;
-    std::wstring path = L"Software\\Clients\\Mail\\" + name;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
+    const std::wstring path = L"Software\\Clients\\Mail\\" + name;
+    return CRegistryKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ);
 }
 
 LONG GetRegistryValue(HKEY key, LPCWSTR name, DWORD* type, RegistryText* value)
@@ -227,7 +223,7 @@ void GetMapiMsiIds(LPCWSTR client, RegistryText* componentId, RegistryText* appL
         if (w.out)
             w.out->reset();
     }
-    HKEY key = GetMailKey(client);
+    const CRegistryKey key = GetMailKey(client);
     if (!key)
         return;
     for (Wanted& w : wanted) {
@@ -236,10 +232,9 @@ void GetMapiMsiIds(LPCWSTR client, RegistryText* componentId, RegistryText* appL
         DWORD type = 0;
         RegistryText text;
         // Only text names a component or a language qualifier.
-        if (GetRegistryValue(key, w.name, &type, &text) == ERROR_SUCCESS && type != REG_DWORD && text.get()[0])
+        if (GetRegistryValue(key.Get(), w.name, &type, &text) == ERROR_SUCCESS && type != REG_DWORD && text.get()[0])
             *w.out = std::move(text);
     }
-    RegCloseKey(key);
 }
 
 void GetMAPISVCPath(LPWSTR buffer, UINT size)

@@ -5,6 +5,7 @@
 // one beside the MAPI library that Outlook uses, as the MAPI stub reports it;
 // without one, the file in the system directory.
 #include "Platform.h"
+#include "RegistryKey.h"
 
 #include <memory>
 #include <string>
@@ -46,8 +47,8 @@ using RegistryText = std::unique_ptr<wchar_t, LocalFreeDeleter>;
 void GetMapiMsiIds(LPCWSTR client, RegistryText* componentId, RegistryText* appLcid, RegistryText* officeLcid);
 
 // HKLM\Software\Clients\Mail\<client> opened for reading; a null client
-// means the default mail client. Null when there is no such key.
-HKEY GetMailKey(LPCWSTR client);
+// means the default mail client. Holds no key when there is no such key.
+CRegistryKey GetMailKey(LPCWSTR client);
 
 // A REG_SZ, REG_DWORD or REG_MULTI_SZ value, always followed by two zero
 // characters so that a value stored without its terminator still ends.

@@ -2,6 +2,7 @@
 #include "WizardProbes.h"
 
 #include "ImageMount.h"
+#include "RegistryKey.h"
 
 #include <cwchar>
 #include <vector>
@@ -51,26 +52,8 @@ int FindFreeDriveLetterWith(UINT(WINAPI* driveType)(LPCWSTR), std::wstring& root
 
 namespace {
 
-// HKLM "SYSTEM\MountedDevices", open for reading, closed with the object.
-class CMountedDevicesKey {
-public:
-    CMountedDevicesKey()
-    {
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\MountedDevices", 0, KEY_READ, &m_key) != ERROR_SUCCESS)
-            m_key = nullptr;
-    }
-    ~CMountedDevicesKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    CMountedDevicesKey(const CMountedDevicesKey&) = delete;
-    CMountedDevicesKey& operator=(const CMountedDevicesKey&) = delete;
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
+// HKLM "SYSTEM\MountedDevices", open for reading.
+CRegistryKey MountedDevicesKey() { return CRegistryKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\MountedDevices", KEY_READ); }
 
 std::wstring FileNameOf(const std::wstring& path)
 {
@@ -83,7 +66,7 @@ std::wstring FileNameOf(const std::wstring& path)
 int FindImageDriveLetter(const std::wstring& imageFileName, std::wstring& root)
 {
     root.clear();
-    const CMountedDevicesKey key;
+    const CRegistryKey key = MountedDevicesKey();
     return key.Get() ? FindImageDriveLetterIn(key.Get(), imageFileName, root) : 0;
 }
 
@@ -91,7 +74,7 @@ int FindShownImageDrive(const std::wstring& imagePath, std::wstring& root, uint3
 {
     root.clear();
     imageIndex = 0;
-    const CMountedDevicesKey key;
+    const CRegistryKey key = MountedDevicesKey();
     if (!key.Get())
         return 0;
     for (const std::wstring& candidate : ImageDriveLettersIn(key.Get(), FileNameOf(imagePath))) {
