@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -216,11 +217,170 @@ bool Contains(const ULONG* begin, const ULONG* end, ULONG tag)
     return std::find(begin, end, tag) != end;
 }
 
+// Reads the values too large for the server's rows ahead of the rows that
+// need them, on a thread of its own. Across processes each costs three calls
+// that wait for the server (open the message, read the value, let the message
+// go); read in turn they would wait for each other and for the conversions
+// in between. A value read ahead is only handed out for the same message and
+// tag; one that failed, or was never read, is read again by the caller as
+// before, so errors are raised, and logged, where they always were.
+class CLargeValuePrefetch {
+public:
+    using SItem = SSearchLargeRead;
+
+    CLargeValuePrefetch(IEseFolder* folder, std::vector<SItem> items) : m_folder(folder), m_items(std::move(items))
+    {
+        InitializeCriticalSection(&m_lock);
+        InitializeConditionVariable(&m_changed);
+        m_results.resize(m_items.size());
+        if (m_items.empty())
+            return;
+        m_folder->AddRef();
+        m_thread = CreateThread(nullptr, 0, &CLargeValuePrefetch::ThreadProc, this, 0, nullptr);
+        if (!m_thread) {
+            m_folder->Release();
+            m_items.clear();
+        }
+    }
+
+    ~CLargeValuePrefetch()
+    {
+        if (m_thread) {
+            EnterCriticalSection(&m_lock);
+            m_stop = true;
+            LeaveCriticalSection(&m_lock);
+            WakeAllConditionVariable(&m_changed);
+            WaitForSingleObject(m_thread, INFINITE);
+            CloseHandle(m_thread);
+            m_folder->Release();
+        }
+        DeleteCriticalSection(&m_lock);
+    }
+
+    CLargeValuePrefetch(const CLargeValuePrefetch&) = delete;
+    CLargeValuePrefetch& operator=(const CLargeValuePrefetch&) = delete;
+
+    // The value of the message read ahead, moved into bytes; false when it
+    // was not (the caller reads it itself).
+    bool Take(LONGLONG mid, ULONG tag, std::vector<BYTE>& bytes)
+    {
+        EnterCriticalSection(&m_lock);
+        size_t at = m_consumed;
+        while (at < m_items.size() && !(m_items[at].mid == mid && m_items[at].tag == tag))
+            ++at;
+        if (at == m_items.size()) {
+            LeaveCriticalSection(&m_lock);
+            return false;
+        }
+        // Values skipped over are no longer wanted; the window moves on.
+        for (size_t i = m_consumed; i < at; ++i)
+            std::vector<BYTE>().swap(m_results[i].bytes);
+        m_consumed = at;
+        WakeAllConditionVariable(&m_changed);
+        while (!m_results[at].done)
+            SleepConditionVariableCS(&m_changed, &m_lock, INFINITE);
+        const bool read = m_results[at].read;
+        if (read)
+            bytes.swap(m_results[at].bytes);
+        std::vector<BYTE>().swap(m_results[at].bytes);
+        m_consumed = at + 1;
+        LeaveCriticalSection(&m_lock);
+        WakeAllConditionVariable(&m_changed);
+        return read;
+    }
+
+private:
+    // Values read ahead of the one the caller waits for, at most.
+    static constexpr size_t kAhead = 32;
+
+    struct SResult {
+        bool done = false;
+        bool read = false;
+        std::vector<BYTE> bytes;
+    };
+
+    static DWORD WINAPI ThreadProc(LPVOID parameter)
+    {
+        static_cast<CLargeValuePrefetch*>(parameter)->Run();
+        return 0;
+    }
+
+    void Run()
+    {
+        const HRESULT comInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            EnterCriticalSection(&m_lock);
+            while (!m_stop && i >= m_consumed + kAhead)
+                SleepConditionVariableCS(&m_changed, &m_lock, INFINITE);
+            const bool stop = m_stop;
+            const bool wanted = i >= m_consumed;
+            LeaveCriticalSection(&m_lock);
+            if (stop)
+                break;
+            SResult result;
+            if (wanted)
+                result.read = Read(m_items[i], result.bytes);
+            result.done = true;
+            EnterCriticalSection(&m_lock);
+            if (i >= m_consumed || !wanted)
+                m_results[i] = std::move(result);
+            m_results[i].done = true;
+            LeaveCriticalSection(&m_lock);
+            WakeAllConditionVariable(&m_changed);
+        }
+        // Whatever was not read is read by the caller.
+        EnterCriticalSection(&m_lock);
+        for (SResult& result : m_results)
+            result.done = true;
+        LeaveCriticalSection(&m_lock);
+        WakeAllConditionVariable(&m_changed);
+        if (SUCCEEDED(comInit))
+            CoUninitialize();
+    }
+
+    bool Read(const SItem& item, std::vector<BYTE>& bytes)
+    {
+        try {
+            ComPtr<IEseMessage> message;
+            if (FAILED(m_folder->GetMessage(item.mid, message.GetAddressOf())) || !message)
+                return false;
+            ULONG size = 0;
+            BYTE* data = nullptr;
+            const HRESULT hr = message->GetProperty(item.tag, &size, &data);
+            if (SUCCEEDED(hr) && data)
+                bytes.assign(data, data + size);
+            CoTaskMemFree(data);
+            return SUCCEEDED(hr);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    IEseFolder* m_folder;
+    std::vector<SItem> m_items;
+    std::vector<SResult> m_results;
+    CRITICAL_SECTION m_lock;
+    CONDITION_VARIABLE m_changed;
+    size_t m_consumed = 0; // items before it are taken or passed over
+    bool m_stop = false;
+    HANDLE m_thread = nullptr;
+};
+
+// Whether calls on the object cross to another apartment or process (the
+// object is a proxy): only then is there waiting to overlap.
+bool IsProxy(IUnknown* object)
+{
+    ComPtr<IClientSecurity> security;
+    return SUCCEEDED(object->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(security.GetAddressOf()))) &&
+           security;
+}
+
 } // namespace
 
 // One message row on its way into the working table.
 struct CSearch::SRowContext {
     IEseFolder* folder = nullptr;
+    CLargeValuePrefetch* prefetch = nullptr;
     const _SEseRow* server = nullptr;
     LONGLONG mid = 0;
     LONGLONG fid = 0;
@@ -266,6 +426,8 @@ struct CSearch::SRowContext {
     bool ReadLargeValue(CSearchPhaseClock& phases, ULONG tag, std::vector<BYTE>& bytes)
     {
         CSearchPhaseTimer timer(phases, kPhaseLargeReads);
+        if (prefetch && prefetch->Take(mid, tag, bytes))
+            return true;
         IEseMessage* server = Message();
         if (!server)
             return false;
@@ -634,6 +796,10 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             rows.count = 0;
         m_phases.Add(kPhaseServerRows, phase);
 
+        std::unique_ptr<CLargeValuePrefetch> prefetch;
+        if (m_wantsBody && IsProxy(folder))
+            prefetch.reset(new CLargeValuePrefetch(folder, LargeBodyReads(rows.rows, rows.count)));
+
         ULONG inWorking = 0;
         const ULONG workingCount = static_cast<ULONG>(m_workingColumns.size());
         for (ULONG i = 0; i < rows.count; ++i) {
@@ -646,6 +812,7 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
             phase = CSearchPhaseClock::Now();
             SRowContext row;
             row.folder = folder;
+            row.prefetch = prefetch.get();
             row.server = &server;
             row.mid = server.m_p_values[0].m_value.m_i64;
             row.fid = server.m_p_values[2].m_value.m_i64;
@@ -706,6 +873,43 @@ HRESULT CSearch::FillContentsTable(IEseFolder* folder, std::wstring& path, ITabl
         LogText(L"CSearch::FillContentsTable: out of memory");
     }
     return S_OK;
+}
+
+std::vector<SSearchLargeRead> CSearch::LargeBodyReads(const _SEseRow* rows, ULONG count) const
+{
+    // The body sources FillBody chooses, told from the server's rows alone.
+    int plain = -1, html = -1, rtf = -1;
+    for (ULONG k = 3; k < m_workingServerCount; ++k) {
+        if (PROP_ID(m_serverColumns[k]) == PROP_ID(PR_BODY_W))
+            plain = static_cast<int>(k);
+        else if (PROP_ID(m_serverColumns[k]) == PROP_ID(kPrHtml))
+            html = static_cast<int>(k);
+        else if (PROP_ID(m_serverColumns[k]) == PROP_ID(PR_RTF_COMPRESSED))
+            rtf = static_cast<int>(k);
+    }
+    std::vector<SSearchLargeRead> reads;
+    if (plain < 0 || html < 0 || rtf < 0)
+        return reads;
+    for (ULONG i = 0; i < count; ++i) {
+        const _SEseRow& row = rows[i];
+        if (!MessageRow(row))
+            continue;
+        const _SEsePropertyValue* v = row.m_p_values;
+        if (IsUsableServerValue(v[plain]) || IsUsableServerValue(v[html]) || IsUsableServerValue(v[rtf]))
+            continue;
+        ULONG tag = 0;
+        if (TooLarge(v[rtf]))
+            tag = PR_RTF_COMPRESSED;
+        else if (TooLarge(v[html]))
+            tag = kPrHtml;
+        else if (TooLarge(v[plain]))
+            tag = PR_BODY_W;
+        else if (m_mimeColumn >= 0 && TooLarge(v[m_mimeColumn]))
+            tag = kMimeTextTag;
+        if (tag)
+            reads.push_back({v[0].m_value.m_i64, tag});
+    }
+    return reads;
 }
 
 void CSearch::FilterInto(ITableData* working, ITableData* result)

@@ -27,6 +27,13 @@
 #include <string>
 #include <vector>
 
+// A value too large for the server's row that a message row's body is to be
+// read from.
+struct SSearchLargeRead {
+    LONGLONG mid;
+    ULONG tag;
+};
+
 class CSearch {
 public:
     CSearch();
@@ -69,6 +76,8 @@ private:
     // The working table's matches into the result table; a restriction the
     // table refuses raises the engine's failure.
     void FilterInto(ITableData* working, ITableData* result);
+    // The large values the bodies of the rows will be read from, in order.
+    std::vector<SSearchLargeRead> LargeBodyReads(const _SEseRow* rows, ULONG count) const;
     void FillRow(SRowContext& row);
     // The body text column, from whichever source the message has: the
     // plain text itself, HTML or compressed RTF converted, or the MIME text
