@@ -274,12 +274,13 @@ public:
         }
         // Values skipped over are no longer wanted; the window moves on.
         for (size_t i = m_consumed; i < at; ++i)
-            std::vector<BYTE>().swap(m_results[i].bytes);
+            Drop(m_results[i]);
         m_consumed = at;
         WakeAllConditionVariable(&m_changed);
         while (!m_results[at].done)
             SleepConditionVariableCS(&m_changed, &m_lock, INFINITE);
         const bool read = m_results[at].read;
+        m_held -= m_results[at].bytes.size();
         if (read)
             bytes.swap(m_results[at].bytes);
         std::vector<BYTE>().swap(m_results[at].bytes);
@@ -290,8 +291,11 @@ public:
     }
 
 private:
-    // Values read ahead of the one the caller waits for, at most.
+    // Values read ahead of the one the caller waits for, at most, and the
+    // bytes they may hold (a few very large bodies stop the reading ahead;
+    // the one waited for is always read).
     static constexpr size_t kAhead = 32;
+    static constexpr size_t kAheadBytes = 16 * 1024 * 1024;
 
     struct SResult {
         bool done = false;
@@ -310,7 +314,7 @@ private:
         const HRESULT comInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         for (size_t i = 0; i < m_items.size(); ++i) {
             EnterCriticalSection(&m_lock);
-            while (!m_stop && i >= m_consumed + kAhead)
+            while (!m_stop && i > m_consumed && (i >= m_consumed + kAhead || m_held >= kAheadBytes))
                 SleepConditionVariableCS(&m_changed, &m_lock, INFINITE);
             const bool stop = m_stop;
             const bool wanted = i >= m_consumed;
@@ -322,8 +326,10 @@ private:
                 result.read = Read(m_items[i], result.bytes);
             result.done = true;
             EnterCriticalSection(&m_lock);
-            if (i >= m_consumed || !wanted)
+            if (i >= m_consumed || !wanted) {
+                m_held += result.bytes.size();
                 m_results[i] = std::move(result);
+            }
             m_results[i].done = true;
             LeaveCriticalSection(&m_lock);
             WakeAllConditionVariable(&m_changed);
@@ -336,6 +342,12 @@ private:
         WakeAllConditionVariable(&m_changed);
         if (SUCCEEDED(comInit))
             CoUninitialize();
+    }
+
+    void Drop(SResult& result)
+    {
+        m_held -= result.bytes.size();
+        std::vector<BYTE>().swap(result.bytes);
     }
 
     bool Read(const SItem& item, std::vector<BYTE>& bytes)
@@ -362,6 +374,7 @@ private:
     CRITICAL_SECTION m_lock;
     CONDITION_VARIABLE m_changed;
     size_t m_consumed = 0; // items before it are taken or passed over
+    size_t m_held = 0;     // bytes read ahead and not yet taken
     bool m_stop = false;
     HANDLE m_thread = nullptr;
 };
