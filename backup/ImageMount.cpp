@@ -331,13 +331,11 @@ int ImageShownAt(wchar_t letter, const wchar_t* imagePath, uint32_t* imageIndex)
     std::memcpy(info.data(), &size, sizeof size);
     if (QorApiGetImageByDriveLetter(controller, static_cast<uint32_t>(upper - L'A'), &index) &&
         QorApiGetImageInfo(controller, index, info.data())) {
+        // The driver holds the path in the ANSI form a mount hands it.
         const char* path = reinterpret_cast<const char*>(&info[QOR_IMAGE_INFO_PATH_OFFSET]);
-        const std::string ansi(path, strnlen(path, QOR_IMAGE_INFO_PATH_SIZE));
-        const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-        if (units > 0)
-            MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], units);
-        if (!wide.empty() && CompareStringOrdinal(wide.c_str(), -1, imagePath, -1, TRUE) == CSTR_EQUAL) {
+        const std::string shownPath(path, strnlen(path, QOR_IMAGE_INFO_PATH_SIZE));
+        std::string wanted;
+        if (!shownPath.empty() && ToAnsi(imagePath, wanted) && lstrcmpiA(shownPath.c_str(), wanted.c_str()) == 0) {
             *imageIndex = index;
             shown = 1;
         }

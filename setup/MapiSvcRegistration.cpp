@@ -116,12 +116,19 @@ public:
             DeleteFileW(m_path.c_str());
             return;
         }
-        HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+        // The old bytes go to a file beside it first and replace it only once
+        // written whole: a write that fails part-way must not leave MAPI's
+        // file cut short.
+        const std::wstring restored = m_path + L".restore";
+        HANDLE file = CreateFileW(restored.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return;
         DWORD written = 0;
-        WriteFile(file, m_bytes.data(), static_cast<DWORD>(m_bytes.size()), &written, nullptr);
+        const bool whole = WriteFile(file, m_bytes.data(), static_cast<DWORD>(m_bytes.size()), &written, nullptr) &&
+                           written == m_bytes.size();
         CloseHandle(file);
+        if (!whole || !MoveFileExW(restored.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            DeleteFileW(restored.c_str());
     }
 
 private:
