@@ -79,13 +79,20 @@ void ExpectRecordedFailure(const char* what, Call&& call, Object* object, const 
     EXPECT_NE(std::wstring::npos, text.find(method)) << what << ": " << std::string(text.begin(), text.end());
 }
 
+// The fixture mailbox database and its logs, as the tests' stores open it.
+SStoreSettings FixtureStoreSettings()
+{
+    SStoreSettings settings;
+    settings.databasePath = CFixtureFiles::Instance().Mailbox(EGeneration::Exchange2007);
+    settings.logFolder = CFixtureFiles::Instance().LogFolder();
+    return settings;
+}
+
 TEST(ServerLoss, CallsFailPromptlyAndANewLogonStartsAFreshServer)
 {
     CMapiClient client;
     ASSERT_EQ(S_OK, client.Status());
-    SStoreSettings settings;
-    settings.databasePath = CFixtureFiles::Instance().Mailbox(EGeneration::Exchange2007);
-    settings.logFolder = CFixtureFiles::Instance().LogFolder();
+    const SStoreSettings settings = FixtureStoreSettings();
     const SMailboxFixture& ids = CFixtureFiles::Instance().MailboxIds();
     {
         CStoreSession session(settings, L"ServerLoss");
@@ -199,9 +206,7 @@ TEST(ServerLoss, MessageAndAttachmentCallsFailPromptly)
 {
     CMapiClient client;
     ASSERT_EQ(S_OK, client.Status());
-    SStoreSettings settings;
-    settings.databasePath = CFixtureFiles::Instance().Mailbox(EGeneration::Exchange2007);
-    settings.logFolder = CFixtureFiles::Instance().LogFolder();
+    const SStoreSettings settings = FixtureStoreSettings();
     const SMailboxFixture& ids = CFixtureFiles::Instance().MailboxIds();
     CStoreSession session(settings, L"ServerLossMessages");
     ASSERT_EQ(S_OK, session.Status());
